@@ -1,0 +1,47 @@
+// Derived texts of a cleanup item.
+#include "KestruneCore/Model/CleanupItem.h"
+
+#include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/Home.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace {
+
+// Folder names that say nothing on their own; they are shown with their parent's name.
+constexpr std::array<std::string_view, 17> genericNames{
+    "node_modules", "dist",  "build",    "Build",   "target",     "vendor",     "Cache",  "Caches",  ".build",
+    "store",        "_cacache", "Devices", "repository", "Code Cache", "caches", "pkgs", "registry"};
+
+} // namespace
+
+std::string CleanupItem::name() const {
+    if (label && !label->empty()) {
+        return *label;
+    }
+    const std::string_view last = Paths::lastComponent(url);
+    if (std::find(genericNames.begin(), genericNames.end(), last) != genericNames.end()) {
+        const std::string_view parentName = Paths::lastComponent(Paths::parent(url));
+        if (!parentName.empty()) {
+            std::string out(parentName);
+            out += '/';
+            out += last;
+            return out;
+        }
+    }
+    return std::string(last);
+}
+
+std::string CleanupItem::location() const {
+    return Paths::replacingAll(Paths::parent(url), Platform::homeFolder(), "~");
+}
+
+std::int64_t CategoryResult::bytes() const {
+    std::int64_t sum = 0;
+    for (const auto& item : items) {
+        sum += item.bytes;
+    }
+    return sum;
+}

@@ -1,0 +1,29 @@
+// Sizes on disk, free space and the one byte-count text of the program. Any thread.
+// size(of:) of a folder holds one of six process-wide measurement slots while it walks.
+#pragma once
+
+#include "KestruneCore/Model/Dates.h"
+
+#include <cstdint>
+#include <string>
+
+namespace DiskMath {
+
+inline constexpr int maxConcurrentMeasurements = 6;
+
+// "—" for zero and below; decimal KB (no decimals), MB (one) or GB (two), trailing zeros dropped.
+[[nodiscard]] std::string human(std::int64_t bytes);
+
+// Allocated bytes of a file, or of a folder's whole tree; 0 for a symbolic link or anything unreadable.
+[[nodiscard]] std::int64_t size(const std::string& path);
+
+// Content modification date, never following a link; the distant past when it cannot be read.
+[[nodiscard]] Date modified(const std::string& path);
+
+// Folder measurements holding a slot right now.
+[[nodiscard]] int measurementsInFlight();
+
+[[nodiscard]] std::int64_t freeSpace();
+[[nodiscard]] std::int64_t totalSpace();
+
+} // namespace DiskMath

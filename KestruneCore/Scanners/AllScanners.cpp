@@ -1,0 +1,78 @@
+// Each admitted scanner gets a thread of its own, so four really run at once on any core count.
+#include "KestruneCore/Scanners/AllScanners.h"
+
+#include "KestruneCore/Scanners/Dedup.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+
+namespace AllScanners {
+
+const ScannerList& all() {
+    // Registry positions: the order scanners start in and the order of categories in every result.
+    static const ScannerList registry = [] {
+        ScannerList list;
+        return list;
+    }();
+    return registry;
+}
+
+std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerFinished& onScannerFinished) {
+    if (registry.empty()) {
+        return {};
+    }
+    const int total = static_cast<int>(registry.size());
+    std::mutex lock;
+    std::map<int, std::pair<CategoryKind, std::vector<CleanupItem>>> found;
+    int finished = 0;
+    std::vector<CategoryResult> latest;
+    std::counting_semaphore<maxConcurrent> admission(maxConcurrent);
+    std::vector<std::thread> workers;
+    workers.reserve(registry.size());
+
+    for (int position = 0; position < total; ++position) {
+        admission.acquire();
+        workers.emplace_back([&, position] {
+            const auto& scanner = *registry[static_cast<std::size_t>(position)];
+            std::vector<CleanupItem> items = scanner.scan();
+            const CategoryKind kind = scanner.kind();
+            std::vector<CategoryResult> snapshot;
+            int finishedNow;
+            {
+                const std::lock_guard guard(lock);
+                found[position] = {kind, std::move(items)};
+                finishedNow = ++finished;
+                std::vector<CategoryResult> merged;
+                for (const auto& [p, entry] : found) {
+                    if (entry.second.empty()) {
+                        continue;
+                    }
+                    CategoryResult result{entry.first, entry.second};
+                    std::stable_sort(result.items.begin(), result.items.end(),
+                                     [](const CleanupItem& a, const CleanupItem& b) { return a.bytes > b.bytes; });
+                    merged.push_back(std::move(result));
+                }
+                latest = Dedup::collapse(merged);
+                snapshot = latest;
+            }
+            if (onScannerFinished) {
+                onScannerFinished(finishedNow, total, kind, snapshot);
+            }
+            admission.release();
+        });
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    const std::lock_guard guard(lock);
+    return latest;
+}
+
+std::vector<CategoryResult> runAll(const OnScannerFinished& onScannerFinished) {
+    return runAll(all(), onScannerFinished);
+}
+
+} // namespace AllScanners

@@ -1,0 +1,25 @@
+// The registry of category scanners and the runner of one scan. runAll blocks its caller (never the GUI
+// thread) and calls onScannerFinished on the worker thread of each scanner, outside the run's lock;
+// calls may overlap and arrive out of `finished` order.
+#pragma once
+
+#include "KestruneCore/Scanners/Scanner.h"
+
+#include <functional>
+
+namespace AllScanners {
+
+inline constexpr int maxConcurrent = 4;
+
+using OnScannerFinished =
+    std::function<void(int finished, int total, CategoryKind kind, const std::vector<CategoryResult>& results)>;
+
+// The scanners in registry order, built once.
+[[nodiscard]] const ScannerList& all();
+
+// Runs every scanner of `registry`, at most maxConcurrent at once, and returns the final merged list:
+// categories in registry order, each largest first (stable), double claims collapsed.
+std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerFinished& onScannerFinished = {});
+std::vector<CategoryResult> runAll(const OnScannerFinished& onScannerFinished = {});
+
+} // namespace AllScanners

@@ -1,0 +1,18 @@
+// The contract of every category scanner. scan() runs on one of the runner's worker threads, up to four
+// at once, so a scanner keeps no mutable state of its own.
+#pragma once
+
+#include "KestruneCore/Model/CleanupItem.h"
+
+#include <memory>
+#include <vector>
+
+class Scanner {
+public:
+    virtual ~Scanner() = default;
+    [[nodiscard]] virtual CategoryKind kind() const = 0;
+    // Every reclaimable item of kind(), in any order; empty when nothing is found or readable. Never throws.
+    [[nodiscard]] virtual std::vector<CleanupItem> scan() const = 0;
+};
+
+using ScannerList = std::vector<std::shared_ptr<const Scanner>>;

@@ -1,0 +1,32 @@
+// One-pass listing of a directory with the attributes every walker needs. Stateless; any thread.
+#pragma once
+
+#include "KestruneCore/Model/Dates.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct BulkEntry {
+    std::string name;
+    bool isDirectory = false;
+    bool isSymlink = false;
+    std::int64_t allocSize = 0; // allocated bytes of a file's data; 0 for directories, links and the like
+    std::uint64_t fsid = 0;     // device major in the high half, minor in the low half
+    std::optional<Date> modified;
+    std::optional<Date> accessed;
+};
+
+namespace BulkDir {
+
+enum class Options : unsigned { none = 0, dates = 1 };
+
+// The entries of the directory at `path` in the file system's order, without "." and "..".
+// Never fails: a missing, unreadable or non-directory path has no entries.
+[[nodiscard]] std::vector<BulkEntry> read(const std::string& path, Options options = Options::none);
+
+// The same for an already opened directory descriptor (which the call does not close).
+[[nodiscard]] std::vector<BulkEntry> readAt(int directoryFd, Options options = Options::none);
+
+} // namespace BulkDir

@@ -1,0 +1,13 @@
+# Small helpers shared by every target.
+
+function(kestrune_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(KESTRUNE_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+if(KESTRUNE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,155 @@
+// Measuring on real trees: allocated bytes, links count nothing, bad input never breaks a measurement.
+#include "KestruneCore/Model/DiskMath.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+TEST(DiskMathSize, SumsAllocatedBytesOfTheWholeTree) {
+    TestTree::TemporaryHome home;
+    for (int d = 0; d < 20; ++d) {
+        for (int f = 0; f < 10; ++f) {
+            TestTree::makeFile(home / ("tree/d" + std::to_string(d % 4) + "/s" + std::to_string(d) + "/f" +
+                                   std::to_string(f)),
+                           4096 * (1 + f));
+        }
+    }
+    EXPECT_EQ(DiskMath::size(home / "tree"), TestTree::allocatedTree(home / "tree"));
+    EXPECT_EQ(DiskMath::size(home / "tree/d0/s0/f3"), TestTree::allocated(home / "tree/d0/s0/f3"));
+}
+
+TEST(DiskMathSize, LinksMissingPathsAndEmptyFoldersMeasureZero) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "big/file", 1 << 20);
+    ASSERT_EQ(symlink((home / "big").c_str(), (home / "link").c_str()), 0);
+    TestTree::makeFolder(home / "holder");
+    ASSERT_EQ(symlink((home / "big").c_str(), (home / "holder/inner-link").c_str()), 0);
+    EXPECT_EQ(DiskMath::size(home / "link"), 0);
+    EXPECT_EQ(DiskMath::size(home / "holder"), 0);
+    EXPECT_EQ(DiskMath::size(home / "missing"), 0);
+    EXPECT_EQ(DiskMath::size(TestTree::makeFolder(home / "empty")), 0);
+    EXPECT_EQ(DiskMath::size(""), 0);
+}
+
+TEST(DiskMathModified, MissingFilesAreFromTheDistantPast) {
+    TestTree::TemporaryHome home;
+    EXPECT_EQ(DiskMath::modified(home / "missing"), Dates::distantPast);
+    const auto when = std::chrono::system_clock::from_time_t(1'700'000'000);
+    TestTree::setModified(TestTree::makeFile(home / "f"), when);
+    EXPECT_EQ(DiskMath::modified(home / "f"), when);
+    EXPECT_LT(Dates::distantPast, DiskMath::modified(home / "f"));
+}
+
+TEST(DiskMathSpace, FreeAndTotalSpaceOfTheHomeVolume) {
+    TestTree::TemporaryHome home;
+    EXPECT_GT(DiskMath::totalSpace(), 0);
+    EXPECT_GT(DiskMath::freeSpace(), 0);
+    EXPECT_LE(DiskMath::freeSpace(), DiskMath::totalSpace());
+}
+
+TEST(DiskMathSize, AtMostSixMeasurementsRunAtOnce) {
+    TestTree::TemporaryHome home;
+    for (int d = 0; d < 400; ++d) {
+        TestTree::makeFile(home / ("wide/d" + std::to_string(d) + "/x/y/f"), 4096);
+    }
+    const std::int64_t expected = TestTree::allocatedTree(home / "wide");
+    std::atomic<int> peak{0};
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done) {
+            const int now = DiskMath::measurementsInFlight();
+            int old = peak.load();
+            while (old < now && !peak.compare_exchange_weak(old, now)) {
+            }
+        }
+    });
+    std::vector<std::thread> callers;
+    std::atomic<int> wrong{0};
+    for (int i = 0; i < 12; ++i) {
+        callers.emplace_back([&] {
+            for (int k = 0; k < 3; ++k) {
+                wrong += DiskMath::size(home / "wide") != expected;
+            }
+        });
+    }
+    for (auto& c : callers) {
+        c.join();
+    }
+    done = true;
+    watcher.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_LE(peak.load(), 6);
+    EXPECT_GE(peak.load(), 2); // the callers really overlapped
+}
+
+TEST(DiskMathSize, ATreeDeeperThanAThousandLevels) {
+    TestTree::TemporaryHome home;
+    std::string path = home / "deep";
+    TestTree::makeFolder(path);
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < 1500; ++level) {
+        ASSERT_EQ(mkdirat(fd, "d", 0755), 0);
+        const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+        ASSERT_GE(fd, 0);
+    }
+    const int file = openat(fd, "bottom", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(posix_fallocate(file, 0, 8192), 0);
+    close(file);
+    close(fd);
+    EXPECT_EQ(DiskMath::size(path), TestTree::allocatedTree(path));
+    EXPECT_GE(DiskMath::size(path), 8192);
+}
+
+TEST(DiskMathSize, AFolderReplacedByAFileMidWalkNeverBreaksTheMeasurement) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "stable/keep", 4096 * 4);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const std::string p = home / "stable/flip";
+        while (!stop) {
+            std::error_code ec;
+            std::filesystem::remove_all(p, ec);
+            TestTree::makeFile(p + "/inner/f", 4096);
+            std::filesystem::remove_all(p, ec);
+            TestTree::makeFile(p, 4096);
+        }
+    });
+    const std::int64_t keep = TestTree::allocated(home / "stable/keep");
+    for (int i = 0; i < 300; ++i) {
+        const auto bytes = DiskMath::size(home / "stable");
+        EXPECT_GE(bytes, keep);
+        EXPECT_LE(bytes, keep + 2 * 4096);
+    }
+    stop = true;
+    swapper.join();
+}
+
+TEST(DiskMathSize, AnUnreadableFolderCountsNothingEvenForRoot) {
+    // Runs kestrune-cli as "nobody" when the tests run as root, so the permission bits really apply.
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "tree/open/file", 16384);
+    TestTree::makeFile(home / "tree/locked/secret", 1 << 20);
+    ASSERT_EQ(chmod((home / "tree/locked").c_str(), 0), 0);
+    const auto result = TestTree::run({TestTree::cliPath(), "size", "--json", home / "tree", home / "tree/locked"},
+                                  TestTree::Privilege::unprivileged);
+    chmod((home / "tree/locked").c_str(), 0755);
+    ASSERT_EQ(result.status, 0) << result.output;
+    const auto doc = nlohmann::json::parse(result.output);
+    ASSERT_EQ(doc.size(), 2u);
+    EXPECT_EQ(doc[0]["bytes"].get<std::int64_t>(), TestTree::allocated(home / "tree/open/file"));
+    EXPECT_EQ(doc[1]["bytes"].get<std::int64_t>(), 0);
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+// The scanner runner with scanners that block, sleep and overlap: concurrency, callbacks, ordering.
+#include "KestruneCore/Scanners/AllScanners.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Gauge {
+    std::atomic<int> running{0};
+    std::atomic<int> peak{0};
+    void enter() {
+        const int now = ++running;
+        int old = peak.load();
+        while (old < now && !peak.compare_exchange_weak(old, now)) {
+        }
+    }
+    void leave() { --running; }
+};
+
+class FakeScanner : public Scanner {
+public:
+    FakeScanner(CategoryKind kind, std::vector<CleanupItem> items, std::function<void()> during = {})
+        : category(kind), found(std::move(items)), during(std::move(during)) {}
+    CategoryKind kind() const override { return category; }
+    std::vector<CleanupItem> scan() const override {
+        if (during) {
+            during();
+        }
+        return found;
+    }
+
+private:
+    CategoryKind category;
+    std::vector<CleanupItem> found;
+    std::function<void()> during;
+};
+
+CleanupItem item(const std::string& path, std::int64_t bytes) { return {path, bytes, Dates::distantPast}; }
+
+TEST(Runner, FourScannersReallyRunAtOnceAndNeverMore) {
+    Gauge gauge;
+    std::mutex m;
+    std::condition_variable cv;
+    int arrived = 0;
+    ScannerList registry;
+    for (int i = 0; i < 12; ++i) {
+        registry.push_back(std::make_shared<FakeScanner>(CategoryKinds::allCases()[static_cast<std::size_t>(i)],
+                                                         std::vector<CleanupItem>{}, [&] {
+            gauge.enter();
+            {
+                // The first four wait for each other: this only finishes if four run together.
+                std::unique_lock lock(m);
+                ++arrived;
+                cv.notify_all();
+                cv.wait_for(lock, 10s, [&] { return arrived >= 4; });
+            }
+            std::this_thread::sleep_for(5ms);
+            gauge.leave();
+        }));
+    }
+    (void)AllScanners::runAll(registry);
+    EXPECT_EQ(gauge.peak.load(), 4);
+    EXPECT_GE(arrived, 4);
+}
+
+TEST(Runner, EveryScannerReportsOnceWithEachFinishedValueOnce) {
+    ScannerList registry;
+    for (std::size_t i = 0; i < CategoryKinds::count; ++i) {
+        const auto delay = std::chrono::milliseconds((i * 7) % 5);
+        registry.push_back(std::make_shared<FakeScanner>(CategoryKinds::allCases()[i], std::vector<CleanupItem>{},
+                                                         [delay] { std::this_thread::sleep_for(delay); }));
+    }
+    std::mutex m;
+    std::multiset<int> finishedValues;
+    std::multiset<CategoryKind> kinds;
+    int calls = 0;
+    const auto final = AllScanners::runAll(registry, [&](int finished, int total, CategoryKind kind,
+                                                         const std::vector<CategoryResult>& results) {
+        const std::lock_guard guard(m);
+        ++calls;
+        EXPECT_EQ(total, 21);
+        EXPECT_TRUE(results.empty());
+        finishedValues.insert(finished);
+        kinds.insert(kind);
+    });
+    EXPECT_TRUE(final.empty());
+    EXPECT_EQ(calls, 21);
+    for (int v = 1; v <= 21; ++v) {
+        EXPECT_EQ(finishedValues.count(v), 1u) << v;
+    }
+    for (const auto kind : CategoryKinds::allCases()) {
+        EXPECT_EQ(kinds.count(kind), 1u);
+    }
+}
+
+TEST(Runner, EarlierPositionWinsWhateverTheFinishOrder) {
+    // Position 0 finishes last but still keeps the shared folder.
+    ScannerList registry{
+        std::make_shared<FakeScanner>(CategoryKind::packageCaches, std::vector{item("/h/shared", 5)},
+                                      [] { std::this_thread::sleep_for(50ms); }),
+        std::make_shared<FakeScanner>(CategoryKind::appCaches, std::vector{item("/h/shared/inner", 3)}),
+        std::make_shared<FakeScanner>(CategoryKind::logs, std::vector{item("/h/shared", 9), item("/h/other", 1)}),
+    };
+    const auto final = AllScanners::runAll(registry);
+    ASSERT_EQ(final.size(), 2u);
+    EXPECT_EQ(final[0].kind, CategoryKind::packageCaches);
+    EXPECT_EQ(final[1].kind, CategoryKind::logs);
+    ASSERT_EQ(final[1].items.size(), 1u);
+    EXPECT_EQ(final[1].items[0].url, "/h/other");
+}
+
+TEST(Runner, SnapshotsAreLargestFirstStableAndTheLastEqualsTheResult) {
+    ScannerList registry;
+    for (std::size_t i = 0; i < 8; ++i) {
+        std::vector<CleanupItem> items;
+        for (int k = 0; k < 20; ++k) {
+            items.push_back(item("/c" + std::to_string(i) + "/item" + std::to_string(k), (k * 37) % 5));
+        }
+        registry.push_back(std::make_shared<FakeScanner>(CategoryKinds::allCases()[i], items));
+    }
+    std::mutex m;
+    std::vector<CategoryResult> lastSnapshot;
+    const auto final = AllScanners::runAll(registry, [&](int finished, int, CategoryKind,
+                                                         const std::vector<CategoryResult>& results) {
+        const std::lock_guard guard(m);
+        for (const auto& r : results) {
+            for (std::size_t k = 1; k < r.items.size(); ++k) {
+                const auto& a = r.items[k - 1];
+                const auto& b = r.items[k];
+                EXPECT_GE(a.bytes, b.bytes);
+                if (a.bytes == b.bytes) {
+                    // Equal sizes keep the scanner's order (item numbers ascending).
+                    EXPECT_LT(std::stoi(a.url.substr(a.url.rfind("item") + 4)),
+                              std::stoi(b.url.substr(b.url.rfind("item") + 4)));
+                }
+            }
+        }
+        if (finished == 8) {
+            lastSnapshot = results;
+        }
+    });
+    ASSERT_EQ(final.size(), lastSnapshot.size());
+    for (std::size_t i = 0; i < final.size(); ++i) {
+        EXPECT_EQ(final[i].kind, lastSnapshot[i].kind);
+        ASSERT_EQ(final[i].items.size(), lastSnapshot[i].items.size());
+        for (std::size_t k = 0; k < final[i].items.size(); ++k) {
+            EXPECT_EQ(final[i].items[k].url, lastSnapshot[i].items[k].url);
+        }
+    }
+    // Categories come out in registry order.
+    for (std::size_t i = 0; i < final.size(); ++i) {
+        EXPECT_EQ(final[i].kind, CategoryKinds::allCases()[i]);
+    }
+}
+
+TEST(Runner, AnEmptyRegistryReturnsAtOnceWithoutCallbacks) {
+    int calls = 0;
+    const auto final = AllScanners::runAll(ScannerList{}, [&](int, int, CategoryKind, const auto&) { ++calls; });
+    EXPECT_TRUE(final.empty());
+    EXPECT_EQ(calls, 0);
+}
+
+} // namespace

@@ -1,0 +1,257 @@
+// Implementation of the shared test helper on plain POSIX calls, independent of the code under test.
+#include "tests/TestHome.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <ftw.h>
+#include <grp.h>
+#include <openssl/evp.h>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace TestTree {
+namespace fs = std::filesystem;
+
+namespace {
+
+void makeParents(const std::string& path) {
+    const auto parent = fs::path(path).parent_path();
+    if (!parent.empty()) {
+        fs::create_directories(parent);
+    }
+}
+
+void makeWritable(const std::string& root) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            break;
+        }
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            chmod(it->path().c_str(), 0755);
+        }
+    }
+}
+
+std::int64_t treeSum = 0;
+
+int addFile(const char*, const struct stat* sb, int type, struct FTW*) {
+    if (type == FTW_F && S_ISREG(sb->st_mode)) {
+        treeSum += static_cast<std::int64_t>(sb->st_blocks) * 512;
+    }
+    return 0;
+}
+
+std::string sha256Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
+    std::ostringstream out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out << std::hex << (digest[i] >> 4) << (digest[i] & 15);
+    }
+    return out.str();
+}
+
+} // namespace
+
+TemporaryHome::TemporaryHome() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && base[0] == '/' ? base : "/tmp") + "/kestrune-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    root = fs::canonical(pattern).string();
+    // Unprivileged child processes must be able to reach the tree.
+    chmod(root.c_str(), 0755);
+    const std::map<std::string, std::string> vars{{"HOME", root},
+                                                  {"XDG_DATA_HOME", root + "/.local/share"},
+                                                  {"XDG_CONFIG_HOME", root + "/.config"},
+                                                  {"XDG_CACHE_HOME", root + "/.cache"}};
+    for (const auto& [name, value] : vars) {
+        const char* old = std::getenv(name.c_str());
+        savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+TemporaryHome::~TemporaryHome() {
+    for (const auto& [name, value] : savedEnvironment) {
+        if (value) {
+            setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(name.c_str());
+        }
+    }
+    makeWritable(root);
+    std::error_code ec;
+    fs::remove_all(root, ec);
+}
+
+std::string TemporaryHome::operator/(const std::string& relative) const { return root + "/" + relative; }
+
+std::string makeFile(const std::string& path, std::int64_t allocatedBytes) {
+    makeParents(path);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    }
+    if (allocatedBytes > 0) {
+        const int rc = posix_fallocate(fd, 0, allocatedBytes);
+        if (rc != 0) {
+            close(fd);
+            throw std::runtime_error("fallocate failed for " + path + ": " + std::strerror(rc));
+        }
+    }
+    close(fd);
+    return path;
+}
+
+std::string writeFile(const std::string& path, const std::string& contents) {
+    makeParents(path);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return path;
+}
+
+std::string makeFolder(const std::string& path) {
+    fs::create_directories(path);
+    return path;
+}
+
+void setModified(const std::string& path, std::chrono::system_clock::time_point when) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::int64_t allocated(const std::string& path) {
+    struct stat sb{};
+    if (lstat(path.c_str(), &sb) != 0) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(sb.st_blocks) * 512;
+}
+
+std::int64_t allocatedTree(const std::string& path) {
+    treeSum = 0;
+    nftw(path.c_str(), addFile, 64, FTW_PHYS);
+    return treeSum;
+}
+
+std::map<std::string, std::string> snapshot(const std::string& path) {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            break;
+        }
+        const std::string relative = fs::relative(it->path(), path).string();
+        if (it->is_symlink(ec)) {
+            out[relative] = "link:" + fs::read_symlink(it->path(), ec).string();
+        } else if (it->is_regular_file(ec)) {
+            out[relative] = sha256Hex(readFile(it->path().string()));
+        } else if (it->is_directory(ec)) {
+            out[relative] = "folder";
+        }
+    }
+    return out;
+}
+
+bool exists(const std::string& path) {
+    struct stat sb{};
+    return lstat(path.c_str(), &sb) == 0;
+}
+
+bool runningAsRoot() { return geteuid() == 0; }
+
+std::string cliPath() { return KESTRUNE_CLI_PATH; }
+
+ProcessResult run(const std::vector<std::string>& argv, Privilege privilege,
+                  const std::map<std::string, std::string>& environment) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        return {};
+    }
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const auto eq = entry.find('=');
+        if (eq != std::string::npos && environment.contains(entry.substr(0, eq))) {
+            continue;
+        }
+        envStrings.push_back(entry);
+    }
+    for (const auto& [name, value] : environment) {
+        envStrings.push_back(name + "=" + value);
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
+    const bool drop = privilege == Privilege::unprivileged && geteuid() == 0;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
+        if (drop) {
+            // "nobody": permission bits apply again.
+            if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                setresuid(65534, 65534, 65534) != 0) {
+                _exit(126);
+            }
+        }
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    ProcessResult result;
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (n > 0) {
+            result.output.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+} // namespace TestTree

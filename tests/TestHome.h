@@ -1,0 +1,67 @@
+// The one shared test helper: a real temporary home folder with files of exact allocated sizes, and
+// real child processes (optionally without root's permission overrides).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace TestTree {
+
+// A fresh folder under the system's temporary folder; HOME and the XDG folders point into it while the
+// object lives, and the tree is removed afterwards (read-only folders included).
+class TemporaryHome {
+public:
+    TemporaryHome();
+    ~TemporaryHome();
+    TemporaryHome(const TemporaryHome&) = delete;
+    TemporaryHome& operator=(const TemporaryHome&) = delete;
+
+    [[nodiscard]] const std::string& path() const { return root; }
+    // home + "/" + relative
+    [[nodiscard]] std::string operator/(const std::string& relative) const;
+
+private:
+    std::string root;
+    std::map<std::string, std::optional<std::string>> savedEnvironment;
+};
+
+// Creates parent folders as needed. The file gets `allocatedBytes` rounded up to whole blocks through
+// fallocate, so that its measured size is exact and nothing is written.
+std::string makeFile(const std::string& path, std::int64_t allocatedBytes = 0);
+// A file with these contents.
+std::string writeFile(const std::string& path, const std::string& contents);
+std::string makeFolder(const std::string& path);
+void setModified(const std::string& path, std::chrono::system_clock::time_point when);
+[[nodiscard]] std::string readFile(const std::string& path);
+
+// Allocated bytes as the kernel reports them (blocks x 512), 0 when missing.
+[[nodiscard]] std::int64_t allocated(const std::string& path);
+// Sum of allocated bytes of every regular file under `path`, independent of the code under test (nftw).
+[[nodiscard]] std::int64_t allocatedTree(const std::string& path);
+// Content hash of every file and link under `path`, keyed by relative path: for "untouched" checks.
+[[nodiscard]] std::map<std::string, std::string> snapshot(const std::string& path);
+
+[[nodiscard]] bool exists(const std::string& path);
+
+struct ProcessResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string output; // standard output and error together
+};
+
+enum class Privilege { inherited, unprivileged };
+
+// Runs argv[0] with the rest as arguments, no shell. `unprivileged` runs it as user "nobody" when the
+// test runs as root, so that permission bits really stop it.
+ProcessResult run(const std::vector<std::string>& argv, Privilege privilege = Privilege::inherited,
+                  const std::map<std::string, std::string>& environment = {});
+
+// Path of the kestrune-cli built beside the tests.
+[[nodiscard]] std::string cliPath();
+
+[[nodiscard]] bool runningAsRoot();
+
+} // namespace TestTree
