@@ -1,0 +1,66 @@
+// Scanner helpers and the pruned walk on real trees.
+#include "KestruneCore/Walk/PrunedWalk.h"
+#include "KestruneCore/Walk/ScannerHelpers.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+std::set<std::string> urls(const std::vector<CleanupItem>& items) {
+    std::set<std::string> out;
+    for (const auto& i : items) {
+        out.insert(i.url);
+    }
+    return out;
+}
+
+TEST(Children, FloorIsInclusiveAndFoldersAreMeasuredRecursively) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "root/exact", 8192);
+    TestTree::makeFile(home / "root/small", 4096);
+    TestTree::makeFile(home / "root/folder/a/b", 8192);
+    TestTree::makeFile(home / "root/.hidden", 1 << 20);
+    ASSERT_EQ(symlink((home / "root/folder").c_str(), (home / "root/link").c_str()), 0);
+    const std::int64_t floor = TestTree::allocated(home / "root/exact");
+    const auto items = ScannerHelpers::children(home / "root", floor);
+    EXPECT_EQ(urls(items), (std::set<std::string>{home / "root/exact", home / "root/folder"}));
+    for (const auto& i : items) {
+        EXPECT_EQ(i.bytes, TestTree::allocatedTree(i.url));
+        EXPECT_NE(i.modified, Dates::distantPast);
+    }
+    EXPECT_EQ(ScannerHelpers::children(home / "root", floor + 1).size(), 0u);
+}
+
+TEST(Children, OnlyHiddenEntriesGiveNothing) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "h/.a", 8192);
+    TestTree::makeFile(home / "h/.b/c", 8192);
+    EXPECT_TRUE(ScannerHelpers::children(home / "h", 0).empty());
+}
+
+TEST(PrunedWalkFind, TargetsWinOverExclusionsAndHiddenNamesButNestingIsNotReported) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "proj/node_modules/x/node_modules/y", 4096);
+    TestTree::makeFile(home / "proj/.build/out", 4096);
+    TestTree::makeFile(home / "Library/app/node_modules/z", 4096);
+    TestTree::makeFile(home / ".hidden/node_modules/z", 4096);
+    TestTree::makeFolder(home / "empty/node_modules");
+    const auto found = PrunedWalk::find({"node_modules", ".build"}, home.path(), 5);
+    EXPECT_EQ(urls(found), (std::set<std::string>{home / "proj/node_modules", home / "proj/.build"}));
+    // Library is searched when it is itself a target.
+    EXPECT_EQ(urls(PrunedWalk::find({"Library"}, home.path(), 0)), std::set<std::string>{home / "Library"});
+}
+
+TEST(PrunedWalkFind, DepthCountsFoldersBetweenRootAndTarget) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "a/b/c/node_modules/f", 4096);
+    EXPECT_TRUE(PrunedWalk::find({"node_modules"}, home.path(), 2).empty());
+    EXPECT_EQ(PrunedWalk::find({"node_modules"}, home.path(), 3).size(), 1u);
+    TestTree::makeFile(home / "node_modules/f", 4096);
+    EXPECT_EQ(urls(PrunedWalk::find({"node_modules"}, home.path(), 0)),
+              std::set<std::string>{home / "node_modules"});
+}
+
+} // namespace
