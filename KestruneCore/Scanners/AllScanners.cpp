@@ -2,6 +2,7 @@
 #include "KestruneCore/Scanners/AllScanners.h"
 
 #include "KestruneCore/Scanners/Dedup.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
 
 #include <algorithm>
 #include <map>
@@ -15,6 +16,12 @@ const ScannerList& all() {
     // Registry positions: the order scanners start in and the order of categories in every result.
     static const ScannerList registry = [] {
         ScannerList list;
+        list.push_back(std::make_shared<XcodeScanner>());       // 3
+        list.push_back(std::make_shared<NodeModulesScanner>()); // 4
+        list.push_back(std::make_shared<UserCachesScanner>());  // 8
+        list.push_back(std::make_shared<LogsScanner>());        // 9
+        list.push_back(std::make_shared<DownloadsScanner>());   // 10
+        list.push_back(std::make_shared<TrashScanner>());       // 11
         return list;
     }();
     return registry;
