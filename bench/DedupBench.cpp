@@ -18,7 +18,8 @@ std::vector<CategoryResult> sampleResults() {
             for (int d = 0; d < depth; ++d) {
                 path += "/f" + std::to_string(random() % 12);
             }
-            result.items.emplace_back(path, static_cast<std::int64_t>(random() % 1'000'000), Dates::distantPast);
+            result.items.emplace_back(path, static_cast<std::int64_t>(random() % 1'000'000),
+                                      Dates::distantPast);
         }
         results.push_back(std::move(result));
     }

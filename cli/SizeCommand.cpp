@@ -14,25 +14,26 @@ struct SizeOptions {
     bool json = false;
 };
 
-const Commands::Registration registration{10, [](CLI::App& app) {
-    auto options = std::make_shared<SizeOptions>();
-    auto* command = app.add_subcommand("size", "Print the allocated size of each path");
-    command->add_option("paths", options->paths, "Files or folders to measure")->required();
-    command->add_flag("--json", options->json, "Print a JSON array of {path, bytes}");
-    command->callback([options] {
-        nlohmann::json array = nlohmann::json::array();
-        for (const auto& path : options->paths) {
-            const std::int64_t bytes = DiskMath::size(path);
-            if (options->json) {
-                array.push_back({{"path", path}, {"bytes", bytes}});
-            } else {
-                std::cout << DiskMath::human(bytes) << "\t" << bytes << "\t" << Utf8::valid(path) << "\n";
+const Commands::Registration registration{
+    10, [](CLI::App& app) {
+        auto options = std::make_shared<SizeOptions>();
+        auto* command = app.add_subcommand("size", "Print the allocated size of each path");
+        command->add_option("paths", options->paths, "Files or folders to measure")->required();
+        command->add_flag("--json", options->json, "Print a JSON array of {path, bytes}");
+        command->callback([options] {
+            nlohmann::json array = nlohmann::json::array();
+            for (const auto& path : options->paths) {
+                const std::int64_t bytes = DiskMath::size(path);
+                if (options->json) {
+                    array.push_back({{"path", path}, {"bytes", bytes}});
+                } else {
+                    std::cout << DiskMath::human(bytes) << "\t" << bytes << "\t" << Utf8::valid(path) << "\n";
+                }
             }
-        }
-        if (options->json) {
-            Output::printJson(array);
-        }
-    });
-}};
+            if (options->json) {
+                Output::printJson(array);
+            }
+        });
+    }};
 
 } // namespace

@@ -57,7 +57,7 @@ TEST(BulkDirRead, ReportsKindsAndAllocatedSizeOfTheEntryItself) {
     const auto* fifo = find(entries, "fifo");
     ASSERT_NE(fifo, nullptr);
     EXPECT_FALSE(fifo->isDirectory || fifo->isSymlink);
-    struct stat sb{};
+    struct stat sb {};
     ASSERT_EQ(stat(home.path().c_str(), &sb), 0);
     EXPECT_EQ(file->fsid, (static_cast<std::uint64_t>(major(sb.st_dev)) << 32) | minor(sb.st_dev));
 }

@@ -1,13 +1,15 @@
 // Collapsing double claims: first claimant wins; the fast claim set agrees with the plain list.
-#include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Scanners/Dedup.h"
+#include "KestruneCore/Model/Paths.h"
 
 #include <gtest/gtest.h>
 #include <random>
 
 namespace {
 
-CleanupItem item(const std::string& path, std::int64_t bytes = 1) { return {path, bytes, Dates::distantPast}; }
+CleanupItem item(const std::string& path, std::int64_t bytes = 1) {
+    return {path, bytes, Dates::distantPast};
+}
 
 std::vector<std::string> paths(const CategoryResult& r) {
     std::vector<std::string> out;
@@ -52,7 +54,8 @@ TEST(Collapse, TheEarlierCategoryKeepsASharedPath) {
 }
 
 TEST(Collapse, AFolderBeatsWhatLiesInsideItAndViceVersa) {
-    auto out = Dedup::collapse({{CategoryKind::logs, {item("/a/b")}}, {CategoryKind::xcode, {item("/a/b/c"), item("/z")}}});
+    auto out = Dedup::collapse(
+        {{CategoryKind::logs, {item("/a/b")}}, {CategoryKind::xcode, {item("/a/b/c"), item("/z")}}});
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(paths(out[1]), std::vector<std::string>{"/z"});
     out = Dedup::collapse({{CategoryKind::logs, {item("/a/b/c")}}, {CategoryKind::xcode, {item("/a/b")}}});
@@ -67,8 +70,9 @@ TEST(Collapse, SiblingsWithACommonPrefixAreBothKept) {
 }
 
 TEST(Collapse, TrailingSlashesAndDotsCollapseWithTheirStandardForm) {
-    const auto out = Dedup::collapse(
-        {{CategoryKind::logs, {item("/a/b")}}, {CategoryKind::xcode, {item("/a/b/"), item("/a/./b"), item("/a/x/../b/c")}}});
+    const auto out =
+        Dedup::collapse({{CategoryKind::logs, {item("/a/b")}},
+                         {CategoryKind::xcode, {item("/a/b/"), item("/a/./b"), item("/a/x/../b/c")}}});
     ASSERT_EQ(out.size(), 1u);
 }
 

@@ -19,8 +19,8 @@ TEST(DiskMathSize, SumsAllocatedBytesOfTheWholeTree) {
     for (int d = 0; d < 20; ++d) {
         for (int f = 0; f < 10; ++f) {
             TestTree::makeFile(home / ("tree/d" + std::to_string(d % 4) + "/s" + std::to_string(d) + "/f" +
-                                   std::to_string(f)),
-                           4096 * (1 + f));
+                                       std::to_string(f)),
+                               4096 * (1 + f));
         }
     }
     EXPECT_EQ(DiskMath::size(home / "tree"), TestTree::allocatedTree(home / "tree"));
@@ -142,8 +142,9 @@ TEST(DiskMathSize, AnUnreadableFolderCountsNothingEvenForRoot) {
     TestTree::makeFile(home / "tree/open/file", 16384);
     TestTree::makeFile(home / "tree/locked/secret", 1 << 20);
     ASSERT_EQ(chmod((home / "tree/locked").c_str(), 0), 0);
-    const auto result = TestTree::run({TestTree::cliPath(), "size", "--json", home / "tree", home / "tree/locked"},
-                                  TestTree::Privilege::unprivileged);
+    const auto result =
+        TestTree::run({TestTree::cliPath(), "size", "--json", home / "tree", home / "tree/locked"},
+                      TestTree::Privilege::unprivileged);
     chmod((home / "tree/locked").c_str(), 0755);
     ASSERT_EQ(result.status, 0) << result.output;
     const auto doc = nlohmann::json::parse(result.output);

@@ -23,13 +23,15 @@ const std::vector<ExpectedRow>& expectedCatalogue() {
     static const std::vector<ExpectedRow> rows{
         {"userCaches", "Caches", "App caches in ~/Library/Caches. Rebuilt on next launch.", "shippingbox",
          Safety::safe, ReclaimAction::trash()},
-        {"logs", "Logs", "Diagnostic logs in ~/Library/Logs.", "doc.text", Safety::safe, ReclaimAction::trash()},
+        {"logs", "Logs", "Diagnostic logs in ~/Library/Logs.", "doc.text", Safety::safe,
+         ReclaimAction::trash()},
         {"xcode", "Xcode Junk", "DerivedData, Archives, and device support images.", "hammer", Safety::safe,
          ReclaimAction::trash()},
-        {"nodeModules", "node_modules", "Dependency trees you can reinstall with one command.", "shippingbox.fill",
-         Safety::safe, ReclaimAction::trash()},
-        {"packageCaches", "Package Caches", "npm, pnpm, pip, Cargo, Gradle and friends. Re-downloaded on demand.",
-         "cube.box", Safety::safe, ReclaimAction::trash()},
+        {"nodeModules", "node_modules", "Dependency trees you can reinstall with one command.",
+         "shippingbox.fill", Safety::safe, ReclaimAction::trash()},
+        {"packageCaches", "Package Caches",
+         "npm, pnpm, pip, Cargo, Gradle and friends. Re-downloaded on demand.", "cube.box", Safety::safe,
+         ReclaimAction::trash()},
         {"appCaches", "App Caches", "Cache folders inside app profiles. Never the profile itself.",
          "square.stack.3d.up", Safety::safe, ReclaimAction::trash()},
         {"screenshots", "Screenshots", "Screen captures sitting on the Desktop.", "camera.viewfinder",
@@ -42,21 +44,22 @@ const std::vector<ExpectedRow>& expectedCatalogue() {
         {"simulators", "Simulators", "Unavailable simulator runtimes and device data.", "iphone.gen3",
          Safety::review, ReclaimAction::advise("xcrun simctl delete unavailable")},
         {"docker", "Docker", "Docker\x27s disk image, which grows but never shrinks.", "cube.transparent",
-         Safety::review, ReclaimAction::advise("docker run --privileged --pid=host docker/desktop-reclaim-space")},
-        {"largeOldFiles", "Large & Old Files", "Big files you haven\x27t opened in six months.", "doc.viewfinder",
-         Safety::review, ReclaimAction::trash()},
+         Safety::review,
+         ReclaimAction::advise("docker run --privileged --pid=host docker/desktop-reclaim-space")},
+        {"largeOldFiles", "Large & Old Files", "Big files you haven\x27t opened in six months.",
+         "doc.viewfinder", Safety::review, ReclaimAction::trash()},
         {"mailAttachments", "Mail Attachments", "Attachments Mail downloaded and kept.", "paperclip",
          Safety::review, ReclaimAction::trash()},
-        {"iosBackups", "iOS Backups", "Local backups of iPhones and iPads.", "iphone.badge.play", Safety::review,
-         ReclaimAction::trash()},
+        {"iosBackups", "iOS Backups", "Local backups of iPhones and iPads.", "iphone.badge.play",
+         Safety::review, ReclaimAction::trash()},
         {"cloudClutter", "Cloud Clutter",
-         "Downloaded iCloud Drive copies. Evict frees local space; files stay in iCloud.", "icloud", Safety::review,
-         ReclaimAction::evict()},
+         "Downloaded iCloud Drive copies. Evict frees local space; files stay in iCloud.", "icloud",
+         Safety::review, ReclaimAction::evict()},
         {"privacyTraces", "Privacy Traces",
          "Browser and app caches, cookies, and session data \xE2\x80\x94 review per app.", "eye.slash",
          Safety::review, ReclaimAction::trash()},
-        {"duplicates", "Duplicates", "Identical files kept in more than one place.", "doc.on.doc", Safety::review,
-         ReclaimAction::trash()},
+        {"duplicates", "Duplicates", "Identical files kept in more than one place.", "doc.on.doc",
+         Safety::review, ReclaimAction::trash()},
         {"languageFiles", "Language Files",
          "Unused app language packs (.lproj). English and your preferred languages are kept.", "globe",
          Safety::review, ReclaimAction::trash()},
@@ -64,8 +67,8 @@ const std::vector<ExpectedRow>& expectedCatalogue() {
          "Near-duplicate photos on Desktop, Pictures, and Downloads. One copy is kept.",
          "photo.on.rectangle.angled", Safety::review, ReclaimAction::trash()},
         {"mediaLeftovers", "Music & TV Leftovers",
-         "Music and TV app caches and download leftovers \xE2\x80\x94 not your media library.", "music.note.tv",
-         Safety::review, ReclaimAction::trash()},
+         "Music and TV app caches and download leftovers \xE2\x80\x94 not your media library.",
+         "music.note.tv", Safety::review, ReclaimAction::trash()},
     };
     return rows;
 }
@@ -118,7 +121,8 @@ TEST(ReclaimActions, AdviseIsEqualByCommandAndNotSelectable) {
 
 TEST(CleanupItemNames, LabelWinsUnlessEmpty) {
     EXPECT_EQ(CleanupItem("/a/b/node_modules", 1, Dates::distantPast, "My App").name(), "My App");
-    EXPECT_EQ(CleanupItem("/a/web-app/node_modules", 1, Dates::distantPast, "").name(), "web-app/node_modules");
+    EXPECT_EQ(CleanupItem("/a/web-app/node_modules", 1, Dates::distantPast, "").name(),
+              "web-app/node_modules");
     EXPECT_EQ(CleanupItem("/a/b/file.txt", 1, Dates::distantPast).name(), "file.txt");
 }
 
@@ -199,7 +203,10 @@ TEST(PathText, StandardizedResolvesDotsAndTrailingSlashes) {
 TEST(Utf8Text, InvalidBytesBecomeReplacementCharacters) {
     EXPECT_EQ(Utf8::valid("plain"), "plain");
     EXPECT_EQ(Utf8::valid("caf\xC3\xA9"), "caf\xC3\xA9");
-    EXPECT_EQ(Utf8::valid("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8::valid("a\xFF"
+                          "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(Utf8::valid("\xC3"), "\xEF\xBF\xBD");
     EXPECT_EQ(Utf8::valid("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // a surrogate
     EXPECT_FALSE(Utf8::isValid("\xC0\xAF"));

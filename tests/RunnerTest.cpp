@@ -43,7 +43,9 @@ private:
     std::function<void()> during;
 };
 
-CleanupItem item(const std::string& path, std::int64_t bytes) { return {path, bytes, Dates::distantPast}; }
+CleanupItem item(const std::string& path, std::int64_t bytes) {
+    return {path, bytes, Dates::distantPast};
+}
 
 TEST(Runner, FourScannersReallyRunAtOnceAndNeverMore) {
     Gauge gauge;
@@ -52,19 +54,19 @@ TEST(Runner, FourScannersReallyRunAtOnceAndNeverMore) {
     int arrived = 0;
     ScannerList registry;
     for (int i = 0; i < 12; ++i) {
-        registry.push_back(std::make_shared<FakeScanner>(CategoryKinds::allCases()[static_cast<std::size_t>(i)],
-                                                         std::vector<CleanupItem>{}, [&] {
-            gauge.enter();
-            {
-                // The first four wait for each other: this only finishes if four run together.
-                std::unique_lock lock(m);
-                ++arrived;
-                cv.notify_all();
-                cv.wait_for(lock, 10s, [&] { return arrived >= 4; });
-            }
-            std::this_thread::sleep_for(5ms);
-            gauge.leave();
-        }));
+        registry.push_back(std::make_shared<FakeScanner>(
+            CategoryKinds::allCases()[static_cast<std::size_t>(i)], std::vector<CleanupItem>{}, [&] {
+                gauge.enter();
+                {
+                    // The first four wait for each other: this only finishes if four run together.
+                    std::unique_lock lock(m);
+                    ++arrived;
+                    cv.notify_all();
+                    cv.wait_for(lock, 10s, [&] { return arrived >= 4; });
+                }
+                std::this_thread::sleep_for(5ms);
+                gauge.leave();
+            }));
     }
     (void)AllScanners::runAll(registry);
     EXPECT_EQ(gauge.peak.load(), 4);
@@ -75,7 +77,8 @@ TEST(Runner, EveryScannerReportsOnceWithEachFinishedValueOnce) {
     ScannerList registry;
     for (std::size_t i = 0; i < CategoryKinds::count; ++i) {
         const auto delay = std::chrono::milliseconds((i * 7) % 5);
-        registry.push_back(std::make_shared<FakeScanner>(CategoryKinds::allCases()[i], std::vector<CleanupItem>{},
+        registry.push_back(std::make_shared<FakeScanner>(CategoryKinds::allCases()[i],
+                                                         std::vector<CleanupItem>{},
                                                          [delay] { std::this_thread::sleep_for(delay); }));
     }
     std::mutex m;
@@ -107,7 +110,8 @@ TEST(Runner, EarlierPositionWinsWhateverTheFinishOrder) {
         std::make_shared<FakeScanner>(CategoryKind::packageCaches, std::vector{item("/h/shared", 5)},
                                       [] { std::this_thread::sleep_for(50ms); }),
         std::make_shared<FakeScanner>(CategoryKind::appCaches, std::vector{item("/h/shared/inner", 3)}),
-        std::make_shared<FakeScanner>(CategoryKind::logs, std::vector{item("/h/shared", 9), item("/h/other", 1)}),
+        std::make_shared<FakeScanner>(CategoryKind::logs,
+                                      std::vector{item("/h/shared", 9), item("/h/other", 1)}),
     };
     const auto final = AllScanners::runAll(registry);
     ASSERT_EQ(final.size(), 2u);
@@ -128,25 +132,25 @@ TEST(Runner, SnapshotsAreLargestFirstStableAndTheLastEqualsTheResult) {
     }
     std::mutex m;
     std::vector<CategoryResult> lastSnapshot;
-    const auto final = AllScanners::runAll(registry, [&](int finished, int, CategoryKind,
-                                                         const std::vector<CategoryResult>& results) {
-        const std::lock_guard guard(m);
-        for (const auto& r : results) {
-            for (std::size_t k = 1; k < r.items.size(); ++k) {
-                const auto& a = r.items[k - 1];
-                const auto& b = r.items[k];
-                EXPECT_GE(a.bytes, b.bytes);
-                if (a.bytes == b.bytes) {
-                    // Equal sizes keep the scanner's order (item numbers ascending).
-                    EXPECT_LT(std::stoi(a.url.substr(a.url.rfind("item") + 4)),
-                              std::stoi(b.url.substr(b.url.rfind("item") + 4)));
+    const auto final = AllScanners::runAll(
+        registry, [&](int finished, int, CategoryKind, const std::vector<CategoryResult>& results) {
+            const std::lock_guard guard(m);
+            for (const auto& r : results) {
+                for (std::size_t k = 1; k < r.items.size(); ++k) {
+                    const auto& a = r.items[k - 1];
+                    const auto& b = r.items[k];
+                    EXPECT_GE(a.bytes, b.bytes);
+                    if (a.bytes == b.bytes) {
+                        // Equal sizes keep the scanner's order (item numbers ascending).
+                        EXPECT_LT(std::stoi(a.url.substr(a.url.rfind("item") + 4)),
+                                  std::stoi(b.url.substr(b.url.rfind("item") + 4)));
+                    }
                 }
             }
-        }
-        if (finished == 8) {
-            lastSnapshot = results;
-        }
-    });
+            if (finished == 8) {
+                lastSnapshot = results;
+            }
+        });
     ASSERT_EQ(final.size(), lastSnapshot.size());
     for (std::size_t i = 0; i < final.size(); ++i) {
         EXPECT_EQ(final[i].kind, lastSnapshot[i].kind);
@@ -163,7 +167,8 @@ TEST(Runner, SnapshotsAreLargestFirstStableAndTheLastEqualsTheResult) {
 
 TEST(Runner, AnEmptyRegistryReturnsAtOnceWithoutCallbacks) {
     int calls = 0;
-    const auto final = AllScanners::runAll(ScannerList{}, [&](int, int, CategoryKind, const auto&) { ++calls; });
+    const auto final =
+        AllScanners::runAll(ScannerList{}, [&](int, int, CategoryKind, const auto&) { ++calls; });
     EXPECT_TRUE(final.empty());
     EXPECT_EQ(calls, 0);
 }

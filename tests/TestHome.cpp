@@ -99,7 +99,9 @@ TemporaryHome::~TemporaryHome() {
     fs::remove_all(root, ec);
 }
 
-std::string TemporaryHome::operator/(const std::string& relative) const { return root + "/" + relative; }
+std::string TemporaryHome::operator/(const std::string& relative) const {
+    return root + "/" + relative;
+}
 
 std::string makeFile(const std::string& path, std::int64_t allocatedBytes) {
     makeParents(path);
@@ -149,7 +151,7 @@ std::string readFile(const std::string& path) {
 }
 
 std::int64_t allocated(const std::string& path) {
-    struct stat sb{};
+    struct stat sb {};
     if (lstat(path.c_str(), &sb) != 0) {
         return 0;
     }
@@ -183,13 +185,17 @@ std::map<std::string, std::string> snapshot(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-    struct stat sb{};
+    struct stat sb {};
     return lstat(path.c_str(), &sb) == 0;
 }
 
-bool runningAsRoot() { return geteuid() == 0; }
+bool runningAsRoot() {
+    return geteuid() == 0;
+}
 
-std::string cliPath() { return KESTRUNE_CLI_PATH; }
+std::string cliPath() {
+    return KESTRUNE_CLI_PATH;
+}
 
 ProcessResult run(const std::vector<std::string>& argv, Privilege privilege,
                   const std::map<std::string, std::string>& environment) {

@@ -48,7 +48,7 @@ void setModified(const std::string& path, std::chrono::system_clock::time_point 
 [[nodiscard]] bool exists(const std::string& path);
 
 struct ProcessResult {
-    int status = -1; // exit status, or 128 + signal
+    int status = -1;    // exit status, or 128 + signal
     std::string output; // standard output and error together
 };
 

@@ -16,12 +16,13 @@ struct Row {
 
 const std::array<Row, count>& table() {
     static const std::array<Row, count> rows{{
-        {CategoryKind::userCaches, "userCaches", "Caches", "App caches in ~/Library/Caches. Rebuilt on next launch.",
-         "shippingbox", Safety::safe, ReclaimAction::trash()},
+        {CategoryKind::userCaches, "userCaches", "Caches",
+         "App caches in ~/Library/Caches. Rebuilt on next launch.", "shippingbox", Safety::safe,
+         ReclaimAction::trash()},
         {CategoryKind::logs, "logs", "Logs", "Diagnostic logs in ~/Library/Logs.", "doc.text", Safety::safe,
          ReclaimAction::trash()},
-        {CategoryKind::xcode, "xcode", "Xcode Junk", "DerivedData, Archives, and device support images.", "hammer",
-         Safety::safe, ReclaimAction::trash()},
+        {CategoryKind::xcode, "xcode", "Xcode Junk", "DerivedData, Archives, and device support images.",
+         "hammer", Safety::safe, ReclaimAction::trash()},
         {CategoryKind::nodeModules, "nodeModules", "node_modules",
          "Dependency trees you can reinstall with one command.", "shippingbox.fill", Safety::safe,
          ReclaimAction::trash()},
@@ -33,19 +34,22 @@ const std::array<Row, count>& table() {
          ReclaimAction::trash()},
         {CategoryKind::screenshots, "screenshots", "Screenshots", "Screen captures sitting on the Desktop.",
          "camera.viewfinder", Safety::review, ReclaimAction::trash()},
-        {CategoryKind::downloads, "downloads", "Old Installers", "Disk images and installers over 30 days old.",
-         "arrow.down.circle", Safety::review, ReclaimAction::trash()},
+        {CategoryKind::downloads, "downloads", "Old Installers",
+         "Disk images and installers over 30 days old.", "arrow.down.circle", Safety::review,
+         ReclaimAction::trash()},
         {CategoryKind::trash, "trash", "Trash", "Items already in the Trash.", "trash", Safety::safe,
          ReclaimAction::trash()},
-        {CategoryKind::appLeftovers, "appLeftovers", "App Leftovers", "Support files for apps no longer installed.",
-         "app.dashed", Safety::review, ReclaimAction::trash()},
-        {CategoryKind::simulators, "simulators", "Simulators", "Unavailable simulator runtimes and device data.",
-         "iphone.gen3", Safety::review, ReclaimAction::advise("xcrun simctl delete unavailable")},
+        {CategoryKind::appLeftovers, "appLeftovers", "App Leftovers",
+         "Support files for apps no longer installed.", "app.dashed", Safety::review, ReclaimAction::trash()},
+        {CategoryKind::simulators, "simulators", "Simulators",
+         "Unavailable simulator runtimes and device data.", "iphone.gen3", Safety::review,
+         ReclaimAction::advise("xcrun simctl delete unavailable")},
         {CategoryKind::docker, "docker", "Docker", "Docker's disk image, which grows but never shrinks.",
          "cube.transparent", Safety::review,
          ReclaimAction::advise("docker run --privileged --pid=host docker/desktop-reclaim-space")},
         {CategoryKind::largeOldFiles, "largeOldFiles", "Large & Old Files",
-         "Big files you haven't opened in six months.", "doc.viewfinder", Safety::review, ReclaimAction::trash()},
+         "Big files you haven't opened in six months.", "doc.viewfinder", Safety::review,
+         ReclaimAction::trash()},
         {CategoryKind::mailAttachments, "mailAttachments", "Mail Attachments",
          "Attachments Mail downloaded and kept.", "paperclip", Safety::review, ReclaimAction::trash()},
         {CategoryKind::iosBackups, "iosBackups", "iOS Backups", "Local backups of iPhones and iPads.",
@@ -54,8 +58,8 @@ const std::array<Row, count>& table() {
          "Downloaded iCloud Drive copies. Evict frees local space; files stay in iCloud.", "icloud",
          Safety::review, ReclaimAction::evict()},
         {CategoryKind::privacyTraces, "privacyTraces", "Privacy Traces",
-         "Browser and app caches, cookies, and session data \u2014 review per app.", "eye.slash", Safety::review,
-         ReclaimAction::trash()},
+         "Browser and app caches, cookies, and session data \u2014 review per app.", "eye.slash",
+         Safety::review, ReclaimAction::trash()},
         {CategoryKind::duplicates, "duplicates", "Duplicates", "Identical files kept in more than one place.",
          "doc.on.doc", Safety::review, ReclaimAction::trash()},
         {CategoryKind::languageFiles, "languageFiles", "Language Files",
@@ -71,7 +75,9 @@ const std::array<Row, count>& table() {
     return rows;
 }
 
-const Row& row(CategoryKind kind) { return table()[static_cast<std::size_t>(kind)]; }
+const Row& row(CategoryKind kind) {
+    return table()[static_cast<std::size_t>(kind)];
+}
 
 } // namespace
 
@@ -95,12 +101,24 @@ std::optional<CategoryKind> fromRawValue(std::string_view raw) {
     return std::nullopt;
 }
 
-std::string_view rawValue(CategoryKind kind) { return row(kind).raw; }
-std::string_view title(CategoryKind kind) { return row(kind).title; }
-std::string_view blurb(CategoryKind kind) { return row(kind).blurb; }
-std::string_view symbol(CategoryKind kind) { return row(kind).symbol; }
-Safety safety(CategoryKind kind) { return row(kind).safety; }
-const ReclaimAction& action(CategoryKind kind) { return row(kind).action; }
+std::string_view rawValue(CategoryKind kind) {
+    return row(kind).raw;
+}
+std::string_view title(CategoryKind kind) {
+    return row(kind).title;
+}
+std::string_view blurb(CategoryKind kind) {
+    return row(kind).blurb;
+}
+std::string_view symbol(CategoryKind kind) {
+    return row(kind).symbol;
+}
+Safety safety(CategoryKind kind) {
+    return row(kind).safety;
+}
+const ReclaimAction& action(CategoryKind kind) {
+    return row(kind).action;
+}
 
 std::string_view rawValue(Safety safety) {
     switch (safety) {

@@ -14,7 +14,9 @@ struct ReclaimAction {
     Kind kind = Kind::trash;
     std::string command; // only for advise
 
-    [[nodiscard]] static ReclaimAction advise(std::string command) { return {Kind::advise, std::move(command)}; }
+    [[nodiscard]] static ReclaimAction advise(std::string command) {
+        return {Kind::advise, std::move(command)};
+    }
     [[nodiscard]] static ReclaimAction trash() { return {Kind::trash, {}}; }
     [[nodiscard]] static ReclaimAction evict() { return {Kind::evict, {}}; }
 

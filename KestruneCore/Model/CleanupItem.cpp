@@ -12,8 +12,8 @@ namespace {
 
 // Folder names that say nothing on their own; they are shown with their parent's name.
 constexpr std::array<std::string_view, 17> genericNames{
-    "node_modules", "dist",  "build",    "Build",   "target",     "vendor",     "Cache",  "Caches",  ".build",
-    "store",        "_cacache", "Devices", "repository", "Code Cache", "caches", "pkgs", "registry"};
+    "node_modules", "dist",     "build",   "Build",      "target",     "vendor", "Cache", "Caches",  ".build",
+    "store",        "_cacache", "Devices", "repository", "Code Cache", "caches", "pkgs",  "registry"};
 
 } // namespace
 

@@ -19,7 +19,8 @@ struct CleanupItem {
     std::optional<std::string> label;
 
     CleanupItem() = default;
-    CleanupItem(std::string url, std::int64_t bytes, Date modified, std::optional<std::string> label = std::nullopt)
+    CleanupItem(std::string url, std::int64_t bytes, Date modified,
+                std::optional<std::string> label = std::nullopt)
         : url(std::move(url)), bytes(bytes), modified(modified), label(std::move(label)) {}
 
     // The label when it is not empty; else the last component, prefixed by its parent's name when generic.
@@ -31,7 +32,9 @@ struct CleanupItem {
 };
 
 template <> struct std::hash<CleanupItem> {
-    std::size_t operator()(const CleanupItem& item) const noexcept { return std::hash<std::string>{}(item.url); }
+    std::size_t operator()(const CleanupItem& item) const noexcept {
+        return std::hash<std::string>{}(item.url);
+    }
 };
 
 struct CategoryResult {

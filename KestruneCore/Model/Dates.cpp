@@ -6,7 +6,9 @@
 
 namespace Dates {
 
-Date now() { return std::chrono::system_clock::now(); }
+Date now() {
+    return std::chrono::system_clock::now();
+}
 
 std::string iso8601(Date date) {
     if (date == distantPast) {

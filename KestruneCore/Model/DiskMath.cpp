@@ -106,7 +106,7 @@ std::string human(std::int64_t bytes) {
 }
 
 std::int64_t size(const std::string& path) {
-    struct statx sx{};
+    struct statx sx {};
     if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
               STATX_TYPE | STATX_BLOCKS, &sx) != 0) {
         return 0;
@@ -128,18 +128,25 @@ std::int64_t size(const std::string& path) {
 }
 
 Date modified(const std::string& path) {
-    struct statx sx{};
+    struct statx sx {};
     if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_MTIME, &sx) != 0 ||
         !(sx.stx_mask & STATX_MTIME)) {
         return Dates::distantPast;
     }
     using namespace std::chrono;
-    return Date{duration_cast<Date::duration>(seconds{sx.stx_mtime.tv_sec} + nanoseconds{sx.stx_mtime.tv_nsec})};
+    return Date{
+        duration_cast<Date::duration>(seconds{sx.stx_mtime.tv_sec} + nanoseconds{sx.stx_mtime.tv_nsec})};
 }
 
-int measurementsInFlight() { return inFlight.load(); }
+int measurementsInFlight() {
+    return inFlight.load();
+}
 
-std::int64_t freeSpace() { return Platform::availableBytes(); }
-std::int64_t totalSpace() { return Platform::totalBytes(); }
+std::int64_t freeSpace() {
+    return Platform::availableBytes();
+}
+std::int64_t totalSpace() {
+    return Platform::totalBytes();
+}
 
 } // namespace DiskMath

@@ -111,7 +111,8 @@ bool isInside(std::string_view path, std::string_view folder) {
     if (path == folder) {
         return true;
     }
-    return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
+    return path.size() > folder.size() && path.substr(0, folder.size()) == folder &&
+           path[folder.size()] == '/';
 }
 
 } // namespace Paths

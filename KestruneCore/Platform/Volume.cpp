@@ -8,12 +8,14 @@
 namespace Platform {
 namespace {
 
-bool readVolume(struct statvfs& info) { return statvfs(homeFolder().c_str(), &info) == 0; }
+bool readVolume(struct statvfs& info) {
+    return statvfs(homeFolder().c_str(), &info) == 0;
+}
 
 } // namespace
 
 std::int64_t availableBytes() {
-    struct statvfs info{};
+    struct statvfs info {};
     if (!readVolume(info)) {
         return 0;
     }
@@ -21,7 +23,7 @@ std::int64_t availableBytes() {
 }
 
 std::int64_t totalBytes() {
-    struct statvfs info{};
+    struct statvfs info {};
     if (!readVolume(info)) {
         return 0;
     }

@@ -58,8 +58,9 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
                         continue;
                     }
                     CategoryResult result{entry.first, entry.second};
-                    std::stable_sort(result.items.begin(), result.items.end(),
-                                     [](const CleanupItem& a, const CleanupItem& b) { return a.bytes > b.bytes; });
+                    std::stable_sort(
+                        result.items.begin(), result.items.end(),
+                        [](const CleanupItem& a, const CleanupItem& b) { return a.bytes > b.bytes; });
                     merged.push_back(std::move(result));
                 }
                 latest = Dedup::collapse(merged);

@@ -11,15 +11,16 @@ namespace AllScanners {
 
 inline constexpr int maxConcurrent = 4;
 
-using OnScannerFinished =
-    std::function<void(int finished, int total, CategoryKind kind, const std::vector<CategoryResult>& results)>;
+using OnScannerFinished = std::function<void(int finished, int total, CategoryKind kind,
+                                             const std::vector<CategoryResult>& results)>;
 
 // The scanners in registry order, built once.
 [[nodiscard]] const ScannerList& all();
 
 // Runs every scanner of `registry`, at most maxConcurrent at once, and returns the final merged list:
 // categories in registry order, each largest first (stable), double claims collapsed.
-std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerFinished& onScannerFinished = {});
+std::vector<CategoryResult> runAll(const ScannerList& registry,
+                                   const OnScannerFinished& onScannerFinished = {});
 std::vector<CategoryResult> runAll(const OnScannerFinished& onScannerFinished = {});
 
 } // namespace AllScanners

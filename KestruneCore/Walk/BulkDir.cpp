@@ -47,10 +47,11 @@ std::vector<BulkEntry> readAt(int fd, Options options) {
             const auto* d = reinterpret_cast<const LinuxDirent64*>(buffer.get() + offset);
             offset += d->d_reclen;
             const char* name = d->d_name;
-            if (name[0] == '\0' || (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) {
+            if (name[0] == '\0' ||
+                (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) {
                 continue;
             }
-            struct statx sx{};
+            struct statx sx {};
             if (statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, mask, &sx) != 0) {
                 // Vanished between listing and statx: it no longer exists, so it is not listed.
                 continue;

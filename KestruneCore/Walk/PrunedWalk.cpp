@@ -35,8 +35,9 @@ void walk(const std::string& path, int depth, const std::set<std::string, std::l
 
 const std::set<std::string, std::less<>>& excluded() {
     static const std::set<std::string, std::less<>> names{
-        "Library", "Applications", "Pictures", "Music", "Movies", ".Trash", ".git", "node_modules", ".build",
-        "DerivedData", ".npm", ".cargo", ".gradle", ".m2", "go", ".cache", ".local"};
+        "Library", "Applications", "Pictures", "Music",       "Movies", ".Trash",
+        ".git",    "node_modules", ".build",   "DerivedData", ".npm",   ".cargo",
+        ".gradle", ".m2",          "go",       ".cache",      ".local"};
     return names;
 }
 

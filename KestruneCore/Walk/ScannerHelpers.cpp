@@ -11,7 +11,9 @@
 
 namespace ScannerHelpers {
 
-std::string home() { return Platform::homeFolder(); }
+std::string home() {
+    return Platform::homeFolder();
+}
 
 std::vector<CleanupItem> children(const std::string& of, std::int64_t minBytes) {
     auto entries = BulkDir::read(of, BulkDir::Options::dates);
