@@ -2,6 +2,7 @@
 #include "tests/TestHome.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -195,6 +196,67 @@ bool runningAsRoot() {
 
 std::string cliPath() {
     return KESTRUNE_CLI_PATH;
+}
+
+Spawned start(const std::vector<std::string>& argv) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        return {};
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    return {pid, pipeFds[0], {}};
+}
+
+bool awaitOutput(Spawned& child, const std::string& text) {
+    char buffer[4096];
+    while (child.received.find(text) == std::string::npos) {
+        const ssize_t n = read(child.output, buffer, sizeof buffer);
+        if (n > 0) {
+            child.received.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+ProcessResult finish(Spawned& child, int signal) {
+    ProcessResult result;
+    if (child.pid <= 0) {
+        return result;
+    }
+    result.output = std::move(child.received);
+    if (signal != 0) {
+        kill(child.pid, signal);
+    }
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = read(child.output, buffer, sizeof buffer);
+        if (n > 0) {
+            result.output.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(child.output);
+    int status = 0;
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    child = {};
+    return result;
 }
 
 ProcessResult run(const std::vector<std::string>& argv, Privilege privilege,

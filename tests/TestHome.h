@@ -59,6 +59,18 @@ enum class Privilege { inherited, unprivileged };
 ProcessResult run(const std::vector<std::string>& argv, Privilege privilege = Privilege::inherited,
                   const std::map<std::string, std::string>& environment = {});
 
+// A child process left running: its standard output and error arrive on `output`.
+struct Spawned {
+    int pid = -1;
+    int output = -1;
+    std::string received; // read by awaitOutput, handed back by finish
+};
+Spawned start(const std::vector<std::string>& argv);
+// Reads the child's output until it contains `text`; false when the child closed it first.
+bool awaitOutput(Spawned& child, const std::string& text);
+// Sends `signal` (0 for none), waits for the child and returns what it printed.
+ProcessResult finish(Spawned& child, int signal);
+
 // Path of the kestrune-cli built beside the tests.
 [[nodiscard]] std::string cliPath();
 

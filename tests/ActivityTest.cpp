@@ -1,0 +1,339 @@
+// The audit log on a real temporary home: its JSON form, the store's atomic and locked writes, the
+// support report to the character, and survival of killed and concurrent writers.
+#include "KestruneCore/Activity/ActivityStore.h"
+#include "KestruneCore/Platform/AppSupport.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <ctime>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+ActivityEvent event(const std::string& title, Date date = Dates::now()) {
+    ActivityEvent e;
+    e.id = Uuid::random();
+    e.date = std::chrono::floor<std::chrono::seconds>(date);
+    e.kind = ActivityKind::reclaim;
+    e.title = title;
+    return e;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::string line;
+    std::istringstream in(text);
+    while (std::getline(in, line)) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+const char* validDocument = R"({"version": 7, "lifetimeReclaimedBytes": 5, "extra": true, "events": [
+  {"id": "E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "date": "2026-01-02T03:04:05Z", "kind": "scan",
+   "title": "Scan finished", "paths": [], "meta": {}, "unknown": 1}]})";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    text.replace(text.find(from), from.size(), to);
+    return text;
+}
+
+TEST(ActivityJsonForm, AbsentOptionalsAreMissingKeysAndRoundTrip) {
+    ActivityDocument doc;
+    doc.lifetimeReclaimedBytes = 42;
+    auto e = event("Reclaimed 1 KB");
+    e.paths.push_back({"~/a", 10, PathDisposition::trashed, std::nullopt});
+    e.paths.push_back({"~/b", 0, PathDisposition::failed, "Permission denied"});
+    doc.events.push_back(e);
+    doc.events.push_back(event("plain"));
+    const std::string text = ActivityJson::write(doc);
+    const auto json = nlohmann::json::parse(text);
+    EXPECT_FALSE(json["events"][0].contains("detail"));
+    EXPECT_FALSE(json["events"][0].contains("bytes"));
+    EXPECT_FALSE(json["events"][0]["paths"][0].contains("error"));
+    EXPECT_EQ(json["events"][0]["paths"][1]["error"], "Permission denied");
+    EXPECT_TRUE(json["events"][1]["paths"].is_array());
+    EXPECT_TRUE(json["events"][1]["meta"].is_object());
+    // Keys sorted and pretty-printed.
+    EXPECT_LT(text.find("\"events\""), text.find("\"lifetimeReclaimedBytes\""));
+    EXPECT_LT(text.find("\"lifetimeReclaimedBytes\""), text.find("\"version\""));
+    EXPECT_LT(text.find("\"date\""), text.find("\"id\""));
+    EXPECT_LT(text.find("\"kind\""), text.find("\"meta\""));
+    EXPECT_NE(text.find("\n  "), std::string::npos);
+    const auto back = ActivityJson::read(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->lifetimeReclaimedBytes, 42);
+    ASSERT_EQ(back->events.size(), 2u);
+    EXPECT_EQ(back->events[0], doc.events[0]);
+    EXPECT_EQ(back->events[1], doc.events[1]);
+    EXPECT_EQ(back->events[0].id.text(), json["events"][0]["id"].get<std::string>());
+}
+
+TEST(ActivityJsonForm, AnyIntegerVersionAndUnknownKeysAreAccepted) {
+    const auto doc = ActivityJson::read(validDocument);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->version, 7);
+    ASSERT_EQ(doc->events.size(), 1u);
+    EXPECT_EQ(doc->events[0].symbol(), "magnifyingglass");
+    // The next write stores version 1.
+    EXPECT_EQ(nlohmann::json::parse(ActivityJson::write(*doc))["version"], 1);
+}
+
+TEST(ActivityJsonForm, OneBadElementRejectsTheWholeDocument) {
+    const std::string good = validDocument;
+    const std::vector<std::string> bad{
+        replaced(good, "\"scan\"", "\"purge\""),
+        replaced(good, "03:04:05Z", "03:04:05.250Z"),
+        replaced(good, "E621E1F8-C36C", "E621E1F8-X36C"),
+        replaced(good, "\"paths\": [],", ""),
+        replaced(good, "\"lifetimeReclaimedBytes\": 5", "\"lifetimeReclaimedBytes\": \"5\""),
+        replaced(good, "\"version\": 7", "\"version\": 7.5"),
+        replaced(good, "\"paths\": []",
+                 "\"paths\": [{\"path\": \"~/x\", \"bytes\": 1, \"disposition\": \"lost\"}]"),
+        replaced(good, "\"meta\": {}", "\"meta\": {\"a\": 1}"),
+        good.substr(0, good.size() / 2),
+        "",
+        "[]",
+    };
+    for (const auto& text : bad) {
+        EXPECT_FALSE(ActivityJson::read(text)) << text;
+    }
+}
+
+TEST(ActivityJsonForm, PathsThatAreNotUtf8StayValidJson) {
+    ActivityDocument doc;
+    auto e = event("x");
+    e.paths.push_back({"~/bad\xFFname", 1, PathDisposition::trashed, std::nullopt});
+    doc.events.push_back(e);
+    const auto back = ActivityJson::read(ActivityJson::write(doc));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->events[0].paths[0].path, "~/bad\xEF\xBF\xBDname");
+}
+
+TEST(ActivityDisplayPaths, HomeBecomesTildeOnlyAtAComponentBoundary) {
+    EXPECT_EQ(ActivityPath::displayPath("/Users/anna", "/Users/anna"), "~");
+    EXPECT_EQ(ActivityPath::displayPath("/Users/anna/f", "/Users/anna"), "~/f");
+    EXPECT_EQ(ActivityPath::displayPath("/Users/annabel/f", "/Users/anna"), "/Users/annabel/f");
+    EXPECT_EQ(ActivityPath::displayPath("/opt/x", "/Users/anna"), "/opt/x");
+}
+
+TEST(ActivityStoreFile, AppendCreatesTheLogAndCountsOnlyPositiveBytes) {
+    TestTree::TemporaryHome home;
+    EXPECT_EQ(ActivityStore::fileURL(), home / ".local/share/Kestrune/activity.json");
+    auto doc = ActivityStore::append(event("one"), 100);
+    EXPECT_TRUE(TestTree::exists(ActivityStore::fileURL()));
+    EXPECT_EQ(doc.lifetimeReclaimedBytes, 100);
+    doc = ActivityStore::append(event("two"), 0);
+    doc = ActivityStore::append(event("three"), -50);
+    EXPECT_EQ(doc.lifetimeReclaimedBytes, 100);
+    const auto loaded = ActivityStore::load();
+    ASSERT_EQ(loaded.events.size(), 3u);
+    EXPECT_EQ(loaded.events[0].title, "three");
+    EXPECT_EQ(loaded.events[2].title, "one");
+    EXPECT_FALSE(TestTree::exists(ActivityStore::fileURL() + ".tmp"));
+}
+
+TEST(ActivityStoreFile, TheFiveHundredAndFirstEventDropsTheOldest) {
+    TestTree::TemporaryHome home;
+    ActivityDocument doc;
+    for (int i = 0; i < 500; ++i) {
+        doc.events.push_back(event("old " + std::to_string(499 - i)));
+    }
+    ActivityStore::save(doc);
+    const auto after = ActivityStore::append(event("new"), 1);
+    ASSERT_EQ(after.events.size(), 500u);
+    EXPECT_EQ(after.events.front().title, "new");
+    EXPECT_EQ(after.events.back().title, "old 1");
+    EXPECT_EQ(ActivityStore::load().events.size(), 500u);
+}
+
+TEST(ActivityStoreFile, ClearThenLoadIsEmpty) {
+    TestTree::TemporaryHome home;
+    (void)ActivityStore::append(event("one"), 7);
+    ActivityStore::clear();
+    const auto doc = ActivityStore::load();
+    EXPECT_EQ(doc.version, 1);
+    EXPECT_EQ(doc.lifetimeReclaimedBytes, 0);
+    EXPECT_TRUE(doc.events.empty());
+}
+
+TEST(ActivityStoreFile, AnUnreadableLogIsKeptBesideTheNewOneByteForByte) {
+    TestTree::TemporaryHome home;
+    const std::string log = ActivityStore::fileURL();
+    const std::string garbage = "{\"version\": 1, \"events\": [ truncated \xFF";
+    TestTree::writeFile(log, garbage);
+    EXPECT_TRUE(ActivityStore::load().events.empty());
+    const auto doc = ActivityStore::append(event("fresh"), 3);
+    EXPECT_EQ(doc.events.size(), 1u);
+    EXPECT_EQ(doc.lifetimeReclaimedBytes, 3);
+    EXPECT_EQ(TestTree::readFile(log + ".unreadable"), garbage);
+    // A second unreadable log takes the next free name.
+    TestTree::writeFile(log, "not json");
+    (void)ActivityStore::append(event("again"), 0);
+    EXPECT_EQ(TestTree::readFile(log + ".unreadable"), garbage);
+    EXPECT_EQ(TestTree::readFile(log + ".unreadable.2"), "not json");
+    EXPECT_EQ(ActivityStore::load().events.size(), 1u);
+}
+
+class LocalTimeInUtc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("TZ");
+        saved = old ? std::optional<std::string>(old) : std::nullopt;
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (saved) {
+            setenv("TZ", saved->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    std::optional<std::string> saved;
+};
+
+TEST_F(LocalTimeInUtc, TheEmptyReport) {
+    const auto text = ActivityStore::supportReport({}, "1.2", "abc");
+    const auto l = lines(text);
+    ASSERT_EQ(l.size(), 12u);
+    EXPECT_EQ(l[0], "Kestrune Activity Report");
+    EXPECT_EQ(l[1].substr(0, 11), "Generated: ");
+    EXPECT_EQ(l[1].size(), 11u + 19u);
+    EXPECT_EQ(l[2], "Version: 1.2 (abc)");
+    EXPECT_EQ(l[3], Platform::operatingSystemLine());
+    EXPECT_EQ(l[3].substr(0, 7), "Linux: ");
+    EXPECT_EQ(l[5], "Lifetime reclaimed: \u2014");
+    EXPECT_EQ(l[6], "Events: 0");
+    EXPECT_EQ(l[8], "\u2500\u2500\u2500 Activity (newest first) \u2500\u2500\u2500");
+    EXPECT_EQ(l[9], "");
+    EXPECT_EQ(l[10], "\u2500\u2500\u2500 End of report \u2500\u2500\u2500");
+    EXPECT_EQ(l[11], "Contains file paths from this Mac \u2014 share only with support you trust.");
+    EXPECT_NE(text.back(), '\n');
+}
+
+TEST_F(LocalTimeInUtc, AReportOfThreeEventsToTheCharacter) {
+    ActivityDocument doc;
+    doc.lifetimeReclaimedBytes = 2'500'000;
+    auto reclaim = event("Reclaimed 1.5 MB", *Dates::parseIso8601("2026-03-04T05:06:07Z"));
+    reclaim.detail = "2 items moved, 1 failed";
+    reclaim.bytes = 1'500'000;
+    reclaim.paths = {{"~/Library/Caches/app", 1'000'000, PathDisposition::trashed, std::nullopt},
+                     {"~/old.dmg", 500'000, PathDisposition::removed, std::nullopt},
+                     {"~/locked", 0, PathDisposition::failed, "Permission denied"}};
+    auto scan = event("Scan finished", *Dates::parseIso8601("2026-03-04T05:00:00Z"));
+    scan.kind = ActivityKind::scan;
+    scan.detail = "1.5 MB reclaimable across 2 categories";
+    scan.bytes = 1'500'000;
+    scan.meta = {{"seconds", "1.2"}, {"categories", "2"}, {"items", "3"}};
+    auto maintenance = event("Maintenance \u00B7 Rebuild", *Dates::parseIso8601("2026-03-03T23:59:59Z"));
+    maintenance.kind = ActivityKind::maintenance;
+    maintenance.detail = "";
+    maintenance.bytes = 0;
+    doc.events = {reclaim, scan, maintenance};
+    const auto l = lines(ActivityStore::supportReport(doc, "0.1.0", "deadbee"));
+    const std::vector<std::string> expectedTail{
+        "",
+        "Lifetime reclaimed: 2.5 MB",
+        "Events: 3",
+        "",
+        "\u2500\u2500\u2500 Activity (newest first) \u2500\u2500\u2500",
+        "",
+        "[2026-03-04 05:06:07] Reclaimed 1.5 MB \u00B7 1.5 MB",
+        "  2 items moved, 1 failed",
+        "  trashed  ~/Library/Caches/app  (1 MB)",
+        "  removed  ~/old.dmg  (500 KB)",
+        "  failed   ~/locked \u2014 Permission denied",
+        "",
+        "[2026-03-04 05:00:00] Scan finished \u00B7 1.5 MB",
+        "  1.5 MB reclaimable across 2 categories",
+        "  meta: categories=2, items=3, seconds=1.2",
+        "",
+        "[2026-03-03 23:59:59] Maintenance \u00B7 Rebuild",
+        "",
+        "\u2500\u2500\u2500 End of report \u2500\u2500\u2500",
+        "Contains file paths from this Mac \u2014 share only with support you trust.",
+    };
+    ASSERT_EQ(l.size(), 4 + expectedTail.size());
+    EXPECT_EQ(l[0], "Kestrune Activity Report");
+    EXPECT_EQ(l[2], "Version: 0.1.0 (deadbee)");
+    for (std::size_t i = 0; i < expectedTail.size(); ++i) {
+        EXPECT_EQ(l[4 + i], expectedTail[i]) << "line " << 4 + i;
+    }
+}
+
+std::vector<std::string> reportedIds(const std::string& output) {
+    std::vector<std::string> ids;
+    for (const auto& line : lines(output)) {
+        if (line.size() == 36) {
+            ids.push_back(line);
+        }
+    }
+    return ids;
+}
+
+TEST(ActivityStoreDurability, AWriterKilledAtAnyMomentLeavesACompleteConsistentLog) {
+    TestTree::TemporaryHome home;
+    std::mt19937 random(11);
+    std::vector<std::string> acknowledged; // oldest first
+    for (int round = 0; round < 200; ++round) {
+        auto child =
+            TestTree::start({KESTRUNE_APPENDER_PATH, "1000000", "100000", "r" + std::to_string(round)});
+        ASSERT_TRUE(TestTree::awaitOutput(child, "ready\n"));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20'000));
+        const auto result = TestTree::finish(child, SIGKILL);
+        for (const auto& id : reportedIds(result.output)) {
+            acknowledged.push_back(id);
+        }
+        const std::string text = TestTree::readFile(ActivityStore::fileURL());
+        if (text.empty() && acknowledged.empty()) {
+            continue; // killed before the first save
+        }
+        const auto doc = ActivityJson::read(text);
+        ASSERT_TRUE(doc) << "round " << round << " left a log that does not read";
+        // Every acknowledged event is there, in order, newest first; at most one more (saved, not yet
+        // reported).
+        ASSERT_GE(doc->events.size(), acknowledged.size());
+        ASSERT_LE(doc->events.size(), acknowledged.size() + 1);
+        const std::size_t extra = doc->events.size() - acknowledged.size();
+        if (extra == 1) {
+            acknowledged.push_back(doc->events.front().id.text());
+        }
+        for (std::size_t i = 0; i < acknowledged.size(); ++i) {
+            ASSERT_EQ(doc->events[i].id.text(), acknowledged[acknowledged.size() - 1 - i])
+                << "round " << round;
+        }
+        EXPECT_FALSE(TestTree::exists(ActivityStore::fileURL() + ".unreadable"));
+    }
+    EXPECT_GT(acknowledged.size(), 0u);
+}
+
+TEST(ActivityStoreDurability, TwoProcessesAppendingAtOnceLoseNoEvent) {
+    TestTree::TemporaryHome home;
+    auto a = TestTree::start({KESTRUNE_APPENDER_PATH, "250", "1000", "a"});
+    auto b = TestTree::start({KESTRUNE_APPENDER_PATH, "250", "1000", "b"});
+    const auto ra = TestTree::finish(a, 0);
+    const auto rb = TestTree::finish(b, 0);
+    ASSERT_EQ(ra.status, 0) << ra.output;
+    ASSERT_EQ(rb.status, 0) << rb.output;
+    const auto doc = ActivityStore::load();
+    ASSERT_EQ(doc.events.size(), 500u);
+    EXPECT_EQ(doc.lifetimeReclaimedBytes, 500);
+    std::set<std::string> stored;
+    for (const auto& e : doc.events) {
+        stored.insert(e.id.text());
+    }
+    for (const auto& id : reportedIds(ra.output + rb.output)) {
+        EXPECT_TRUE(stored.contains(id)) << id;
+    }
+    EXPECT_EQ(stored.size(), 500u);
+}
+
+} // namespace
