@@ -4,6 +4,8 @@
 #include "KestruneCore/Platform/AppSupport.h"
 #include "tests/TestHome.h"
 
+#include "BuildInfo.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -334,6 +336,73 @@ TEST(ActivityStoreDurability, TwoProcessesAppendingAtOnceLoseNoEvent) {
         EXPECT_TRUE(stored.contains(id)) << id;
     }
     EXPECT_EQ(stored.size(), 500u);
+}
+
+TEST_F(LocalTimeInUtc, HistoryAndReportCommandsReadTheLogOfTheHome) {
+    TestTree::TemporaryHome home;
+    const std::map<std::string, std::string> utc{{"TZ", "UTC"}};
+    auto empty = TestTree::run({TestTree::cliPath(), "history"}, TestTree::Privilege::inherited, utc);
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.output, "No activity yet\n");
+    auto emptyJson = TestTree::run({TestTree::cliPath(), "history", "--json"});
+    ASSERT_EQ(emptyJson.status, 0);
+    ASSERT_TRUE(ActivityJson::read(emptyJson.output));
+    EXPECT_TRUE(ActivityJson::read(emptyJson.output)->events.empty());
+
+    auto older = event("Reclaimed 1 MB", *Dates::parseIso8601("2026-05-01T10:00:00Z"));
+    older.bytes = 1'000'000;
+    older.paths = {{"~/a", 1'000'000, PathDisposition::trashed, std::nullopt},
+                   {"~/b", 0, PathDisposition::failed, "Operation not permitted"}};
+    auto newer = event("Scan finished", *Dates::parseIso8601("2026-05-02T11:12:13Z"));
+    newer.kind = ActivityKind::scan;
+    newer.detail = "3 MB reclaimable across 1 category";
+    newer.bytes = 3'000'000;
+    (void)ActivityStore::append(older, 1'000'000);
+    (void)ActivityStore::append(newer, 0);
+
+    auto listed = TestTree::run({TestTree::cliPath(), "history"}, TestTree::Privilege::inherited, utc);
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_EQ(listed.output, "Reclaimed so far 1 MB\n\n"
+                             "2026-05-02 11:12:13  Scan finished \u00B7 3 MB\n"
+                             "    3 MB reclaimable across 1 category\n"
+                             "2026-05-01 10:00:00  Reclaimed 1 MB\n"
+                             "    2 paths\n");
+    auto withPaths =
+        TestTree::run({TestTree::cliPath(), "history", "--paths"}, TestTree::Privilege::inherited, utc);
+    EXPECT_NE(
+        withPaths.output.find("    trashed  ~/a  (1 MB)\n    failed   ~/b \u2014 Operation not permitted\n"),
+        std::string::npos)
+        << withPaths.output;
+    // Local time really is the zone of the process, not UTC.
+    auto tokyo = TestTree::run({TestTree::cliPath(), "history"}, TestTree::Privilege::inherited,
+                               {{"TZ", "Asia/Tokyo"}});
+    EXPECT_NE(tokyo.output.find("2026-05-02 20:12:13  Scan finished"), std::string::npos) << tokyo.output;
+
+    auto json = TestTree::run({TestTree::cliPath(), "history", "--json"});
+    EXPECT_EQ(json.output, TestTree::readFile(ActivityStore::fileURL()));
+
+    auto report = TestTree::run({TestTree::cliPath(), "report"}, TestTree::Privilege::inherited, utc);
+    ASSERT_EQ(report.status, 0);
+    auto expected =
+        lines(ActivityStore::supportReport(ActivityStore::load(), BuildInfo::version, BuildInfo::build));
+    auto got = lines(report.output);
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        if (i != 1) { // the Generated line carries the moment it was made
+            EXPECT_EQ(got[i], expected[i]) << "line " << i;
+        }
+    }
+    EXPECT_EQ(got[2], std::string("Version: ") + BuildInfo::version + " (" + BuildInfo::build + ")");
+
+    const std::string exported = home / "Reports/out.txt";
+    TestTree::makeFolder(home / "Reports");
+    auto written = TestTree::run({TestTree::cliPath(), "report", "--output", exported});
+    EXPECT_EQ(written.status, 0) << written.output;
+    EXPECT_EQ(lines(TestTree::readFile(exported)).size(), expected.size());
+    auto refused = TestTree::run({TestTree::cliPath(), "report", "--output", home / "missing/out.txt"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("cannot write"), std::string::npos);
+    EXPECT_FALSE(TestTree::exists(home / "missing"));
 }
 
 } // namespace

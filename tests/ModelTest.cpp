@@ -222,4 +222,16 @@ TEST(DateText, Iso8601RoundTripsAndRejectsFractions) {
     EXPECT_LT(Dates::distantPast, *parsed);
 }
 
+TEST(DateText, YearsADateCannotHoldAreRejectedNotWrapped) {
+    // Nanoseconds in 64 bits end in April 2262; a later year once overflowed into a wrong date.
+    EXPECT_FALSE(Dates::parseIso8601("9507-05-05T14:04:05Z"));
+    EXPECT_FALSE(Dates::parseIso8601("1600-01-01T00:00:00Z"));
+    const auto last = Dates::parseIso8601("2262-04-11T23:47:16Z");
+    ASSERT_TRUE(last);
+    EXPECT_EQ(Dates::iso8601(*last), "2262-04-11T23:47:16Z");
+    EXPECT_FALSE(Dates::parseIso8601("2262-04-11T23:47:17Z"));
+    // The distant past writes the year 1 and reads back as itself.
+    EXPECT_EQ(Dates::parseIso8601(Dates::iso8601(Dates::distantPast)), Dates::distantPast);
+}
+
 } // namespace

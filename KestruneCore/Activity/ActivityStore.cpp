@@ -5,9 +5,9 @@
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/AppSupport.h"
+#include "KestruneCore/Platform/AtomicFile.h"
 
 #include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -93,30 +93,6 @@ Loaded loadUnlocked() {
     return out;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool writeFile(const std::string& path, const std::string& bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = writeAll(fd, bytes) && fsync(fd) == 0;
-    return close(fd) == 0 && ok;
-}
-
 // Keeps a log we could not read for recovery by hand instead of overwriting its history.
 void moveAsideUnreadable(const std::string& log) {
     std::string target = log + ".unreadable";
@@ -134,25 +110,9 @@ void saveUnlocked(const ActivityDocument& document, Existing existing) {
         moveAsideUnreadable(log);
     }
     const std::string bytes = ActivityJson::write(document);
-    const std::string temporary = log + ".tmp";
-    if (writeFile(temporary, bytes) && rename(temporary.c_str(), log.c_str()) == 0) {
-        const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd >= 0) {
-            fsync(dirFd);
-            close(dirFd);
-        }
-        return;
+    if (!AtomicFile::replace(log, bytes, log + ".tmp")) {
+        AtomicFile::writeDirect(log, bytes);
     }
-    writeFile(log, bytes);
-}
-
-std::string timestamp(Date date) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(date);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buffer[64];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
-    return buffer;
 }
 
 } // namespace
@@ -194,7 +154,7 @@ std::string supportReport(const ActivityDocument& document, const std::string& a
                           const std::string& build) {
     std::vector<std::string> lines{
         "Kestrune Activity Report",
-        "Generated: " + timestamp(Dates::now()),
+        "Generated: " + Dates::local(Dates::now()),
         "Version: " + appVersion + " (" + build + ")",
         Platform::operatingSystemLine(),
         "",
@@ -205,7 +165,7 @@ std::string supportReport(const ActivityDocument& document, const std::string& a
         "",
     };
     for (const auto& event : document.events) {
-        std::string head = "[" + timestamp(event.date) + "] " + event.title;
+        std::string head = "[" + Dates::local(event.date) + "] " + event.title;
         if (event.bytes && *event.bytes >= 1) {
             head += " \u00B7 " + DiskMath::human(*event.bytes);
         }

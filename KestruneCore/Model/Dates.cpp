@@ -51,8 +51,29 @@ std::optional<Date> parseIso8601(const std::string& text) {
     if (!ymd.ok() || hour > 23 || minute > 59 || second > 60) {
         return std::nullopt;
     }
-    const auto days = sys_days{ymd};
-    return Date{days + hours{hour} + minutes{minute} + seconds{second}};
+    const auto instant = sys_days{ymd} + hours{hour} + minutes{minute} + seconds{second};
+    if (text == "0001-01-01T00:00:00Z") {
+        return distantPast; // what iso8601 writes for it
+    }
+    // Date counts nanoseconds in 64 bits: about the years 1677 to 2262. Anything outside cannot be held.
+    const auto limit = duration_cast<std::chrono::seconds>(Date::duration::max());
+    if (instant.time_since_epoch() > limit || instant.time_since_epoch() < -limit) {
+        return std::nullopt;
+    }
+    return Date{instant};
+}
+
+} // namespace Dates
+
+namespace Dates {
+
+std::string local(Date date, const char* pattern) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(date);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buffer[128];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, pattern, &tm);
+    return std::string(buffer, n);
 }
 
 } // namespace Dates

@@ -20,4 +20,7 @@ inline constexpr Date distantPast = Date::min();
 // Strict reader of the form iso8601 writes (no fractions, "Z" only); nothing for anything else.
 [[nodiscard]] std::optional<Date> parseIso8601(const std::string& text);
 
+// The date in the current local time zone with a strftime pattern, "%Y-%m-%d %H:%M:%S" by default.
+[[nodiscard]] std::string local(Date date, const char* pattern = "%Y-%m-%d %H:%M:%S");
+
 } // namespace Dates
