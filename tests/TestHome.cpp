@@ -194,6 +194,18 @@ bool runningAsRoot() {
     return geteuid() == 0;
 }
 
+void giveToUnprivileged(const std::string& path) {
+    if (geteuid() != 0) {
+        return;
+    }
+    lchown(path.c_str(), 65534, 65534);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(path, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        lchown(it->path().c_str(), 65534, 65534);
+    }
+}
+
 std::string cliPath() {
     return KESTRUNE_CLI_PATH;
 }

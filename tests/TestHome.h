@@ -71,6 +71,9 @@ bool awaitOutput(Spawned& child, const std::string& text);
 // Sends `signal` (0 for none), waits for the child and returns what it printed.
 ProcessResult finish(Spawned& child, int signal);
 
+// Hands the tree to the user Privilege::unprivileged runs as (a no-op unless the tests run as root).
+void giveToUnprivileged(const std::string& path);
+
 // Path of the kestrune-cli built beside the tests.
 [[nodiscard]] std::string cliPath();
 

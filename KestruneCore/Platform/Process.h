@@ -1,0 +1,26 @@
+// Child processes of tools the program runs (gio, the package managers' own cleaners). Any thread;
+// each call blocks until the child ends or its time is up.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace Process {
+
+struct Result {
+    bool started = false;  // false: the program could not be run at all (errno text in `error`)
+    bool timedOut = false; // killed after the time limit
+    int status = -1;       // exit status, or 128 + signal
+    std::string output;    // standard output
+    std::string error;     // standard error
+};
+
+// Runs argv[0] (looked up in PATH when it has no slash) with the rest as arguments, no shell, standard
+// input from /dev/null. After `limit` the child is killed with SIGKILL.
+Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::minutes(2));
+
+// The program's full path when PATH (or the given path) names an executable file, else "".
+[[nodiscard]] std::string find(const std::string& program);
+
+} // namespace Process
