@@ -16,4 +16,7 @@ struct Registration {
 // Set by a command's callback: the process exit status.
 int& exitStatus();
 
+// Accepts the raw value of a category kind, such as userCaches.
+CLI::Validator categoryKind();
+
 } // namespace Commands

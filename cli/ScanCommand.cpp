@@ -2,6 +2,7 @@
 // The runner reports from its worker threads, so the progress line and the timings take a lock.
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "cli/Progress.h"
 #include "cli/ScanReport.h"
 
 #include "KestruneCore/Scanners/AllScanners.h"
@@ -53,38 +54,6 @@ private:
     Timings& timings;
 };
 
-class ProgressLine {
-public:
-    enum class Mode { off, inPlace, lines };
-    explicit ProgressLine(Mode mode) : mode(mode) {}
-
-    void show(int finished, int total, CategoryKind kind) {
-        if (mode == Mode::off) {
-            return;
-        }
-        std::string text = "Scanning " + std::string(CategoryKinds::title(kind)) + "\u2026 (" +
-                           std::to_string(finished) + " of " + std::to_string(total) + ")";
-        const std::lock_guard guard(lock);
-        if (mode == Mode::inPlace) {
-            std::fprintf(stderr, "\r%s\033[K", text.c_str());
-        } else {
-            std::fprintf(stderr, "%s\n", text.c_str());
-        }
-        std::fflush(stderr);
-    }
-
-    void finish() {
-        if (mode == Mode::inPlace) {
-            std::fprintf(stderr, "\r\033[K");
-            std::fflush(stderr);
-        }
-    }
-
-private:
-    Mode mode;
-    std::mutex lock;
-};
-
 void scan(const ScanOptions& options) {
     const ScannerList& registry = AllScanners::all();
     std::vector<CategoryKind> wanted;
@@ -103,16 +72,13 @@ void scan(const ScanOptions& options) {
         chosen.push_back(std::make_shared<TimedScanner>(scanner, position, timings));
     }
 
-    ProgressLine::Mode mode = ProgressLine::Mode::off;
-    if (!options.quiet && (options.progress || isatty(STDERR_FILENO))) {
-        mode = isatty(STDERR_FILENO) ? ProgressLine::Mode::inPlace : ProgressLine::Mode::lines;
-    }
-    ProgressLine progress(mode);
+    Output::ProgressLine progress(Output::ProgressLine::modeFor(options.quiet, options.progress));
     const std::string home = ScannerHelpers::home();
     const auto start = Clock::now();
     const auto results = AllScanners::runAll(
         chosen, [&](int finished, int total, CategoryKind kind, const std::vector<CategoryResult>&) {
-            progress.show(finished, total, kind);
+            progress.show("Scanning " + std::string(CategoryKinds::title(kind)) + "\u2026 (" +
+                          std::to_string(finished) + " of " + std::to_string(total) + ")");
         });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     progress.finish();
@@ -150,12 +116,7 @@ const Commands::Registration registration{
             ->add_option("--only", options->only,
                          "Run only the scanner of this category kind (repeatable), e.g. userCaches")
             ->type_name("KIND")
-            ->check(CLI::Validator(
-                [](std::string& value) -> std::string {
-                    return CategoryKinds::fromRawValue(value) ? std::string()
-                                                              : "unknown category kind \"" + value + "\"";
-                },
-                "KIND"));
+            ->check(Commands::categoryKind());
         command->callback([options] { scan(*options); });
     }};
 

@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 
 #include "BuildInfo.h"
+#include "KestruneCore/Model/CategoryKind.h"
 
 #include <algorithm>
 #include <iostream>
@@ -19,6 +20,15 @@ std::vector<std::pair<int, std::function<void(CLI::App&)>>>& registry() {
 
 Registration::Registration(int order, std::function<void(CLI::App&)> add) {
     registry().emplace_back(order, std::move(add));
+}
+
+CLI::Validator categoryKind() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            return CategoryKinds::fromRawValue(value) ? std::string()
+                                                      : "unknown category kind \"" + value + "\"";
+        },
+        "KIND");
 }
 
 int& exitStatus() {
