@@ -2,6 +2,7 @@
 #include "KestruneCore/Scanners/AllScanners.h"
 
 #include "KestruneCore/Scanners/Dedup.h"
+#include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 
 #include <algorithm>
@@ -22,6 +23,7 @@ const ScannerList& all() {
         list.push_back(std::make_shared<LogsScanner>());        // 9
         list.push_back(std::make_shared<DownloadsScanner>());   // 10
         list.push_back(std::make_shared<TrashScanner>());       // 11
+        list.push_back(std::make_shared<DuplicateScanner>());   // 21
         return list;
     }();
     return registry;

@@ -1,0 +1,315 @@
+// Size groups, then head-and-tail digests, then whole contents. Whole contents are compared byte for
+// byte against one representative per class when a group is small (two files equal byte for byte have
+// equal digests, and comparing stops at the first difference); bigger groups are digested. Either way
+// the classes are exactly those of equal full digests. Groups are confirmed in parallel.
+#include "KestruneCore/Scanners/DuplicateScanner.h"
+
+#include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Walk/BulkDir.h"
+
+#include <openssl/evp.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Groups up to this size are confirmed by comparing bytes; larger ones by digests.
+constexpr std::size_t compareLimit = 4;
+
+class File {
+public:
+    // Regular files only; O_NONBLOCK so that a FIFO put in a file's place cannot hang the open.
+    explicit File(const std::string& path)
+        : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)) {
+        struct stat st {};
+        if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            close(fd);
+            fd = -1;
+        }
+        if (fd >= 0) {
+            posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        }
+    }
+    ~File() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    [[nodiscard]] bool valid() const { return fd >= 0; }
+    // Up to `size` bytes at `offset` (fewer only at the end); -1 on an error.
+    ssize_t readAt(char* buffer, std::size_t size, off_t offset) const {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                return done > 0 ? static_cast<ssize_t>(done) : -1;
+            }
+            if (n == 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return static_cast<ssize_t>(done);
+    }
+    [[nodiscard]] off_t length() const {
+        struct stat st {};
+        return fstat(fd, &st) == 0 ? st.st_size : -1;
+    }
+
+private:
+    int fd = -1;
+};
+
+class Sha256 {
+public:
+    Sha256() : context(EVP_MD_CTX_new()) { EVP_DigestInit_ex(context, EVP_sha256(), nullptr); }
+    ~Sha256() { EVP_MD_CTX_free(context); }
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+    void update(const char* data, std::size_t size) { EVP_DigestUpdate(context, data, size); }
+    std::string hex() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(context, digest, &length);
+        static const char* digits = "0123456789abcdef";
+        std::string out;
+        for (unsigned int i = 0; i < length; ++i) {
+            out += digits[digest[i] >> 4];
+            out += digits[digest[i] & 15];
+        }
+        return out;
+    }
+
+private:
+    EVP_MD_CTX* context;
+};
+
+// One thread's reading buffers, reused across files.
+struct Buffers {
+    std::unique_ptr<char[]> a{new char[DuplicateScanner::fullChunk]};
+    std::unique_ptr<char[]> b{new char[DuplicateScanner::fullChunk]};
+};
+thread_local Buffers buffers;
+
+// The byte stream the full digest would see: chunks until a read yields nothing or fails.
+class Stream {
+public:
+    explicit Stream(const File& file, char* buffer) : file(file), buffer(buffer) {}
+    // The next chunk; empty at the end (or at a read error).
+    std::string_view next() {
+        if (ended) {
+            return {};
+        }
+        const ssize_t n = file.readAt(buffer, DuplicateScanner::fullChunk, offset);
+        if (n <= 0) {
+            ended = true;
+            return {};
+        }
+        offset += n;
+        return {buffer, static_cast<std::size_t>(n)};
+    }
+
+private:
+    const File& file;
+    char* buffer;
+    off_t offset = 0;
+    bool ended = false;
+};
+
+// Whether two files' streams are equal. Chunks of a regular file are whole 1 MiB blocks except the
+// last, so equal streams come in equal chunks; a short chunk on one side only is a difference.
+bool sameContents(const File& x, const File& y) {
+    Stream a(x, buffers.a.get());
+    Stream b(y, buffers.b.get());
+    while (true) {
+        const auto ca = a.next();
+        const auto cb = b.next();
+        if (ca.size() != cb.size() || std::memcmp(ca.data(), cb.data(), ca.size()) != 0) {
+            return false;
+        }
+        if (ca.empty()) {
+            return true;
+        }
+    }
+}
+
+// Splits a group whose head-and-tail digests agree into classes of identical contents, keeping the
+// group order inside each class. Items that cannot be opened drop out.
+std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& group) {
+    std::vector<std::vector<CleanupItem>> out;
+    if (group.size() <= compareLimit) {
+        std::vector<std::unique_ptr<File>> representatives;
+        for (const auto& item : group) {
+            auto file = std::make_unique<File>(item.url);
+            if (!file->valid()) {
+                continue;
+            }
+            bool placed = false;
+            for (std::size_t c = 0; c < out.size() && !placed; ++c) {
+                if (sameContents(*file, *representatives[c])) {
+                    out[c].push_back(item);
+                    placed = true;
+                }
+            }
+            if (!placed) {
+                out.push_back({item});
+                representatives.push_back(std::move(file));
+            }
+        }
+        return out;
+    }
+    std::map<std::string, std::size_t> byDigest;
+    for (const auto& item : group) {
+        const auto digest = Duplicates::fullDigest(item.url);
+        if (!digest) {
+            continue;
+        }
+        const auto [it, added] = byDigest.try_emplace(*digest, out.size());
+        if (added) {
+            out.emplace_back();
+        }
+        out[it->second].push_back(item);
+    }
+    return out;
+}
+
+void collect(const std::string& folder, int depth, std::map<std::int64_t, std::vector<CleanupItem>>& sizes) {
+    if (depth > DuplicateScanner::depthLimit) {
+        return;
+    }
+    for (auto& entry : BulkDir::read(folder, BulkDir::Options::dates)) {
+        if (entry.isSymlink || entry.name.starts_with('.')) {
+            continue;
+        }
+        std::string path = Paths::child(folder, entry.name);
+        if (entry.isDirectory) {
+            if (!DuplicateScanner::excluded().contains(entry.name)) {
+                collect(path, depth + 1, sizes);
+            }
+        } else if (entry.allocSize >= DuplicateScanner::minimumBytes) {
+            sizes[entry.allocSize].emplace_back(std::move(path), entry.allocSize,
+                                                entry.modified.value_or(Dates::distantPast));
+        }
+    }
+}
+
+} // namespace
+
+namespace Duplicates {
+
+std::optional<std::string> partialDigest(const std::string& path) {
+    const File file(path);
+    if (!file.valid()) {
+        return std::nullopt;
+    }
+    std::array<char, DuplicateScanner::partialBlock> head{};
+    const ssize_t headBytes = file.readAt(head.data(), head.size(), 0);
+    if (headBytes <= 0) {
+        return std::nullopt;
+    }
+    Sha256 sha;
+    sha.update(head.data(), static_cast<std::size_t>(headBytes));
+    const off_t length = file.length();
+    if (length > static_cast<off_t>(DuplicateScanner::partialBlock)) {
+        std::array<char, DuplicateScanner::partialBlock> tail{};
+        const ssize_t tailBytes = file.readAt(tail.data(), tail.size(),
+                                              length - static_cast<off_t>(DuplicateScanner::partialBlock));
+        if (tailBytes > 0) {
+            sha.update(tail.data(), static_cast<std::size_t>(tailBytes));
+        }
+    }
+    return sha.hex();
+}
+
+std::optional<std::string> fullDigest(const std::string& path) {
+    const File file(path);
+    if (!file.valid()) {
+        return std::nullopt;
+    }
+    Sha256 sha;
+    Stream stream(file, buffers.a.get());
+    for (auto chunk = stream.next(); !chunk.empty(); chunk = stream.next()) {
+        sha.update(chunk.data(), chunk.size());
+    }
+    return sha.hex();
+}
+
+} // namespace Duplicates
+
+const std::unordered_set<std::string>& DuplicateScanner::excluded() {
+    static const std::unordered_set<std::string> names{
+        "Library", "Applications", ".Trash",  "node_modules", ".git",   ".build", "DerivedData",
+        ".npm",    ".cargo",       ".gradle", ".m2",          ".cache", ".local", "go"};
+    return names;
+}
+
+std::vector<CleanupItem> DuplicateScanner::scan() const {
+    std::map<std::int64_t, std::vector<CleanupItem>> sizes;
+    collect(home(), 0, sizes);
+
+    // Head-and-tail digests of every file that shares its size, in parallel, kept in walk order.
+    std::vector<const CleanupItem*> candidates;
+    for (const auto& [size, group] : sizes) {
+        if (group.size() >= 2) {
+            for (const auto& item : group) {
+                candidates.push_back(&item);
+            }
+        }
+    }
+    std::vector<std::optional<std::string>> partial(candidates.size());
+    tbb::parallel_for(std::size_t{0}, candidates.size(),
+                      [&](std::size_t i) { partial[i] = Duplicates::partialDigest(candidates[i]->url); });
+
+    std::vector<std::vector<CleanupItem>> groups; // same size and same head and tail, walk order
+    std::size_t next = 0;
+    for (const auto& [size, group] : sizes) {
+        if (group.size() < 2) {
+            continue;
+        }
+        std::map<std::string, std::vector<CleanupItem>> byPartial;
+        for (const auto& item : group) {
+            if (const auto& digest = partial[next++]) {
+                byPartial[*digest].push_back(item);
+            }
+        }
+        for (auto& [digest, members] : byPartial) {
+            if (members.size() >= 2) {
+                groups.push_back(std::move(members));
+            }
+        }
+    }
+
+    std::vector<std::vector<CleanupItem>> reported(groups.size());
+    tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
+        for (auto& same : classes(groups[g])) {
+            if (same.size() < 2) {
+                continue;
+            }
+            std::stable_sort(same.begin(), same.end(), [](const CleanupItem& a, const CleanupItem& b) {
+                return a.modified < b.modified;
+            });
+            reported[g].insert(reported[g].end(), std::make_move_iterator(same.begin() + 1),
+                               std::make_move_iterator(same.end()));
+        }
+    });
+    std::vector<CleanupItem> out;
+    for (auto& r : reported) {
+        out.insert(out.end(), std::make_move_iterator(r.begin()), std::make_move_iterator(r.end()));
+    }
+    return out;
+}

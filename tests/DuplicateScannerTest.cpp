@@ -1,0 +1,251 @@
+// The duplicate scanner on real files: which copy is kept, what is never considered, how little is read,
+// and a randomized comparison with a plain implementation of the three stages.
+#include "KestruneCore/Scanners/DuplicateScanner.h"
+#include "KestruneCore/Walk/BulkDir.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string contents(std::size_t size, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string out(size, '\0');
+    for (auto& c : out) {
+        c = static_cast<char>(random());
+    }
+    return out;
+}
+
+std::set<std::string> found() {
+    std::set<std::string> out;
+    for (const auto& item : DuplicateScanner().scan()) {
+        out.insert(item.url);
+    }
+    return out;
+}
+
+// Bytes this process has read through read(2) and friends so far.
+long long bytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return -1;
+}
+
+TEST(DuplicateFiles, TheOldestCopyIsKept) {
+    TestTree::TemporaryHome home;
+    const std::string body = contents(2'000'000, 1);
+    const std::string old = TestTree::writeFile(home / "Pictures/old.jpg", body);
+    const std::string recent = TestTree::writeFile(home / "Desktop/copy.jpg", body);
+    TestTree::setModified(old, std::chrono::system_clock::now() - 365 * 24h);
+    TestTree::setModified(recent, std::chrono::system_clock::now() - 24h);
+    EXPECT_EQ(found(), std::set<std::string>{recent});
+
+    // A third copy, older still: the other two are reported.
+    const std::string oldest = TestTree::writeFile(home / "Documents/original.jpg", body);
+    TestTree::setModified(oldest, std::chrono::system_clock::now() - 2 * 365 * 24h);
+    EXPECT_EQ(found(), (std::set<std::string>{old, recent}));
+    const auto items = DuplicateScanner().scan();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].bytes, TestTree::allocated(old));
+    EXPECT_FALSE(items[0].label.has_value());
+}
+
+TEST(DuplicateFiles, EqualDatesKeepTheCopyTheWalkListsFirst) {
+    TestTree::TemporaryHome home;
+    const std::string body = contents(1'500'000, 2);
+    const auto when = std::chrono::system_clock::now() - 48h;
+    for (const auto* name : {"a.bin", "b.bin", "c.bin"}) {
+        TestTree::setModified(TestTree::writeFile(home / ("Documents/" + std::string(name)), body), when);
+    }
+    const auto listing = BulkDir::read(home / "Documents");
+    ASSERT_EQ(listing.size(), 3u);
+    std::set<std::string> expected;
+    for (std::size_t i = 1; i < listing.size(); ++i) {
+        expected.insert(home / ("Documents/" + listing[i].name));
+    }
+    EXPECT_EQ(found(), expected);
+}
+
+TEST(DuplicateFiles, AlmostEqualFilesAreNotDuplicatesAndReadOnlyWhatTheyMust) {
+    TestTree::TemporaryHome home;
+    std::string body = contents(2'000'000, 3);
+    TestTree::writeFile(home / "Documents/a", body);
+    std::string middle = body;
+    middle[1'000'000] ^= 1;
+    TestTree::writeFile(home / "Documents/b", middle);
+    EXPECT_TRUE(found().empty());
+
+    TestTree::TemporaryHome second;
+    TestTree::writeFile(second / "Documents/a", body);
+    std::string head = body;
+    head[1000] ^= 1;
+    TestTree::writeFile(second / "Documents/b", head);
+    const long long before = bytesRead();
+    EXPECT_TRUE(found().empty());
+    const long long read = bytesRead() - before;
+    // Head and tail of each file, nothing more (listings are not counted by rchar; reading
+    // /proc/self/io itself is, a few hundred bytes).
+    EXPECT_LE(read, 4 * 65'536 + 4096);
+    EXPECT_GE(read, 4 * 65'536 - 1);
+}
+
+TEST(DuplicateFiles, WhatIsNeverConsidered) {
+    TestTree::TemporaryHome home;
+    const std::string small = contents(900'000, 4);
+    TestTree::writeFile(home / "Documents/small1", small);
+    TestTree::writeFile(home / "Documents/small2", small);
+    const std::string body = contents(1'200'000, 5);
+    TestTree::writeFile(home / "Documents/kept", body);
+    for (const auto* place : {"Library/copy", "code/go/copy", "web/node_modules/copy", "Music/.hidden/copy",
+                              "Music/.copy", "a/b/c/d/e/f/g/copy"}) {
+        TestTree::writeFile(home / place, body);
+    }
+    ASSERT_EQ(symlink((home / "Documents/kept").c_str(), (home / "Documents/link").c_str()), 0);
+    EXPECT_TRUE(found().empty());
+    // Seven components below the home folder is the deepest place still walked.
+    const std::string deepest = TestTree::writeFile(home / "a/b/c/d/e/f/copy", body);
+    TestTree::setModified(deepest, std::chrono::system_clock::now());
+    TestTree::setModified(home / "Documents/kept", std::chrono::system_clock::now() - 24h);
+    EXPECT_EQ(found(), std::set<std::string>{deepest});
+}
+
+TEST(DuplicateFiles, HardLinksAreTwoCandidates) {
+    TestTree::TemporaryHome home;
+    const std::string a = TestTree::writeFile(home / "Documents/a", contents(1'100'000, 6));
+    ASSERT_EQ(link(a.c_str(), (home / "Documents/b").c_str()), 0);
+    EXPECT_EQ(found().size(), 1u);
+}
+
+TEST(DuplicateFiles, AnUnreadablePartnerDropsOut) {
+    TestTree::TemporaryHome home;
+    const std::string body = contents(1'100'000, 7);
+    TestTree::writeFile(home / "Documents/mine", body);
+    const std::string locked = TestTree::writeFile(home / "Documents/locked", body);
+    chmod(locked.c_str(), 0600);
+    TestTree::writeFile(home / "Music/x", contents(1'300'000, 8));
+    const std::string third = TestTree::writeFile(home / "Music/y", contents(1'300'000, 8));
+    TestTree::setModified(third, std::chrono::system_clock::now());
+    TestTree::setModified(home / "Music/x", std::chrono::system_clock::now() - 24h);
+    // As a user who cannot read the locked copy, only the other pair is left.
+    const auto r = TestTree::run({TestTree::cliPath(), "scan", "--json", "--quiet", "--only", "duplicates"},
+                                 TestTree::Privilege::unprivileged);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto document = nlohmann::json::parse(r.output);
+    std::set<std::string> paths;
+    for (const auto& category : document["categories"]) {
+        for (const auto& item : category["items"]) {
+            paths.insert(item["path"].get<std::string>());
+        }
+    }
+    if (geteuid() == 0) {
+        EXPECT_EQ(paths, std::set<std::string>{third});
+    }
+    EXPECT_FALSE(paths.contains(locked));
+}
+
+TEST(DuplicateFiles, AFifoInAFilesPlaceDoesNotHangTheScan) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFolder(home / "Pictures");
+    ASSERT_EQ(mkfifo((home / "Pictures/photo.jpg").c_str(), 0644), 0);
+    EXPECT_FALSE(Duplicates::partialDigest(home / "Pictures/photo.jpg"));
+    EXPECT_FALSE(Duplicates::fullDigest(home / "Pictures/photo.jpg"));
+    EXPECT_TRUE(found().empty());
+}
+
+// The three stages as plainly as they can be written: every partial group is digested in full.
+std::set<std::string> reference(const std::string& folder, int depth,
+                                std::map<std::int64_t, std::vector<CleanupItem>>& sizes, bool top) {
+    if (depth <= 6) {
+        for (const auto& e : BulkDir::read(folder, BulkDir::Options::dates)) {
+            if (e.isSymlink || e.name[0] == '.') {
+                continue;
+            }
+            const std::string path = folder + "/" + e.name;
+            if (e.isDirectory) {
+                if (!DuplicateScanner::excluded().contains(e.name)) {
+                    reference(path, depth + 1, sizes, false);
+                }
+            } else if (e.allocSize >= 1'000'000) {
+                sizes[e.allocSize].emplace_back(path, e.allocSize, e.modified.value_or(Dates::distantPast));
+            }
+        }
+    }
+    std::set<std::string> out;
+    if (!top) {
+        return out;
+    }
+    for (const auto& [size, group] : sizes) {
+        std::map<std::string, std::vector<CleanupItem>> partial;
+        for (const auto& item : group) {
+            if (auto d = Duplicates::partialDigest(item.url)) {
+                partial[*d].push_back(item);
+            }
+        }
+        for (const auto& [key, members] : partial) {
+            std::map<std::string, std::vector<CleanupItem>> full;
+            for (const auto& item : members) {
+                if (auto d = Duplicates::fullDigest(item.url)) {
+                    full[*d].push_back(item);
+                }
+            }
+            for (auto& [digest, same] : full) {
+                if (members.size() < 2 || same.size() < 2) {
+                    continue;
+                }
+                std::stable_sort(same.begin(), same.end(), [](const CleanupItem& a, const CleanupItem& b) {
+                    return a.modified < b.modified;
+                });
+                for (std::size_t i = 1; i < same.size(); ++i) {
+                    out.insert(same[i].url);
+                }
+            }
+        }
+    }
+    return out;
+}
+
+TEST(DuplicateFiles, RandomTreesMatchThePlainAlgorithm) {
+    std::mt19937 random(2026);
+    for (int round = 0; round < 12; ++round) {
+        TestTree::TemporaryHome home;
+        // A few originals; copies, decoys (one byte changed anywhere, often in the middle, so that
+        // head and tail agree) and equal dates; some groups larger than the byte-compared ones.
+        std::vector<std::string> originals;
+        for (int i = 0; i < 4; ++i) {
+            originals.push_back(contents(1'000'000 + (random() % 3) * 4096, random()));
+        }
+        const auto base = std::chrono::system_clock::now() - 1000h;
+        const int files = 8 + static_cast<int>(random() % 10);
+        for (int f = 0; f < files; ++f) {
+            std::string body = originals[random() % originals.size()];
+            if (random() % 3 == 0) {
+                body[random() % 2 == 0 ? body.size() / 2 : random() % body.size()] ^= 0x40;
+            }
+            const std::string folder =
+                std::vector<std::string>{"Documents", "Pictures", "Music/a", "x/y/z"}[random() % 4];
+            const std::string path = TestTree::writeFile(home / (folder + "/f" + std::to_string(f)), body);
+            TestTree::setModified(path, base + std::chrono::hours(random() % 3));
+        }
+        std::map<std::int64_t, std::vector<CleanupItem>> sizes;
+        EXPECT_EQ(found(), reference(home.path(), 0, sizes, true)) << "round " << round;
+    }
+}
+
+} // namespace
