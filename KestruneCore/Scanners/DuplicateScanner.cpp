@@ -139,11 +139,14 @@ bool sameContents(const File& x, const File& y) {
     while (true) {
         const auto ca = a.next();
         const auto cb = b.next();
-        if (ca.size() != cb.size() || std::memcmp(ca.data(), cb.data(), ca.size()) != 0) {
+        if (ca.size() != cb.size()) {
             return false;
         }
         if (ca.empty()) {
-            return true;
+            return true; // both ended together
+        }
+        if (std::memcmp(ca.data(), cb.data(), ca.size()) != 0) {
+            return false;
         }
     }
 }
