@@ -1,6 +1,7 @@
 // Each admitted scanner gets a thread of its own, so four really run at once on any core count.
 #include "KestruneCore/Scanners/AllScanners.h"
 
+#include "KestruneCore/Scanners/CacheScanners.h"
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
@@ -17,13 +18,15 @@ const ScannerList& all() {
     // Registry positions: the order scanners start in and the order of categories in every result.
     static const ScannerList registry = [] {
         ScannerList list;
-        list.push_back(std::make_shared<XcodeScanner>());       // 3
-        list.push_back(std::make_shared<NodeModulesScanner>()); // 4
-        list.push_back(std::make_shared<UserCachesScanner>());  // 8
-        list.push_back(std::make_shared<LogsScanner>());        // 9
-        list.push_back(std::make_shared<DownloadsScanner>());   // 10
-        list.push_back(std::make_shared<TrashScanner>());       // 11
-        list.push_back(std::make_shared<DuplicateScanner>());   // 21
+        list.push_back(std::make_shared<PackageCacheScanner>()); // 1
+        list.push_back(std::make_shared<AppCacheScanner>());     // 2
+        list.push_back(std::make_shared<XcodeScanner>());        // 3
+        list.push_back(std::make_shared<NodeModulesScanner>());  // 4
+        list.push_back(std::make_shared<UserCachesScanner>());   // 8
+        list.push_back(std::make_shared<LogsScanner>());         // 9
+        list.push_back(std::make_shared<DownloadsScanner>());    // 10
+        list.push_back(std::make_shared<TrashScanner>());        // 11
+        list.push_back(std::make_shared<DuplicateScanner>());    // 21
         return list;
     }();
     return registry;
