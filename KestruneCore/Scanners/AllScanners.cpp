@@ -1,6 +1,7 @@
 // Each admitted scanner gets a thread of its own, so four really run at once on any core count.
 #include "KestruneCore/Scanners/AllScanners.h"
 
+#include "KestruneCore/Scanners/AppLeftoversScanner.h"
 #include "KestruneCore/Scanners/CacheScanners.h"
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
@@ -26,6 +27,7 @@ const ScannerList& all() {
         list.push_back(std::make_shared<LogsScanner>());         // 9
         list.push_back(std::make_shared<DownloadsScanner>());    // 10
         list.push_back(std::make_shared<TrashScanner>());        // 11
+        list.push_back(std::make_shared<AppLeftoversScanner>()); // 12
         list.push_back(std::make_shared<DuplicateScanner>());    // 21
         return list;
     }();
