@@ -5,6 +5,7 @@
 #include "KestruneCore/Scanners/CacheScanners.h"
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
+#include "KestruneCore/Scanners/LanguageFilesScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 
 #include <algorithm>
@@ -19,16 +20,17 @@ const ScannerList& all() {
     // Registry positions: the order scanners start in and the order of categories in every result.
     static const ScannerList registry = [] {
         ScannerList list;
-        list.push_back(std::make_shared<PackageCacheScanner>()); // 1
-        list.push_back(std::make_shared<AppCacheScanner>());     // 2
-        list.push_back(std::make_shared<XcodeScanner>());        // 3
-        list.push_back(std::make_shared<NodeModulesScanner>());  // 4
-        list.push_back(std::make_shared<UserCachesScanner>());   // 8
-        list.push_back(std::make_shared<LogsScanner>());         // 9
-        list.push_back(std::make_shared<DownloadsScanner>());    // 10
-        list.push_back(std::make_shared<TrashScanner>());        // 11
-        list.push_back(std::make_shared<AppLeftoversScanner>()); // 12
-        list.push_back(std::make_shared<DuplicateScanner>());    // 21
+        list.push_back(std::make_shared<PackageCacheScanner>());  // 1
+        list.push_back(std::make_shared<AppCacheScanner>());      // 2
+        list.push_back(std::make_shared<XcodeScanner>());         // 3
+        list.push_back(std::make_shared<NodeModulesScanner>());   // 4
+        list.push_back(std::make_shared<UserCachesScanner>());    // 8
+        list.push_back(std::make_shared<LogsScanner>());          // 9
+        list.push_back(std::make_shared<DownloadsScanner>());     // 10
+        list.push_back(std::make_shared<TrashScanner>());         // 11
+        list.push_back(std::make_shared<AppLeftoversScanner>());  // 12
+        list.push_back(std::make_shared<LanguageFilesScanner>()); // 13
+        list.push_back(std::make_shared<DuplicateScanner>());     // 21
         return list;
     }();
     return registry;
