@@ -153,6 +153,7 @@ TEST(LanguageFiles, TheWalkStopsAtDepthFiveAndNeverEntersNestedHelpers) {
     TestTree::makeFile(app + "/Contents/Library/LoginItems/Helper.app/Contents/Resources/de.lproj/x",
                        1'000'000);
     TestTree::makeFile(app + "/Contents/Helpers/Agent.app/de.lproj/x", 1'000'000);
+    TestTree::makeFile(app + "/Contents/Sidecar.app/de.lproj/x", 1'000'000);         // listed at depth 1
     TestTree::makeFile(app + "/Inner.app/Contents/Resources/de.lproj/x", 1'000'000); // depth 0: entered
     TestTree::makeFile(app + "/Contents/Resources/de.lproj/nested.lproj/x", 1'000'000);
     TestTree::makeFile(home / "system/Applications/.Hidden.app/de.lproj/x", 1'000'000);
