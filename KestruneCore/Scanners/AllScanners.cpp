@@ -1,8 +1,11 @@
 // Each admitted scanner gets a thread of its own, so four really run at once on any core count.
 #include "KestruneCore/Scanners/AllScanners.h"
 
+#include "KestruneCore/Scanners/AppLeftoversScanner.h"
+#include "KestruneCore/Scanners/CacheScanners.h"
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
+#include "KestruneCore/Scanners/LanguageFilesScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
 
@@ -18,12 +21,16 @@ const ScannerList& all() {
     // Registry positions: the order scanners start in and the order of categories in every result.
     static const ScannerList registry = [] {
         ScannerList list;
+        list.push_back(std::make_shared<PackageCacheScanner>());  // 1
+        list.push_back(std::make_shared<AppCacheScanner>());      // 2
         list.push_back(std::make_shared<XcodeScanner>());         // 3
         list.push_back(std::make_shared<NodeModulesScanner>());   // 4
         list.push_back(std::make_shared<UserCachesScanner>());    // 8
         list.push_back(std::make_shared<LogsScanner>());          // 9
         list.push_back(std::make_shared<DownloadsScanner>());     // 10
         list.push_back(std::make_shared<TrashScanner>());         // 11
+        list.push_back(std::make_shared<AppLeftoversScanner>());  // 12
+        list.push_back(std::make_shared<LanguageFilesScanner>()); // 13
         list.push_back(std::make_shared<SimilarImagesScanner>()); // 20
         list.push_back(std::make_shared<DuplicateScanner>());     // 21
         return list;

@@ -1,0 +1,209 @@
+// The language-files scanner on real bundles: the kept names from the environment, the walk's limits,
+// labels, and (through kestrune-cli as an ordinary user) bundles the user may not change.
+#include "KestruneCore/Platform/Languages.h"
+#include "KestruneCore/Scanners/LanguageFilesScanner.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Names = LanguageFilesScanner::NameSet;
+using Env = std::map<std::string, std::string>;
+
+// Sets the locale variables for one test and puts the old values back.
+class Locale {
+public:
+    explicit Locale(const std::map<std::string, std::string>& values) {
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG", "KESTRUNE_SYSTEM_ROOT"}) {
+            const char* old = std::getenv(name);
+            saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+            unsetenv(name);
+        }
+        for (const auto& [name, value] : values) {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    ~Locale() {
+        for (const auto& [name, value] : saved) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved;
+};
+
+Names withKept(std::initializer_list<const char*> names) {
+    Names out{"Base.lproj", "en.lproj", "English.lproj"};
+    for (const char* n : names) {
+        out.insert(n);
+    }
+    return out;
+}
+
+std::map<std::string, std::optional<std::string>> byUrl(const std::vector<CleanupItem>& items) {
+    std::map<std::string, std::optional<std::string>> out;
+    for (const auto& i : items) {
+        out[i.url] = i.label;
+    }
+    return out;
+}
+
+TEST(PreferredLanguages, ComeFromLanguageThenTheLocaleVariablesWithoutCOrPosix) {
+    {
+        Locale l(Env{{"LANGUAGE", "fr:de_DE::pt_BR.UTF-8@euro:fr"},
+                     {"LC_ALL", ""},
+                     {"LC_MESSAGES", "POSIX"},
+                     {"LANG", "C.UTF-8"}});
+        EXPECT_EQ(Platform::preferredLanguages(), (std::vector<std::string>{"fr", "de-DE", "pt-BR"}));
+    }
+    {
+        Locale l(Env{{"LC_ALL", "sv_SE.UTF-8"}, {"LC_MESSAGES", "nb_NO"}, {"LANG", "de_DE.UTF-8"}});
+        EXPECT_EQ(Platform::preferredLanguages(), (std::vector<std::string>{"sv-SE", "nb-NO", "de-DE"}));
+    }
+    {
+        Locale l(Env{{"LANG", "C"}});
+        EXPECT_TRUE(Platform::preferredLanguages().empty());
+        EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({}));
+    }
+}
+
+TEST(PreferredLanguages, EachLanguageKeepsThreeSpellings) {
+    {
+        Locale l(Env{{"LANG", "en_US.UTF-8"}});
+        EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({"en_US.lproj", "en-US.lproj"}));
+    }
+    {
+        Locale l(Env{{"LANGUAGE", "de_DE:en_GB"}});
+        EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(),
+                  withKept({"de.lproj", "de_DE.lproj", "de-DE.lproj", "en_GB.lproj", "en-GB.lproj"}));
+    }
+    {
+        Locale l(Env{{"LANGUAGE", "zh-Hans-CN"}});
+        const auto names = LanguageFilesScanner::preferredLprojNames();
+        EXPECT_EQ(names, withKept({"zh.lproj", "zh_Hans_CN.lproj", "zh-Hans-CN.lproj"}));
+        EXPECT_FALSE(names.contains("zh-Hans.lproj"));
+        EXPECT_FALSE(names.contains("zh_CN.lproj"));
+    }
+}
+
+TEST(AppBundleName, IsTheNearestBundleWithinEightSteps) {
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/A/Viewer.app/Contents/Resources/de.lproj"), "Viewer");
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/A/Outer.app/Inner.app/de.lproj"), "Inner");
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/Viewer.app"), "Viewer");
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/A/Viewer.app/1/2/3/4/5/6/de.lproj"), "Viewer");
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/A/Viewer.app/1/2/3/4/5/6/7/de.lproj"), std::nullopt);
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/A/Viewer.App/de.lproj"), std::nullopt);
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/A/b/de.lproj"), std::nullopt);
+    EXPECT_EQ(LanguageFilesScanner::appBundleName("/"), std::nullopt);
+}
+
+TEST(LanguageFiles, OnlyUnusedLanguagesAboveTheFloorAreReportedWithTheirApplication) {
+    TestTree::TemporaryHome home;
+    Locale l(Env{{"LANG", "en_US.UTF-8"}});
+    TestTree::makeFile(home / "probe", 1);
+    const auto b = TestTree::allocated(home / "probe");
+    const std::string res = home / "Applications/Viewer.app/Contents/Resources/";
+    for (const std::string kept : {"en.lproj", "Base.lproj", "en-US.lproj", "English.lproj", "en_US.lproj"}) {
+        TestTree::makeFile(res + kept + "/Localizable.strings", 2'000'000);
+    }
+    TestTree::makeFile(res + "de.lproj/Localizable.strings", 1'000'000);
+    TestTree::makeFile(res + "de.lproj/Main.nib/keyedobjects.nib", 1'000'000);
+    TestTree::makeFile(res + "fr.lproj/Localizable.strings", 300'000);
+    TestTree::makeFile(res + "it.lproj/Localizable.strings", (500'000 - 1) / b * b);
+    TestTree::makeFile(res + "es.lproj/Localizable.strings", (500'000 + b - 1) / b * b);
+    TestTree::makeFile(res + "EN.lproj/Localizable.strings", 2'000'000);
+    TestTree::makeFile(res + "ja.lproj", 2'000'000); // a file, not a folder
+    TestTree::makeFile(home / "elsewhere/ko.lproj/x", 2'000'000);
+    ASSERT_EQ(symlink((home / "elsewhere/ko.lproj").c_str(), (res + "ko.lproj").c_str()), 0);
+    TestTree::makeFile(res + ".hidden/pl.lproj/x", 2'000'000);
+    TestTree::makeFile(home / "Applications/Tool/Contents/Resources/de.lproj/x", 2'000'000); // no .app
+
+    const auto items = LanguageFilesScanner().scan();
+    const std::map<std::string, std::optional<std::string>> expected{
+        {res + "de.lproj", "Viewer \u00B7 de.lproj"},
+        {res + "es.lproj", "Viewer \u00B7 es.lproj"},
+        {res + "EN.lproj", "Viewer \u00B7 EN.lproj"}};
+    EXPECT_EQ(byUrl(items), expected);
+    for (const auto& i : items) {
+        EXPECT_EQ(i.bytes, TestTree::allocatedTree(i.url)) << i.url;
+        EXPECT_GT(i.modified, Dates::distantPast);
+    }
+}
+
+TEST(LanguageFiles, TheWalkStopsAtDepthFiveAndNeverEntersNestedHelpers) {
+    TestTree::TemporaryHome home;
+    Locale l(Env{{"LANG", "en_US.UTF-8"}, {"KESTRUNE_SYSTEM_ROOT", home / "system"}});
+    const std::string app = home / "system/Applications/Editor.app";
+    TestTree::makeFile(app + "/1/2/3/4/5/six.lproj/x", 1'000'000);     // listed at depth 5
+    TestTree::makeFile(app + "/1/2/3/4/5/6/seven.lproj/x", 1'000'000); // would need depth 6
+    TestTree::makeFile(app + "/Contents/Library/LoginItems/Helper.app/Contents/Resources/de.lproj/x",
+                       1'000'000);
+    TestTree::makeFile(app + "/Contents/Helpers/Agent.app/de.lproj/x", 1'000'000);
+    TestTree::makeFile(app + "/Contents/Sidecar.app/de.lproj/x", 1'000'000);         // listed at depth 1
+    TestTree::makeFile(app + "/Inner.app/Contents/Resources/de.lproj/x", 1'000'000); // depth 0: entered
+    TestTree::makeFile(app + "/Contents/Resources/de.lproj/nested.lproj/x", 1'000'000);
+    TestTree::makeFile(home / "system/Applications/.Hidden.app/de.lproj/x", 1'000'000);
+    TestTree::makeFile(home / "system/Applications/Utilities/Console.app/de.lproj/x", 1'000'000);
+
+    const std::map<std::string, std::optional<std::string>> expected{
+        {app + "/1/2/3/4/5/six.lproj", "Editor \u00B7 six.lproj"},
+        {app + "/Inner.app/Contents/Resources/de.lproj", "Inner \u00B7 de.lproj"},
+        {app + "/Contents/Resources/de.lproj", "Editor \u00B7 de.lproj"}};
+    EXPECT_EQ(byUrl(LanguageFilesScanner().scan()), expected);
+}
+
+TEST(LanguageFiles, ABundleTheUserCannotWriteYieldsNothing) {
+    TestTree::TemporaryHome home;
+    const std::string system = home / "system";
+    for (const std::string name : {"Mine", "Theirs"}) {
+        for (const std::string lang : {"de", "fr", "ja", "ru"}) {
+            TestTree::makeFile(
+                home / ("Applications/" + name + ".app/Contents/Resources/" + lang + ".lproj/x"), 1'000'000);
+            TestTree::makeFile(
+                system + "/Applications/" + name + ".app/Contents/Resources/" + lang + ".lproj/x", 1'000'000);
+        }
+    }
+    // The ordinary user owns Mine.app in both roots; Theirs.app belongs to someone else and is read-only.
+    TestTree::giveToUnprivileged(home / "Applications/Mine.app");
+    TestTree::giveToUnprivileged(system + "/Applications/Mine.app");
+    ASSERT_EQ(chmod((home / "Applications/Theirs.app").c_str(), 0555), 0);
+    ASSERT_EQ(chmod((system + "/Applications/Theirs.app").c_str(), 0555), 0);
+
+    const auto r =
+        TestTree::run({TestTree::cliPath(), "scan", "--only", "languageFiles", "--json", "--quiet"},
+                      TestTree::Privilege::unprivileged,
+                      {{"LANGUAGE", "fr"}, {"LC_ALL", "C"}, {"LANG", "C"}, {"KESTRUNE_SYSTEM_ROOT", system}});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto doc = nlohmann::json::parse(r.output, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.output;
+    std::set<std::string> paths;
+    ASSERT_EQ(doc["categories"].size(), 1u) << r.output;
+    EXPECT_EQ(doc["categories"][0]["kind"], "languageFiles");
+    for (const auto& i : doc["categories"][0]["items"]) {
+        paths.insert(i["path"].get<std::string>());
+        EXPECT_EQ(i["label"].get<std::string>().rfind("Mine \u00B7 ", 0), 0u) << i["label"];
+    }
+    std::set<std::string> expected;
+    for (const std::string& root : {home / "Applications", system + "/Applications"}) {
+        for (const std::string lang : {"de", "ja", "ru"}) {
+            expected.insert(root + "/Mine.app/Contents/Resources/" + lang + ".lproj");
+        }
+    }
+    EXPECT_EQ(paths, expected);
+}
+
+} // namespace
