@@ -4,6 +4,7 @@
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
+#include "KestruneCore/Scanners/ToolOwnedScanners.h"
 
 #include <algorithm>
 #include <map>
@@ -19,6 +20,8 @@ const ScannerList& all() {
         ScannerList list;
         list.push_back(std::make_shared<XcodeScanner>());       // 3
         list.push_back(std::make_shared<NodeModulesScanner>()); // 4
+        list.push_back(std::make_shared<SimulatorScanner>());   // 6
+        list.push_back(std::make_shared<DockerScanner>());      // 7
         list.push_back(std::make_shared<UserCachesScanner>());  // 8
         list.push_back(std::make_shared<LogsScanner>());        // 9
         list.push_back(std::make_shared<DownloadsScanner>());   // 10
