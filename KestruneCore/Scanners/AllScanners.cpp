@@ -3,6 +3,7 @@
 
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
+#include "KestruneCore/Scanners/ForgottenFilesScanners.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/PrivacyMediaScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
@@ -21,12 +22,15 @@ const ScannerList& all() {
         ScannerList list;
         list.push_back(std::make_shared<XcodeScanner>());          // 3
         list.push_back(std::make_shared<NodeModulesScanner>());    // 4
+        list.push_back(std::make_shared<ScreenshotScanner>());     // 5
         list.push_back(std::make_shared<SimulatorScanner>());      // 6
         list.push_back(std::make_shared<DockerScanner>());         // 7
         list.push_back(std::make_shared<UserCachesScanner>());     // 8
         list.push_back(std::make_shared<LogsScanner>());           // 9
         list.push_back(std::make_shared<DownloadsScanner>());      // 10
         list.push_back(std::make_shared<TrashScanner>());          // 11
+        list.push_back(std::make_shared<LargeOldFilesScanner>());  // 14
+        list.push_back(std::make_shared<MailAttachmentScanner>()); // 15
         list.push_back(std::make_shared<PrivacyTraceScanner>());   // 18
         list.push_back(std::make_shared<MediaLeftoversScanner>()); // 19
         list.push_back(std::make_shared<DuplicateScanner>());      // 21
