@@ -1,6 +1,7 @@
 // Each admitted scanner gets a thread of its own, so four really run at once on any core count.
 #include "KestruneCore/Scanners/AllScanners.h"
 
+#include "KestruneCore/Scanners/CloudBackupScanners.h"
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/ForgottenFilesScanners.h"
@@ -31,6 +32,8 @@ const ScannerList& all() {
         list.push_back(std::make_shared<TrashScanner>());          // 11
         list.push_back(std::make_shared<LargeOldFilesScanner>());  // 14
         list.push_back(std::make_shared<MailAttachmentScanner>()); // 15
+        list.push_back(std::make_shared<IOSBackupScanner>());      // 16
+        list.push_back(std::make_shared<CloudClutterScanner>());   // 17
         list.push_back(std::make_shared<PrivacyTraceScanner>());   // 18
         list.push_back(std::make_shared<MediaLeftoversScanner>()); // 19
         list.push_back(std::make_shared<DuplicateScanner>());      // 21
