@@ -1,10 +1,12 @@
 // Simulator and container-engine scanners on real temporary homes: floors, preference order, dates.
 #include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Scanners/AllScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <unistd.h>
 
 namespace {
@@ -120,6 +122,31 @@ TEST(Docker, ALinkedImageDoesNotCountAsTheImage) {
     TestTree::makeFolder(home / "Library/Containers/com.docker.docker/Data/vms/0/data");
     ASSERT_EQ(symlink((home / "elsewhere/Docker.raw").c_str(), (home / image).c_str()), 0);
     EXPECT_TRUE(DockerScanner().scan().empty());
+}
+
+// The registry is filled by several scanner families; each stands at its position, so an earlier
+// category keeps what it shares with a later one.
+TEST(Registry, ScannersStandInTheirPositions) {
+    using K = CategoryKind;
+    const std::vector<K> positions{K::packageCaches, K::appCaches,     K::xcode,           K::nodeModules,
+                                   K::screenshots,   K::simulators,    K::docker,          K::userCaches,
+                                   K::logs,          K::downloads,     K::trash,           K::appLeftovers,
+                                   K::languageFiles, K::largeOldFiles, K::mailAttachments, K::iosBackups,
+                                   K::cloudClutter,  K::privacyTraces, K::mediaLeftovers,  K::similarImages,
+                                   K::duplicates};
+    std::vector<std::ptrdiff_t> seen;
+    for (const auto& scanner : AllScanners::all()) {
+        const auto at = std::find(positions.begin(), positions.end(), scanner->kind());
+        ASSERT_NE(at, positions.end());
+        seen.push_back(at - positions.begin());
+    }
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end()) << "a kind registered twice";
+    for (const K kind : {K::screenshots, K::simulators, K::docker, K::largeOldFiles, K::mailAttachments,
+                         K::iosBackups, K::cloudClutter, K::privacyTraces, K::mediaLeftovers}) {
+        const auto index = std::find(positions.begin(), positions.end(), kind) - positions.begin();
+        EXPECT_NE(std::find(seen.begin(), seen.end(), index), seen.end());
+    }
 }
 
 } // namespace
