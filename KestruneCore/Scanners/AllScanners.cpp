@@ -3,11 +3,15 @@
 
 #include "KestruneCore/Scanners/AppLeftoversScanner.h"
 #include "KestruneCore/Scanners/CacheScanners.h"
+#include "KestruneCore/Scanners/CloudBackupScanners.h"
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
+#include "KestruneCore/Scanners/ForgottenFilesScanners.h"
 #include "KestruneCore/Scanners/LanguageFilesScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
+#include "KestruneCore/Scanners/PrivacyMediaScanners.h"
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
+#include "KestruneCore/Scanners/ToolOwnedScanners.h"
 
 #include <algorithm>
 #include <map>
@@ -21,18 +25,27 @@ const ScannerList& all() {
     // Registry positions: the order scanners start in and the order of categories in every result.
     static const ScannerList registry = [] {
         ScannerList list;
-        list.push_back(std::make_shared<PackageCacheScanner>());  // 1
-        list.push_back(std::make_shared<AppCacheScanner>());      // 2
-        list.push_back(std::make_shared<XcodeScanner>());         // 3
-        list.push_back(std::make_shared<NodeModulesScanner>());   // 4
-        list.push_back(std::make_shared<UserCachesScanner>());    // 8
-        list.push_back(std::make_shared<LogsScanner>());          // 9
-        list.push_back(std::make_shared<DownloadsScanner>());     // 10
-        list.push_back(std::make_shared<TrashScanner>());         // 11
-        list.push_back(std::make_shared<AppLeftoversScanner>());  // 12
-        list.push_back(std::make_shared<LanguageFilesScanner>()); // 13
-        list.push_back(std::make_shared<SimilarImagesScanner>()); // 20
-        list.push_back(std::make_shared<DuplicateScanner>());     // 21
+        list.push_back(std::make_shared<PackageCacheScanner>());   // 1
+        list.push_back(std::make_shared<AppCacheScanner>());       // 2
+        list.push_back(std::make_shared<XcodeScanner>());          // 3
+        list.push_back(std::make_shared<NodeModulesScanner>());    // 4
+        list.push_back(std::make_shared<ScreenshotScanner>());     // 5
+        list.push_back(std::make_shared<SimulatorScanner>());      // 6
+        list.push_back(std::make_shared<DockerScanner>());         // 7
+        list.push_back(std::make_shared<UserCachesScanner>());     // 8
+        list.push_back(std::make_shared<LogsScanner>());           // 9
+        list.push_back(std::make_shared<DownloadsScanner>());      // 10
+        list.push_back(std::make_shared<TrashScanner>());          // 11
+        list.push_back(std::make_shared<AppLeftoversScanner>());   // 12
+        list.push_back(std::make_shared<LanguageFilesScanner>());  // 13
+        list.push_back(std::make_shared<LargeOldFilesScanner>());  // 14
+        list.push_back(std::make_shared<MailAttachmentScanner>()); // 15
+        list.push_back(std::make_shared<IOSBackupScanner>());      // 16
+        list.push_back(std::make_shared<CloudClutterScanner>());   // 17
+        list.push_back(std::make_shared<PrivacyTraceScanner>());   // 18
+        list.push_back(std::make_shared<MediaLeftoversScanner>()); // 19
+        list.push_back(std::make_shared<SimilarImagesScanner>());  // 20
+        list.push_back(std::make_shared<DuplicateScanner>());      // 21
         return list;
     }();
     return registry;

@@ -1,0 +1,49 @@
+// A sparse disk image is measured by what it really occupies, so its nominal size never counts.
+#include "KestruneCore/Scanners/ToolOwnedScanners.h"
+
+#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Model/Paths.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat sb {};
+    return lstat(path.c_str(), &sb) == 0;
+}
+
+} // namespace
+
+std::vector<CleanupItem> SimulatorScanner::scan() const {
+    const std::string root = home();
+    std::vector<CleanupItem> items;
+    for (const auto location : locations) {
+        std::string path = Paths::child(root, location);
+        if (!exists(path)) {
+            continue;
+        }
+        const std::int64_t bytes = DiskMath::size(path);
+        if (bytes >= minimumBytes) {
+            const Date modified = DiskMath::modified(path);
+            items.emplace_back(std::move(path), bytes, modified);
+        }
+    }
+    return items;
+}
+
+std::vector<CleanupItem> DockerScanner::scan() const {
+    const std::string root = home();
+    for (const auto candidate : candidates) {
+        std::string path = Paths::child(root, candidate);
+        if (!exists(path)) {
+            continue;
+        }
+        const std::int64_t bytes = DiskMath::size(path);
+        if (bytes >= minimumBytes) {
+            const Date modified = DiskMath::modified(path);
+            return {CleanupItem(std::move(path), bytes, modified)};
+        }
+    }
+    return {};
+}

@@ -1,0 +1,245 @@
+// Large-and-old files, screen captures and mail attachments on real temporary homes: the last-use
+// rule with real access dates, floors, exclusions, depth, capture names and folders.
+#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Platform/ScreenCaptureFolder.h"
+#include "KestruneCore/Scanners/ForgottenFilesScanners.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+std::set<std::string> urls(const std::vector<CleanupItem>& items) {
+    std::set<std::string> out;
+    for (const auto& i : items) {
+        out.insert(i.url);
+    }
+    return out;
+}
+
+std::int64_t block(const TestTree::TemporaryHome& home) {
+    TestTree::makeFile(home / "probe", 1);
+    return TestTree::allocated(home / "probe");
+}
+std::int64_t below(std::int64_t floor, std::int64_t b) {
+    return (floor - 1) / b * b;
+}
+std::int64_t atOrAbove(std::int64_t floor, std::int64_t b) {
+    return (floor + b - 1) / b * b;
+}
+
+Clock::time_point daysAgo(int n) {
+    return std::chrono::time_point_cast<std::chrono::seconds>(Clock::now()) - std::chrono::hours(24 * n);
+}
+
+timespec toTimespec(Clock::time_point when) {
+    const auto s = std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
+    return timespec{static_cast<time_t>(s), 0};
+}
+
+// Sets the access and modification dates separately, as opening and editing a file would.
+void setTimes(const std::string& path, Clock::time_point accessed, Clock::time_point modified) {
+    const timespec times[2] = {toTimespec(accessed), toTimespec(modified)};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+std::string oldFile(const std::string& path, std::int64_t bytes) {
+    TestTree::makeFile(path, bytes);
+    setTimes(path, daysAgo(200), daysAgo(200));
+    return path;
+}
+
+TEST(LargeOldFiles, AFileOpenedRecentlyIsNotOldAndAnUntouchedOneIsDatedByItsLaterDate) {
+    TestTree::TemporaryHome home;
+    const std::string opened = TestTree::makeFile(home / "Movies/opened.mov", 300'000'000);
+    setTimes(opened, daysAgo(10), daysAgo(200));
+    const std::string untouched = TestTree::makeFile(home / "Movies/untouched.mov", 300'000'000);
+    const auto lastOpened = daysAgo(190);
+    setTimes(untouched, lastOpened, daysAgo(250));
+    const std::string edited = TestTree::makeFile(home / "Movies/edited.mov", 300'000'000);
+    setTimes(edited, daysAgo(300), daysAgo(5));
+
+    const auto items = LargeOldFilesScanner().scan();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].url, untouched);
+    EXPECT_EQ(items[0].bytes, TestTree::allocated(untouched));
+    EXPECT_EQ(items[0].modified, lastOpened);
+    EXPECT_FALSE(items[0].label.has_value());
+}
+
+TEST(LargeOldFiles, TheFloorIsTwoHundredMillionAllocatedBytes) {
+    TestTree::TemporaryHome home;
+    const auto b = block(home);
+    oldFile(home / "Documents/at.bin", atOrAbove(200'000'000, b));
+    oldFile(home / "Documents/under.bin", below(200'000'000, b));
+    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), std::set<std::string>{home / "Documents/at.bin"});
+}
+
+TEST(LargeOldFiles, ExcludedHiddenAndDeepFoldersAreNotWalked) {
+    TestTree::TemporaryHome home;
+    const std::string kept = oldFile(home / "Projects/archive.tar", 210'000'000);
+    for (const std::string place :
+         {"Public/share.iso", "Library/Caches/blob", "work/go/pkg/mod.cache", ".hidden/disk.img",
+          "a/node_modules/big.bin", "Applications/App.img", "1/2/3/4/5/6/7/eight.bin", ".big-hidden-file"}) {
+        oldFile(home / place, 210'000'000);
+    }
+    const std::string deepest = oldFile(home / "1/2/3/4/5/6/seven.bin", 210'000'000);
+    // A name is excluded only when spelled exactly.
+    const std::string publicLower = oldFile(home / "public/share.iso", 210'000'000);
+    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), (std::set<std::string>{kept, deepest, publicLower}));
+}
+
+TEST(LargeOldFiles, FoldersAndLinksAreNeverItems) {
+    TestTree::TemporaryHome home;
+    for (int i = 0; i < 3; ++i) {
+        oldFile(home / ("Project/part" + std::to_string(i)), 100'000'000);
+    }
+    TestTree::setModified(home / "Project", daysAgo(400));
+    const std::string real = oldFile(home / "Stash/big.bin", 250'000'000);
+    ASSERT_EQ(symlink(real.c_str(), (home / "link.bin").c_str()), 0);
+    ASSERT_EQ(symlink((home / "Stash").c_str(), (home / "linkedFolder").c_str()), 0);
+    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), std::set<std::string>{real});
+}
+
+TEST(LargeOldFiles, WalkTakesItsOwnCutoff) {
+    TestTree::TemporaryHome home;
+    const std::string file = oldFile(home / "x/f.bin", 210'000'000);
+    std::vector<CleanupItem> items;
+    LargeOldFilesScanner::walk(home.path(), 0, daysAgo(250), items);
+    EXPECT_TRUE(items.empty());
+    LargeOldFilesScanner::walk(home.path(), 0, daysAgo(150), items);
+    EXPECT_EQ(urls(items), std::set<std::string>{file});
+    items.clear();
+    LargeOldFilesScanner::walk(home.path(), 6, daysAgo(150), items);
+    EXPECT_TRUE(items.empty()) << "the file lies below the depth limit from there";
+}
+
+// --- screen captures ---------------------------------------------------------------------------
+
+TEST(Screenshots, PrefixesAndExtensionsDecide) {
+    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screenshot 2024-05-01 at 10.00.00.png"));
+    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screenshot.PNG"));
+    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screen Shot 2019-01-01.JPeG"));
+    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screen Recording 1.mov"));
+    EXPECT_TRUE(ScreenshotScanner::isCaptureName("CleanShot 2024.heic"));
+    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screenshot.tar.jpg"));
+    EXPECT_FALSE(ScreenshotScanner::isCaptureName("my screenshot.png"));
+    EXPECT_FALSE(ScreenshotScanner::isCaptureName("screenshot.png"));
+    EXPECT_FALSE(ScreenshotScanner::isCaptureName("Screenshot 1.gif"));
+    EXPECT_FALSE(ScreenshotScanner::isCaptureName("Screenshot"));
+    EXPECT_FALSE(ScreenshotScanner::isCaptureName("Screenshot.png.txt"));
+    EXPECT_FALSE(ScreenshotScanner::isCaptureName("ScreenShot.png"));
+}
+
+TEST(Screenshots, DesktopCapturesAreReportedAndOthersAreNot) {
+    TestTree::TemporaryHome home;
+    const auto desk = [&](const std::string& name, std::int64_t bytes) {
+        return TestTree::makeFile(home / ("Desktop/" + name), bytes);
+    };
+    const std::string a = desk("Screenshot 2024-05-01 at 10.00.00.png", 300'000);
+    const std::string b = desk("Screenshot.PNG", 4096);
+    const std::string c = desk("Screen Recording 1.mov", 2'000'000);
+    desk("my screenshot.png", 4096);
+    desk("Screenshot 2.gif", 4096);
+    desk("Screenshot empty.png", 0);
+    desk(".Screenshot hidden.png", 4096);
+    desk("Sub/Screenshot nested.png", 4096);
+    desk("Screenshot folder.png/inside", 8192);
+    TestTree::setModified(a, daysAgo(3));
+
+    const auto items = ScreenshotScanner().scan();
+    EXPECT_EQ(urls(items), (std::set<std::string>{a, b, c, home / "Desktop/Screenshot folder.png"}));
+    for (const auto& item : items) {
+        EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
+        EXPECT_EQ(item.modified, DiskMath::modified(item.url));
+    }
+    EXPECT_FALSE(TestTree::exists(home / "Pictures"));
+}
+
+TEST(Screenshots, TheCaptureFolderFollowsTheUserDirsFile) {
+    TestTree::TemporaryHome home;
+    EXPECT_EQ(Platform::screenCaptureFolder(), std::nullopt);
+    TestTree::makeFolder(home / "Pictures/Screenshots");
+    EXPECT_EQ(Platform::screenCaptureFolder(), home / "Pictures/Screenshots");
+
+    TestTree::writeFile(home / ".config/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
+                                                         "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                                         "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
+    EXPECT_EQ(Platform::screenCaptureFolder(), std::nullopt) << "Bilder/Screenshots does not exist";
+    const std::string capture = TestTree::makeFile(home / "Bilder/Screenshots/Screenshot 1.png", 4096);
+    TestTree::makeFile(home / "Pictures/Screenshots/Screenshot 2.png", 4096);
+    EXPECT_EQ(Platform::screenCaptureFolder(), home / "Bilder/Screenshots");
+    EXPECT_EQ(urls(ScreenshotScanner().scan()), std::set<std::string>{capture});
+
+    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"/srv/photos/\"\n", "/h"), "/srv/photos");
+    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"$HOME/My \\\"Pics\\\"\"", "/h"), "/h/My \"Pics\"");
+    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"relative/dir\"\n", "/h"), std::nullopt);
+    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"$HOME/unterminated\n", "/h"), std::nullopt);
+    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIRX=\"/x\"\n", "/h"), std::nullopt);
+    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"/a\"\nXDG_PICTURES_DIR=\"/b\"\n", "/h"), "/b");
+}
+
+TEST(Screenshots, ACaptureFolderThatIsTheDesktopReportsEachCaptureOnce) {
+    TestTree::TemporaryHome home;
+    const std::string a = TestTree::makeFile(home / "Desktop/Screenshot 1.png", 4096);
+    const std::string b = TestTree::makeFile(home / "Desktop/CleanShot 2.jpg", 4096);
+    TestTree::makeFolder(home / "Pictures");
+    ASSERT_EQ(symlink("../Desktop", (home / "Pictures/Screenshots").c_str()), 0);
+    ASSERT_EQ(Platform::screenCaptureFolder(), home / "Pictures/Screenshots");
+    const auto items = ScreenshotScanner().scan();
+    EXPECT_EQ(items.size(), 2u);
+    EXPECT_EQ(urls(items), (std::set<std::string>{a, b}));
+
+    // The same through the written path: pictures folder "$HOME/Desktop/.." names the home folder.
+    TestTree::writeFile(home / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Desktop/..\"\n");
+    ASSERT_EQ(symlink("Desktop", (home / "Screenshots").c_str()), 0);
+    EXPECT_EQ(ScreenshotScanner().scan().size(), 2u);
+}
+
+// --- mail attachments --------------------------------------------------------------------------
+
+const std::string containerDownloads = "Library/Containers/com.apple.mail/Data/Library/Mail Downloads";
+
+TEST(MailAttachments, NineHundredKilobytesAreNotReportedTwoMegabytesAre) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / (containerDownloads + "/small.pdf"), 900'000);
+    const std::string big = TestTree::makeFile(home / (containerDownloads + "/big.pdf"), 2'000'000);
+    const std::string folder = home / "Library/Mail Downloads/ABCD-1234";
+    TestTree::makeFile(folder + "/photo.jpg", 1'500'000);
+    TestTree::makeFile(home / "Library/Mail Downloads/.hidden.zip", 3'000'000);
+    TestTree::makeFile(home / "Library/Containers/com.apple.mail/Data/Library/Caches/Mail Downloads/c.zip",
+                       1'200'000);
+    TestTree::makeFile(home / "Library/Containers/com.apple.mail/Data/Library/Mail/Downloads/d/e.mov",
+                       5'000'000);
+    TestTree::makeFile(home / "Library/mail downloads/lower.pdf", 2'000'000);
+    const auto items = MailAttachmentScanner().scan();
+    EXPECT_EQ(
+        urls(items),
+        (std::set<std::string>{
+            big, folder, home / "Library/Containers/com.apple.mail/Data/Library/Caches/Mail Downloads/c.zip",
+            home / "Library/Containers/com.apple.mail/Data/Library/Mail/Downloads/d"}));
+    for (const auto& item : items) {
+        EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
+    }
+}
+
+TEST(MailAttachments, TheFloorIsOneMillionBytesAndALinkedFolderCountsOnce) {
+    TestTree::TemporaryHome home;
+    const auto b = block(home);
+    const std::string at =
+        TestTree::makeFile(home / (containerDownloads + "/at.pdf"), atOrAbove(1'000'000, b));
+    TestTree::makeFile(home / (containerDownloads + "/under.pdf"), below(1'000'000, b));
+    ASSERT_EQ(symlink((home / containerDownloads).c_str(), (home / "Library/Mail Downloads").c_str()), 0);
+    const auto items = MailAttachmentScanner().scan();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].url, at);
+}
+
+} // namespace
