@@ -76,7 +76,7 @@ std::vector<CleanupItem> IOSBackupScanner::scan() const {
         std::optional<std::string> name;
         if (const auto info = PropertyList::readDictionary(Paths::child(path, "Info.plist"))) {
             name = info->string("Device Name");
-            if (!name || name->empty()) {
+            if (!name) {
                 name = info->string("Display Name");
             }
         }
