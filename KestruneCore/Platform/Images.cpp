@@ -4,6 +4,8 @@
 #include "KestruneCore/Platform/Images.h"
 
 #include <vips/vips.h>
+// After vips.h, which it needs.
+#include <vips/vector.h>
 
 #include <cstring>
 #include <memory>
@@ -22,6 +24,10 @@ bool started() {
         vips_block_untrusted_set(TRUE);
         // Each scan hashes several files at once on its own threads.
         vips_concurrency_set(1);
+        // liborc's run-time generated vector code crashed a whole-home scan here (a segfault inside
+        // liborc while several files were resized at once); the plain C paths are fast enough for
+        // thumbnails of a few pixels.
+        vips_vector_set_enabled(FALSE);
         return true;
     }();
     return ok;
