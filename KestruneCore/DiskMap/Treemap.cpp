@@ -68,10 +68,8 @@ std::vector<Rect> layout(const std::vector<double>& values, const Rect& rect) {
         scale = rect.width * rect.height / total;
     }
 
-    std::vector<double> areas(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        areas[i] = usable(values[i]) ? scale * (values[i] / unit) : 0;
-    }
+    // Computed where needed, so that nothing is allocated beyond the result and the strip.
+    const auto areaOf = [&](std::size_t i) { return usable(values[i]) ? scale * (values[i] / unit) : 0.0; };
 
     Rect free = rect;
     std::size_t next = 0;
@@ -85,7 +83,7 @@ std::vector<Rect> layout(const std::vector<double>& values, const Rect& rect) {
         strip.members.clear();
         strip.sum = 0;
         for (; next < values.size(); ++next) {
-            const double a = areas[next];
+            const double a = areaOf(next);
             if (a <= 0) {
                 continue;
             }
