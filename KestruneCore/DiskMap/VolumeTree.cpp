@@ -6,6 +6,7 @@
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/Home.h"
+#include "KestruneCore/Platform/SystemFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
@@ -434,8 +435,9 @@ NodePtr assemble(std::uint32_t index, std::vector<DirRecord>& records, const Opt
 std::vector<Root> roots() {
     return {
         Root{"home", "Home", Platform::homeFolder()},
-        Root{"apps", "Applications", "/usr"},
-        Root{"disk", "Whole disk", "/"},
+        // System folders go through the one override, so a prepared tree can stand in for them.
+        Root{"apps", "Applications", Platform::systemFolder("/usr")},
+        Root{"disk", "Whole disk", Platform::systemFolder("/")},
     };
 }
 

@@ -52,7 +52,8 @@ struct Progress {
     std::int64_t bytes = 0; // bytes counted so far
 };
 
-// "home" (the home folder), "apps" ("/usr", where installed software lives on Linux), "disk" ("/").
+// "home" (the home folder), "apps" ("/usr", where installed software lives on Linux), "disk" ("/");
+// the last two below $KESTRUNE_SYSTEM_ROOT when that is set (Platform::systemFolder).
 [[nodiscard]] std::vector<Root> roots();
 
 // The size tree of the folder at `root`, or nothing when `isCancelled` answered true by the end or
