@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -292,7 +293,17 @@ private slots:
         ActivityEngine activity;
         TreemapEngine engine;
         engine.activity = &activity;
-        await(engine.startBackgroundBuildIfNeeded());
+        // A folder of some other tree, before this scope has a map, neither enters nor counts as a map.
+        const auto foreign = VolumeTree::build(
+            trees.home.path(), VolumeTree::Options{2'000'000, 7, 120, 2}, [](const VolumeTree::Progress&) {},
+            [] { return false; });
+        QVERIFY(foreign);
+        engine.drill(foreign);
+        engine.drill(child(foreign, "big"));
+        QVERIFY(engine.trail().empty());
+        auto first = engine.startBackgroundBuildIfNeeded();
+        QCOMPARE(engine.scopesCompleted(), 0);
+        await(first);
         const auto root = engine.current();
         QVERIFY(root);
         int changes = 0;
@@ -373,6 +384,56 @@ private slots:
         engine.setScope(disk);
         QCOMPARE(engine.current(), usr);
         QCOMPARE(scopeSignals, 3);
+    }
+
+    void aScopeWithNothingOfSizeCountsAsDoneButIsQueuedAgain() {
+        Trees trees;
+        std::filesystem::remove_all(trees.system() + "/usr");
+        TestTree::makeFile(trees.system() + "/usr/empty", 0);
+        ActivityEngine activity;
+        TreemapEngine engine;
+        engine.activity = &activity;
+        await(engine.startBackgroundBuildIfNeeded());
+        QCOMPARE(engine.scopesCompleted(), 3);
+        QCOMPARE(engine.progress(), 1.0); // every scope of the run was dealt with, mapped or not
+        QVERIFY(!engine.isBuilding());
+        QCOMPARE(titles(storedEventsOldestFirst()),
+                 (std::vector<std::string>{"Disk map build", "Disk map \u00B7 Home",
+                                           "Disk map \u00B7 Whole disk"}));
+        engine.setScope(engine.roots()[1]);
+        QVERIFY(engine.trail().empty());
+        QVERIFY(!engine.builtAt());
+
+        auto again = engine.startBackgroundBuildIfNeeded();
+        QCOMPARE(engine.scopesCompleted(), 2);
+        QCOMPARE(engine.scopesQueued(), 3);
+        QCOMPARE(engine.buildingScopeID(), std::optional<std::string>("apps"));
+        await(again);
+        QCOMPARE(storedEventsOldestFirst().back().detail, std::optional<std::string>("Queued Applications"));
+    }
+
+    void anEngineThatGoesAwayStopsItsBuild() {
+        Trees trees;
+        ActivityEngine activity;
+        QSemaphore gone;
+        QAtomicInt sawCancel = -1;
+        QFuture<void> run;
+        {
+            TreemapEngine engine;
+            engine.activity = &activity;
+            engine.build = [&](const std::string& root, const VolumeTree::Options& o,
+                               const std::function<void(const VolumeTree::Progress&)>& onProgress,
+                               const std::function<bool()>& isCancelled) {
+                gone.acquire();
+                sawCancel.storeRelease(isCancelled() ? 1 : 0);
+                return VolumeTree::build(root, o, onProgress, isCancelled);
+            };
+            run = engine.startBackgroundBuildIfNeeded();
+        }
+        gone.release();
+        await(run);
+        QTRY_VERIFY(sawCancel.loadAcquire() != -1);
+        QCOMPARE(sawCancel.loadAcquire(), 1);
     }
 
     void progressArrivingAfterAStopChangesNothing() {
