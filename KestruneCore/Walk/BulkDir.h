@@ -4,6 +4,7 @@
 #include "KestruneCore/Model/Dates.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,5 +29,10 @@ enum class Options : unsigned { none = 0, dates = 1 };
 
 // The same for an already opened directory descriptor (which the call does not close).
 [[nodiscard]] std::vector<BulkEntry> readAt(int directoryFd, Options options = Options::none);
+
+// The same, one entry at a time, for walkers that list very many folders: the entry handed to `visit`
+// is reused (valid only during the call) and the read buffer belongs to the calling thread, so a
+// listing allocates nothing per entry. `visit` may itself list other folders.
+void forEachAt(int directoryFd, Options options, const std::function<void(const BulkEntry&)>& visit);
 
 } // namespace BulkDir

@@ -1,0 +1,532 @@
+// Workers pop folders off one shared stack, list them, queue the sub-folders above the depth limit and
+// measure those at it; when the stack runs dry the caller assembles the records bottom-up. Everything
+// in Discovery after its constants is guarded by its mutex; listing and measuring run without it.
+#include "KestruneCore/DiskMap/VolumeTree.h"
+
+#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/Home.h"
+#include "KestruneCore/Platform/SystemFolder.h"
+#include "KestruneCore/Walk/BulkDir.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <pthread.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string DiskNode::name() const {
+    if (isAggregate) {
+        return "Other";
+    }
+    const std::string_view last = Paths::lastComponent(url);
+    return last.empty() ? url : std::string(last);
+}
+
+namespace VolumeTree {
+namespace {
+
+using NodePtr = std::shared_ptr<const DiskNode>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t workerStackBytes = 1024 * 1024;
+constexpr auto reportInterval = std::chrono::milliseconds(125);
+
+// The kernel's and the running system's pseudo file systems: never part of the disk.
+constexpr std::array<std::string_view, 4> excludedAbsolute = {"/proc", "/sys", "/dev", "/run"};
+
+std::string normalized(std::string path) {
+    while (path.size() >= 2 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+// Whether parent joined with name is one of the excluded paths, without building the joined path.
+bool isExcluded(std::string_view parent, std::string_view name) {
+    const std::size_t separator = parent == "/" ? 0 : 1;
+    for (const std::string_view excluded : excludedAbsolute) {
+        if (excluded.size() == parent.size() + separator + name.size() && excluded.starts_with(parent) &&
+            excluded.ends_with(name) && (separator == 0 || excluded[parent.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint64_t fsidOf(const struct statx& sx) {
+    return (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+}
+
+int openFolderAt(int parentFd, const char* name) {
+    return openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+NodePtr makeNode(std::string url, std::int64_t bytes, bool isDirectory, bool isAggregate = false,
+                 std::vector<NodePtr> children = {}) {
+    auto node = std::make_shared<DiskNode>();
+    node->url = std::move(url);
+    node->bytes = bytes;
+    node->isDirectory = isDirectory;
+    node->isAggregate = isAggregate;
+    node->children = std::move(children);
+    return node;
+}
+
+struct Item {
+    std::string path;
+    int depth = 0;
+    int top = 0;
+    std::uint32_t record = 0; // slot in Discovery::records reserved when the item was queued
+};
+
+// One listed folder. Its queued sub-folders occupy the consecutive record slots
+// firstChild ... firstChild + childCount - 1, in listing order.
+struct DirRecord {
+    bool listed = false;
+    std::string path;
+    std::int64_t directBytes = 0;    // the folder's own files larger than 0
+    std::int64_t collapsedBytes = 0; // its sub-folders at the depth limit, measured
+    std::vector<NodePtr> kept;       // its files and measured sub-folders of at least minBytes
+    std::uint32_t firstChild = 0;
+    std::uint32_t childCount = 0;
+};
+
+// Per-thread scratch that survives from folder to folder, so that listing allocates almost nothing.
+struct Scratch {
+    std::deque<std::string> pendingByLevel; // measure: sub-folder names of each level, NUL-separated
+    std::vector<std::string> childPaths;    // sub-folders to queue
+    std::string measuredNames;              // sub-folders at the depth limit, NUL-separated
+    std::vector<std::pair<std::uint32_t, NodePtr>> keptInOrder; // with their listing positions
+};
+
+// Allocated bytes of the folder `name` inside `parentFd` and everything below it on the build's file
+// system. Cancellation is polled once per folder entered.
+std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid,
+                     const std::function<bool()>& isCancelled, Scratch& scratch, std::size_t level) {
+    if (isCancelled && isCancelled()) {
+        return 0;
+    }
+    const int fd = openFolderAt(parentFd, name);
+    if (fd < 0) {
+        return 0;
+    }
+    if (scratch.pendingByLevel.size() <= level) {
+        scratch.pendingByLevel.resize(level + 1); // a deque: the names of the levels above stay put
+    }
+    std::string& names = scratch.pendingByLevel[level];
+    names.clear();
+    std::int64_t total = 0;
+    // The excluded paths are all children of "/", which are never measured, so only links and other
+    // file systems are dropped here.
+    BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+        if (entry.isSymlink || entry.fsid != fsid) {
+            return;
+        }
+        if (entry.isDirectory) {
+            names.append(entry.name);
+            names.push_back('\0');
+        } else {
+            total += entry.allocSize;
+        }
+    });
+    for (std::size_t position = 0; position < names.size();) {
+        const char* sub = names.c_str() + position;
+        position += std::strlen(sub) + 1;
+        total += measure(fd, sub, fsid, isCancelled, scratch, level + 1);
+    }
+    close(fd);
+    return total;
+}
+
+struct Report {
+    std::uint64_t sequence = 0;
+    Progress progress;
+};
+
+class Discovery {
+public:
+    Discovery(const Options& options, std::uint64_t fsid,
+              const std::function<void(const Progress&)>& onProgress,
+              const std::function<bool()>& isCancelled)
+        : options(options), fsid(fsid), onProgress(onProgress), isCancelled(isCancelled) {}
+
+    void seed(std::vector<Item> items, std::vector<std::string> topLabels, std::int64_t bytes) {
+        const std::lock_guard lock(mutex);
+        labels = std::move(topLabels);
+        bytesSoFar = bytes;
+        lastArea = labels.empty() ? std::string() : labels.front();
+        outstanding.assign(labels.size(), 0);
+        for (const auto& item : items) {
+            outstanding[static_cast<std::size_t>(item.top)] += 1;
+        }
+        queue = std::move(items);
+    }
+
+    void run() {
+        if (queue.empty()) {
+            return;
+        }
+        const int count = std::max(options.threads, 1);
+        std::vector<pthread_t> workers;
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, workerStackBytes);
+        for (int i = 0; i < count; ++i) {
+            pthread_t thread;
+            if (pthread_create(
+                    &thread, &attributes,
+                    [](void* self) -> void* {
+                        static_cast<Discovery*>(self)->loop();
+                        return nullptr;
+                    },
+                    this) == 0) {
+                workers.push_back(thread);
+            }
+        }
+        pthread_attr_destroy(&attributes);
+        if (workers.empty()) {
+            loop(); // no thread could be started: walk on the caller's own
+        }
+        {
+            std::unique_lock lock(mutex);
+            cond.wait(lock, [this] { return done; });
+        }
+        // Wait for every worker to leave too: a worker that has not yet noticed a cancellation, or is
+        // still handing over its last report, must not outlive this object.
+        for (const pthread_t thread : workers) {
+            pthread_join(thread, nullptr);
+        }
+    }
+
+    // Hands a report to the caller unless a later one already went out, so reports from different
+    // workers never arrive out of order and the final one is the last.
+    void deliver(const Report& report) {
+        const std::lock_guard lock(deliveryMutex);
+        if (report.sequence <= delivered) {
+            return;
+        }
+        delivered = report.sequence;
+        if (onProgress) {
+            onProgress(report.progress);
+        }
+    }
+
+    const Options options;
+    const std::uint64_t fsid;
+    const std::function<void(const Progress&)>& onProgress;
+    const std::function<bool()>& isCancelled;
+
+    std::vector<DirRecord> records; // filled by the caller before run(), by the workers during it
+
+private:
+    void loop() {
+        Scratch scratch;
+        std::unique_lock lock(mutex);
+        while (true) {
+            while (queue.empty()) {
+                if (active == 0 || done) {
+                    break;
+                }
+                cond.wait(lock);
+            }
+            if (queue.empty() || done) {
+                break;
+            }
+            Item item = std::move(queue.back());
+            queue.pop_back();
+            ++active;
+            lock.unlock();
+
+            if (isCancelled && isCancelled()) {
+                lock.lock();
+                break;
+            }
+            DirRecord record = list(item, scratch);
+
+            lock.lock();
+            const std::size_t added = scratch.childPaths.size();
+            record.firstChild = static_cast<std::uint32_t>(records.size());
+            record.childCount = static_cast<std::uint32_t>(added);
+            records.resize(records.size() + added);
+            for (std::size_t i = 0; i < added; ++i) {
+                queue.push_back(Item{std::move(scratch.childPaths[i]), item.depth + 1, item.top,
+                                     record.firstChild + static_cast<std::uint32_t>(i)});
+            }
+            scratch.childPaths.clear();
+            bytesSoFar += record.directBytes + record.collapsedBytes;
+            records[item.record] = std::move(record);
+            outstanding[static_cast<std::size_t>(item.top)] += static_cast<int>(added) - 1;
+            processed += 1;
+            active -= 1;
+            if (queue.empty() && active == 0) {
+                done = true;
+            }
+            const auto report = sample(done);
+            if (added > 0 || done) {
+                cond.notify_all();
+            }
+            lock.unlock();
+            if (report) {
+                deliver(*report);
+            }
+            lock.lock();
+        }
+        done = true;
+        cond.notify_all();
+    }
+
+    // Lists one queued folder without the mutex: its files, its sub-folders to queue (left in
+    // scratch.childPaths) and, measured on the spot, those at the depth limit.
+    DirRecord list(Item& item, Scratch& scratch) {
+        DirRecord record;
+        const int fd = open(item.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            const bool belowLimit = item.depth + 1 < options.maxDepth;
+            scratch.measuredNames.clear();
+            scratch.keptInOrder.clear();
+            std::uint32_t position = 0;
+            BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+                ++position;
+                if (entry.isSymlink || entry.fsid != fsid || isExcluded(item.path, entry.name)) {
+                    return;
+                }
+                if (entry.isDirectory) {
+                    if (belowLimit) {
+                        scratch.childPaths.push_back(Paths::child(item.path, entry.name));
+                    } else {
+                        // Measured after the listing, so that the read buffer is free for it.
+                        scratch.measuredNames.append(entry.name);
+                        scratch.measuredNames.push_back('\0');
+                        scratch.measuredNames.append(reinterpret_cast<const char*>(&position),
+                                                     sizeof position);
+                    }
+                } else if (entry.allocSize > 0) {
+                    record.directBytes += entry.allocSize;
+                    if (entry.allocSize >= options.minBytes) {
+                        scratch.keptInOrder.emplace_back(
+                            position, makeNode(Paths::child(item.path, entry.name), entry.allocSize, false));
+                    }
+                }
+            });
+            bool measuredAny = false;
+            const std::string& names = scratch.measuredNames;
+            for (std::size_t at = 0; at < names.size();) {
+                const char* name = names.c_str() + at;
+                const std::size_t length = std::strlen(name);
+                std::uint32_t listedAt = 0;
+                std::memcpy(&listedAt, names.data() + at + length + 1, sizeof listedAt);
+                at += length + 1 + sizeof listedAt;
+                const std::int64_t size = measure(fd, name, fsid, isCancelled, scratch, 0);
+                record.collapsedBytes += size;
+                if (size >= options.minBytes && size > 0) {
+                    scratch.keptInOrder.emplace_back(listedAt,
+                                                     makeNode(Paths::child(item.path, name), size, true));
+                    measuredAny = true;
+                }
+            }
+            close(fd);
+            if (measuredAny) {
+                std::stable_sort(scratch.keptInOrder.begin(), scratch.keptInOrder.end(),
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+            }
+            record.kept.reserve(scratch.keptInOrder.size());
+            for (auto& [listedAt, node] : scratch.keptInOrder) {
+                record.kept.push_back(std::move(node));
+            }
+        }
+        record.listed = true;
+        record.path = std::move(item.path);
+        return record;
+    }
+
+    // With the mutex held: a report when one is due (always when finished), else nothing.
+    std::optional<Report> sample(bool finished) {
+        const auto now = Clock::now();
+        if (!finished && lastEmit && now - *lastEmit < reportInterval) {
+            return std::nullopt;
+        }
+        lastEmit = now;
+        const double pending = std::max<double>(
+            static_cast<double>(processed) + static_cast<double>(queue.size()) + active, 1.0);
+        reported = std::max(reported, static_cast<double>(processed) / pending);
+        if (finished) {
+            reported = 1.0;
+        }
+        std::size_t busiest = 0;
+        for (std::size_t i = 1; i < outstanding.size(); ++i) {
+            if (outstanding[i] > outstanding[busiest]) {
+                busiest = i;
+            }
+        }
+        if (!outstanding.empty() && outstanding[busiest] >= 1) {
+            lastArea = labels[busiest];
+        }
+        return Report{++issued, Progress{reported, lastArea, processed, bytesSoFar}};
+    }
+
+    std::mutex mutex;
+    std::condition_variable cond;
+    std::vector<Item> queue; // used as a stack: the walk goes depth-first
+    int active = 0;
+    bool done = false;
+    std::vector<int> outstanding; // per top-level folder: folders of its subtree queued or being listed
+    std::vector<std::string> labels;
+    int processed = 0;
+    std::int64_t bytesSoFar = 0;
+    double reported = 0;
+    std::optional<Clock::time_point> lastEmit; // none: the distant past
+    std::string lastArea;
+    std::uint64_t issued = 0;
+
+    std::mutex deliveryMutex;
+    std::uint64_t delivered = 0; // guarded by deliveryMutex
+};
+
+std::vector<NodePtr> fold(std::vector<NodePtr> nodes, std::int64_t total, const Options& options) {
+    std::stable_sort(nodes.begin(), nodes.end(),
+                     [](const NodePtr& a, const NodePtr& b) { return a->bytes > b->bytes; });
+    const auto limit = static_cast<std::size_t>(std::max(options.maxChildren, 0));
+    if (nodes.size() > limit) {
+        nodes.resize(limit);
+    }
+    std::erase_if(nodes, [&](const NodePtr& node) { return node->bytes < options.minBytes; });
+    std::int64_t shown = 0;
+    for (const auto& node : nodes) {
+        shown += node->bytes;
+    }
+    if (total - shown > 0) {
+        nodes.push_back(makeNode("/", total - shown, false, true));
+    }
+    return nodes;
+}
+
+NodePtr assemble(std::uint32_t index, std::vector<DirRecord>& records, const Options& options) {
+    if (index >= records.size() || !records[index].listed) {
+        return nullptr;
+    }
+    DirRecord& record = records[index];
+    std::int64_t total = record.directBytes + record.collapsedBytes;
+    std::vector<NodePtr> children = std::move(record.kept);
+    for (std::uint32_t i = 0; i < record.childCount; ++i) {
+        if (auto child = assemble(record.firstChild + i, records, options)) {
+            total += child->bytes;
+            if (child->bytes >= options.minBytes) {
+                children.push_back(std::move(child));
+            }
+        }
+    }
+    if (total < 1) {
+        return nullptr;
+    }
+    return makeNode(std::move(record.path), total, true, false, fold(std::move(children), total, options));
+}
+
+} // namespace
+
+std::vector<Root> roots() {
+    return {
+        Root{"home", "Home", Platform::homeFolder()},
+        // System folders go through the one override, so a prepared tree can stand in for them.
+        Root{"apps", "Applications", Platform::systemFolder("/usr")},
+        Root{"disk", "Whole disk", Platform::systemFolder("/")},
+    };
+}
+
+std::shared_ptr<const DiskNode> build(const std::string& root, const Options& options,
+                                      const std::function<void(const Progress&)>& onProgress,
+                                      const std::function<bool()>& isCancelled) {
+    const std::string rootPath = normalized(root);
+    const auto cancelled = [&] { return isCancelled && isCancelled(); };
+
+    // The root itself may be reached through a link; below it nothing is followed. The walk keeps to
+    // the file system of the root folder itself, which on Linux need not be that of its first entry.
+    const int rootFd = open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::uint64_t fsid = 0;
+    struct TopEntry {
+        std::string name;
+        bool isDirectory;
+        std::int64_t allocSize;
+    };
+    std::vector<TopEntry> top;
+    if (rootFd >= 0) {
+        struct statx sx {};
+        if (statx(rootFd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) == 0) {
+            fsid = fsidOf(sx);
+            BulkDir::forEachAt(rootFd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+                if (!entry.isSymlink && entry.fsid == fsid && !isExcluded(rootPath, entry.name)) {
+                    top.push_back(TopEntry{entry.name, entry.isDirectory, entry.allocSize});
+                }
+            });
+        }
+        close(rootFd);
+    }
+
+    if (top.empty()) {
+        // Nothing to list: an unreadable or empty folder, or a file. Entries that were all links or
+        // on other file systems count nothing, as they would anywhere below.
+        std::int64_t bytes = 0;
+        bool isDirectory = true;
+        if (rootFd < 0) {
+            bytes = DiskMath::size(rootPath);
+            struct statx sx {};
+            isDirectory = !(statx(AT_FDCWD, rootPath.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
+                                  STATX_TYPE, &sx) == 0 &&
+                            (sx.stx_mode & S_IFMT) != S_IFDIR);
+        }
+        if (cancelled()) {
+            return nullptr;
+        }
+        if (onProgress) {
+            onProgress(Progress{1.0, std::string(), 0, bytes});
+        }
+        return makeNode(rootPath, bytes, isDirectory);
+    }
+
+    Discovery discovery(options, fsid, onProgress, isCancelled);
+    DirRecord rootRecord;
+    rootRecord.listed = true;
+    rootRecord.path = rootPath;
+    rootRecord.firstChild = 1;
+    std::vector<Item> items;
+    std::vector<std::string> labels;
+    for (auto& entry : top) {
+        if (entry.isDirectory) {
+            const int index = static_cast<int>(items.size());
+            items.push_back(
+                Item{Paths::child(rootPath, entry.name), 1, index, static_cast<std::uint32_t>(index + 1)});
+            labels.push_back(std::move(entry.name));
+        } else if (entry.allocSize >= 1) {
+            rootRecord.directBytes += entry.allocSize;
+            if (entry.allocSize >= options.minBytes) {
+                rootRecord.kept.push_back(
+                    makeNode(Paths::child(rootPath, entry.name), entry.allocSize, false));
+            }
+        }
+    }
+    rootRecord.childCount = static_cast<std::uint32_t>(items.size());
+    const std::int64_t rootBytes = rootRecord.directBytes;
+    discovery.records.resize(items.size() + 1);
+    discovery.records[0] = std::move(rootRecord);
+    const bool anyFolder = !items.empty();
+    discovery.seed(std::move(items), std::move(labels), rootBytes);
+    if (anyFolder) {
+        discovery.run();
+    } else if (!cancelled()) {
+        discovery.deliver(Report{1, Progress{1.0, std::string(), 0, rootBytes}});
+    }
+    if (cancelled()) {
+        return nullptr;
+    }
+    return assemble(0, discovery.records, options);
+}
+
+} // namespace VolumeTree

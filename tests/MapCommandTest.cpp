@@ -1,0 +1,149 @@
+// kestrune-cli map as a user runs it: the printed tree, its JSON read back, the progress line,
+// unreadable folders as an unprivileged user, and clear refusals of bad arguments.
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr std::int64_t MB = 1'000'000;
+
+void checkSums(const nlohmann::json& node) {
+    if (!node["children"].empty()) {
+        std::int64_t sum = 0;
+        for (const auto& child : node["children"]) {
+            sum += child["bytes"].get<std::int64_t>();
+            checkSums(child);
+        }
+        EXPECT_EQ(sum, node["bytes"].get<std::int64_t>()) << node["path"];
+    }
+}
+
+const nlohmann::json* child(const nlohmann::json& node, const std::string& name) {
+    for (const auto& c : node["children"]) {
+        if (c["name"] == name) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+TEST(MapCommand, JsonOfAFolderReadsBackAsTheWholeTree) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "tree/Movies/film", 30 * MB);
+    TestTree::makeFile(home / "tree/Documents/a/report", 5 * MB);
+    TestTree::makeFile(home / "tree/Documents/notes", 100'000);
+    TestTree::makeFile(home / "tree/big", 3 * MB);
+    const auto r = TestTree::run({TestTree::cliPath(), "map", home / "tree/", "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto doc = nlohmann::json::parse(r.output);
+    EXPECT_EQ(doc["path"], home / "tree");
+    EXPECT_EQ(doc["name"], "tree");
+    EXPECT_EQ(doc["bytes"].get<std::int64_t>(), TestTree::allocatedTree(home / "tree"));
+    EXPECT_EQ(doc["isDirectory"], true);
+    EXPECT_EQ(doc["isAggregate"], false);
+    checkSums(doc);
+    ASSERT_EQ(doc["children"].size(), 3u);
+    EXPECT_EQ(doc["children"][0]["name"], "Movies");
+    EXPECT_EQ(doc["children"][1]["name"], "Documents");
+    EXPECT_EQ(doc["children"][2]["name"], "big");
+    EXPECT_EQ(doc["children"][2]["isDirectory"], false);
+    const auto* documents = child(doc, "Documents");
+    ASSERT_NE(documents, nullptr);
+    const auto* other = child(*documents, "Other");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ((*other)["isAggregate"], true);
+    EXPECT_EQ((*other)["bytes"].get<std::int64_t>(), TestTree::allocated(home / "tree/Documents/notes"));
+    const auto* a = child(*documents, "a");
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ((*a)["children"].size(), 1u);
+    EXPECT_EQ((*a)["children"][0]["path"], home / "tree/Documents/a/report");
+
+    // One thread builds the same tree as several.
+    const auto single =
+        TestTree::run({TestTree::cliPath(), "map", home / "tree", "--json", "--quiet", "--threads", "1"});
+    ASSERT_EQ(single.status, 0) << single.output;
+    EXPECT_EQ(nlohmann::json::parse(single.output).dump(), doc.dump());
+}
+
+TEST(MapCommand, TextListsTheLevelsAskedForLargestFirst) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "Music/album/track", 4 * MB);
+    TestTree::makeFile(home / "Pictures/photo", 9 * MB);
+    // The home scope is the default target.
+    const auto r = TestTree::run({TestTree::cliPath(), "map", "--quiet", "--depth", "1"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::vector<std::string> lines;
+    std::istringstream in(r.output);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 3u) << r.output;
+    EXPECT_NE(lines[0].find(home.path()), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("13"), std::string::npos) << lines[0]; // 13.x MB
+    EXPECT_NE(lines[1].find("  Pictures/"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("9 MB"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("  Music/"), std::string::npos) << lines[2];
+    EXPECT_EQ(r.output.find("album"), std::string::npos); // below --depth 1
+
+    const auto deeper = TestTree::run({TestTree::cliPath(), "map", "home", "--quiet", "--depth", "3"});
+    ASSERT_EQ(deeper.status, 0) << deeper.output;
+    EXPECT_NE(deeper.output.find("      track"), std::string::npos) << deeper.output;
+    const auto rootOnly = TestTree::run({TestTree::cliPath(), "map", "--quiet", "--depth", "0"});
+    ASSERT_EQ(rootOnly.status, 0);
+    EXPECT_EQ(std::count(rootOnly.output.begin(), rootOnly.output.end(), '\n'), 1) << rootOnly.output;
+}
+
+TEST(MapCommand, TheProgressLineNamesTheScopeAreaFoldersAndBytes) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "Documents/file", 3 * MB);
+    const auto r = TestTree::run({TestTree::cliPath(), "map", "--progress", "--depth", "0"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    // Without a terminal, one line per report; the final one counts the one folder listed.
+    EXPECT_NE(r.output.find("Home \u00b7 Documents \u00b7 1 folder \u00b7 3 MB\n"), std::string::npos)
+        << r.output;
+}
+
+TEST(MapCommand, UnreadableFoldersCountNothingForAnUnprivilegedUser) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "tree/open/file", 3 * MB);
+    TestTree::makeFile(home / "tree/locked/secret", 20 * MB);
+    TestTree::makeFile(home / "tree/open/a/b/c/d/e/f/locked/deep-secret", 20 * MB); // below the depth limit
+    ASSERT_EQ(chmod((home / "tree/locked").c_str(), 0), 0);
+    ASSERT_EQ(chmod((home / "tree/open/a/b/c/d/e/f/locked").c_str(), 0), 0);
+    const auto r = TestTree::run({TestTree::cliPath(), "map", home / "tree", "--json", "--quiet"},
+                                 TestTree::Privilege::unprivileged);
+    chmod((home / "tree/locked").c_str(), 0755);
+    chmod((home / "tree/open/a/b/c/d/e/f/locked").c_str(), 0755);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto doc = nlohmann::json::parse(r.output);
+    EXPECT_EQ(doc["bytes"].get<std::int64_t>(), TestTree::allocated(home / "tree/open/file"));
+    EXPECT_EQ(child(doc, "locked"), nullptr);
+    ASSERT_NE(child(doc, "open"), nullptr);
+    checkSums(doc);
+}
+
+TEST(MapCommand, BadArgumentsAreRefusedClearly) {
+    TestTree::TemporaryHome home;
+    const auto missing = TestTree::run({TestTree::cliPath(), "map", home / "missing", "--quiet"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.output.find("missing: No such file or directory"), std::string::npos) << missing.output;
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--depth", "-1"},
+                                                {"--depth", "deep"},
+                                                {"--threads", "0"},
+                                                {"--threads", "many"},
+                                                {"--nonsense"}}) {
+        std::vector<std::string> argv{TestTree::cliPath(), "map", home.path()};
+        argv.insert(argv.end(), bad.begin(), bad.end());
+        const auto r = TestTree::run(argv);
+        EXPECT_EQ(r.status, 2) << bad[0] << " " << r.output;
+        EXPECT_NE(r.output.find("kestrune-cli:"), std::string::npos) << r.output;
+    }
+}
+
+} // namespace

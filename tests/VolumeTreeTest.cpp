@@ -1,0 +1,451 @@
+// The disk map's size tree on real temporary folders: totals against the files' allocations and du,
+// folding into "Other", the depth limit, links, other file systems, cancellation and progress.
+#include "KestruneCore/DiskMap/VolumeTree.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using NodePtr = std::shared_ptr<const DiskNode>;
+
+constexpr std::int64_t MB = 1'000'000;
+
+VolumeTree::Options standardOptions(int threads = 2) {
+    VolumeTree::Options options;
+    options.minBytes = 2 * MB;
+    options.maxDepth = 7;
+    options.maxChildren = 120;
+    options.threads = threads;
+    return options;
+}
+
+NodePtr build(const std::string& root, const VolumeTree::Options& options = standardOptions()) {
+    return VolumeTree::build(root, options, {}, {});
+}
+
+void forEachNode(const NodePtr& node, const std::function<void(const DiskNode&)>& visit) {
+    visit(*node);
+    for (const auto& child : node->children) {
+        forEachNode(child, visit);
+    }
+}
+
+const DiskNode* findPath(const NodePtr& root, const std::string& path) {
+    const DiskNode* found = nullptr;
+    forEachNode(root, [&](const DiskNode& node) {
+        if (!node.isAggregate && node.url == path) {
+            found = &node;
+        }
+    });
+    return found;
+}
+
+// Allocated bytes of the folders themselves under `path` (du counts them, the map does not).
+std::int64_t folderBlocks(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::int64_t total = TestTree::allocated(path);
+    for (const auto& entry : fs::recursive_directory_iterator(path)) {
+        if (entry.is_directory() && !entry.is_symlink()) {
+            total += TestTree::allocated(entry.path().string());
+        }
+    }
+    return total;
+}
+
+// A deterministic bushy tree: nine levels, files from 0 bytes to 7 MB, some folders empty.
+void plantTree(const std::string& root) {
+    std::uint64_t state = 12345;
+    const auto next = [&] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<std::int64_t>(state >> 33);
+    };
+    std::vector<std::string> folders{root};
+    for (int i = 1; i < 120; ++i) {
+        const auto& parent =
+            folders[static_cast<std::size_t>(next() % static_cast<std::int64_t>(folders.size()))];
+        if (std::count(parent.begin(), parent.end(), '/') - std::count(root.begin(), root.end(), '/') < 9) {
+            folders.push_back(TestTree::makeFolder(parent + "/d" + std::to_string(i)));
+        }
+    }
+    for (int i = 0; i < 400; ++i) {
+        const auto& folder =
+            folders[static_cast<std::size_t>(next() % static_cast<std::int64_t>(folders.size()))];
+        const std::int64_t bytes = (i % 9 == 0) ? 0 : (next() % 7) * MB + next() % 200'000;
+        TestTree::makeFile(folder + "/f" + std::to_string(i), bytes);
+    }
+}
+
+bool sameTree(const DiskNode& a, const DiskNode& b) {
+    if (a.url != b.url || a.bytes != b.bytes || a.isDirectory != b.isDirectory ||
+        a.isAggregate != b.isAggregate || a.children.size() != b.children.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.children.size(); ++i) {
+        if (!sameTree(*a.children[i], *b.children[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int64_t duBytes(const std::string& path) {
+    const auto r = TestTree::run({"/usr/bin/du", "-s", "--block-size=1", path});
+    EXPECT_EQ(r.status, 0) << r.output;
+    return std::stoll(r.output);
+}
+
+TEST(VolumeTree, TheTotalIsTheSumOfTheFilesAllocationsAsDuCountsThem) {
+    TestTree::TemporaryHome home;
+    plantTree(home / "tree");
+    for (const int threads : {1, 2, 8}) {
+        const auto tree = build(home / "tree", standardOptions(threads));
+        ASSERT_TRUE(tree);
+        EXPECT_EQ(tree->bytes, TestTree::allocatedTree(home / "tree")) << threads << " threads";
+        EXPECT_EQ(tree->bytes, duBytes(home / "tree") - folderBlocks(home / "tree")) << threads << " threads";
+        EXPECT_EQ(tree->url, home / "tree");
+        EXPECT_TRUE(tree->isDirectory);
+    }
+}
+
+TEST(VolumeTree, EveryFolderIsTheSumOfItsChildrenLargestFirstWithOtherLast) {
+    TestTree::TemporaryHome home;
+    plantTree(home / "tree");
+    const auto tree = build(home / "tree");
+    ASSERT_TRUE(tree);
+    int folders = 0;
+    forEachNode(tree, [&](const DiskNode& node) {
+        EXPECT_GE(node.bytes, 1) << node.url;
+        if (!node.isDirectory || node.children.empty()) {
+            return;
+        }
+        ++folders;
+        std::int64_t sum = 0;
+        for (std::size_t i = 0; i < node.children.size(); ++i) {
+            const auto& child = *node.children[i];
+            sum += child.bytes;
+            if (child.isAggregate) {
+                EXPECT_EQ(i + 1, node.children.size()) << "Other is last in " << node.url;
+                EXPECT_EQ(child.name(), "Other");
+                EXPECT_EQ(child.url, "/");
+                EXPECT_FALSE(child.isDirectory);
+            } else {
+                EXPECT_GE(child.bytes, 2 * MB) << child.url;
+                EXPECT_EQ(child.url.rfind(node.url + "/", 0), 0u) << child.url << " under " << node.url;
+                if (i > 0) {
+                    EXPECT_LE(child.bytes, node.children[i - 1]->bytes) << node.url;
+                }
+            }
+        }
+        EXPECT_EQ(sum, node.bytes) << node.url;
+        EXPECT_LE(node.children.size(), 121u);
+    });
+    EXPECT_GT(folders, 5);
+}
+
+TEST(VolumeTree, ARootWithNothingToListIsOneNodeOfItsOwnSize) {
+    TestTree::TemporaryHome home;
+    const auto empty = build(TestTree::makeFolder(home / "empty"));
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->bytes, 0);
+    EXPECT_TRUE(empty->isDirectory);
+    EXPECT_TRUE(empty->children.empty());
+    EXPECT_EQ(empty->name(), "empty");
+
+    // Links are not followed even at the top: a folder of links holds nothing.
+    TestTree::makeFile(home / "elsewhere/big", 9 * MB);
+    TestTree::makeFolder(home / "links");
+    ASSERT_EQ(symlink((home / "elsewhere/big").c_str(), (home / "links/file").c_str()), 0);
+    ASSERT_EQ(symlink((home / "elsewhere").c_str(), (home / "links/folder").c_str()), 0);
+    const auto links = build(home / "links");
+    ASSERT_TRUE(links);
+    EXPECT_EQ(links->bytes, 0);
+    EXPECT_TRUE(links->children.empty());
+
+    const auto missing = build(home / "missing");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->bytes, 0);
+    EXPECT_TRUE(missing->children.empty());
+
+    // A file given as the root is measured, and is not called a folder.
+    const auto file = build(home / "elsewhere/big");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->bytes, TestTree::allocated(home / "elsewhere/big"));
+    EXPECT_FALSE(file->isDirectory);
+    EXPECT_TRUE(file->children.empty());
+}
+
+TEST(VolumeTree, OnlySmallFilesFoldIntoOneOther) {
+    TestTree::TemporaryHome home;
+    std::int64_t total = 0;
+    for (int i = 0; i < 30; ++i) {
+        total += TestTree::allocated(TestTree::makeFile(home / ("small/f" + std::to_string(i)), 300'000));
+    }
+    TestTree::makeFile(home / "small/sub/tiny", 100'000);
+    total += TestTree::allocated(home / "small/sub/tiny");
+    const auto tree = build(home / "small");
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->bytes, total);
+    ASSERT_EQ(tree->children.size(), 1u);
+    EXPECT_TRUE(tree->children[0]->isAggregate);
+    EXPECT_EQ(tree->children[0]->bytes, total);
+    EXPECT_TRUE(tree->children[0]->children.empty());
+}
+
+TEST(VolumeTree, TwoHundredChildrenOfTenMegabytesKeep120AndFoldEighty) {
+    TestTree::TemporaryHome home;
+    std::int64_t each = 0;
+    for (int i = 0; i < 200; ++i) {
+        each = TestTree::allocated(TestTree::makeFile(home / ("root/many/f" + std::to_string(i)), 10 * MB));
+    }
+    // Also as 200 alike folders of one smaller file each, at the top level beside "many".
+    std::int64_t folder = 0;
+    for (int i = 0; i < 200; ++i) {
+        folder =
+            TestTree::allocated(TestTree::makeFile(home / ("root/d" + std::to_string(i) + "/file"), 3 * MB));
+    }
+    const auto tree = build(home / "root");
+    ASSERT_TRUE(tree);
+    const DiskNode* many = findPath(tree, home / "root/many");
+    ASSERT_NE(many, nullptr);
+    ASSERT_EQ(many->children.size(), 121u);
+    for (int i = 0; i < 120; ++i) {
+        EXPECT_EQ(many->children[static_cast<std::size_t>(i)]->bytes, each);
+        EXPECT_FALSE(many->children[static_cast<std::size_t>(i)]->isAggregate);
+    }
+    EXPECT_TRUE(many->children[120]->isAggregate);
+    EXPECT_EQ(many->children[120]->bytes, 80 * each);
+    EXPECT_EQ(many->bytes, 200 * each);
+
+    ASSERT_EQ(tree->children.size(), 121u);
+    EXPECT_EQ(tree->children[0]->url, home / "root/many");
+    EXPECT_EQ(tree->children[1]->bytes, folder);
+    EXPECT_TRUE(tree->children[120]->isAggregate);
+    EXPECT_EQ(tree->children[120]->bytes, 81 * folder);
+    EXPECT_EQ(tree->bytes, 200 * each + 200 * folder);
+}
+
+TEST(VolumeTree, ATrailingSlashBuildsTheSameTree) {
+    TestTree::TemporaryHome home;
+    plantTree(home / "tree");
+    const auto plain = build(home / "tree");
+    ASSERT_TRUE(plain);
+    for (const std::string& suffix : {std::string("/"), std::string("///")}) {
+        const auto slashed = build(home / "tree" + suffix);
+        ASSERT_TRUE(slashed);
+        EXPECT_TRUE(sameTree(*plain, *slashed)) << suffix;
+    }
+}
+
+TEST(VolumeTree, AFolderAtTheDepthLimitIsALeafOfItsFullSize) {
+    TestTree::TemporaryHome home;
+    std::string path = home / "deep";
+    std::vector<std::string> levels{path};
+    for (int depth = 1; depth <= 12; ++depth) {
+        path += "/l" + std::to_string(depth);
+        levels.push_back(path);
+        TestTree::makeFile(path + "/file", 3 * MB);
+    }
+    const auto tree = build(home / "deep");
+    ASSERT_TRUE(tree);
+    const std::int64_t each = TestTree::allocated(levels[1] + "/file");
+    EXPECT_EQ(tree->bytes, 12 * each);
+    for (int depth = 1; depth < 7; ++depth) {
+        const DiskNode* node = findPath(tree, levels[static_cast<std::size_t>(depth)]);
+        ASSERT_NE(node, nullptr) << depth;
+        EXPECT_EQ(node->bytes, (13 - depth) * each) << depth;
+        EXPECT_FALSE(node->children.empty()) << depth;
+    }
+    const DiskNode* leaf = findPath(tree, levels[7]);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_TRUE(leaf->isDirectory);
+    EXPECT_TRUE(leaf->children.empty());
+    EXPECT_EQ(leaf->bytes, 6 * each); // levels 7 to 12, measured as one block
+    EXPECT_EQ(findPath(tree, levels[8]), nullptr);
+}
+
+TEST(VolumeTree, CancellationReturnsNothing) {
+    TestTree::TemporaryHome home;
+    plantTree(home / "tree");
+    TestTree::makeFile(home / "files/only", 5 * MB);
+    EXPECT_FALSE(VolumeTree::build(home / "tree", standardOptions(), {}, [] { return true; }));
+    EXPECT_FALSE(VolumeTree::build(home / "files", standardOptions(), {}, [] { return true; }));
+    // Cancelled in the middle of the walk, after some folders were listed.
+    std::atomic<int> polls{0};
+    std::atomic<int> reportsAfterReturn{0};
+    std::atomic<bool> returned{false};
+    const auto tree = VolumeTree::build(
+        home / "tree", standardOptions(),
+        [&](const VolumeTree::Progress&) { reportsAfterReturn += returned ? 1 : 0; },
+        [&] { return ++polls > 20; });
+    returned = true;
+    EXPECT_FALSE(tree);
+    EXPECT_GT(polls.load(), 20);
+    EXPECT_EQ(reportsAfterReturn.load(), 0);
+}
+
+TEST(VolumeTree, ProgressNeverDecreasesAndEndsAtOne) {
+    TestTree::TemporaryHome home;
+    // Wide and deep enough for many folders to be queued while others are listed.
+    int folders = 0;
+    for (int a = 0; a < 6; ++a) {
+        for (int b = 0; b < 20; ++b) {
+            for (int c = 0; c < 12; ++c) {
+                TestTree::makeFile(home / ("tree/a" + std::to_string(a) + "/b" + std::to_string(b) + "/c" +
+                                           std::to_string(c) + "/f"),
+                                   4096);
+                ++folders;
+            }
+            ++folders;
+        }
+        ++folders;
+    }
+    std::mutex lock;
+    std::vector<VolumeTree::Progress> reports;
+    const auto tree = VolumeTree::build(
+        home / "tree", standardOptions(4),
+        [&](const VolumeTree::Progress& p) {
+            const std::lock_guard guard(lock);
+            reports.push_back(p);
+        },
+        [] { return false; });
+    ASSERT_TRUE(tree);
+    ASSERT_FALSE(reports.empty());
+    const std::set<std::string> tops{"a0", "a1", "a2", "a3", "a4", "a5"};
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_GE(reports[i].fraction, 0.0);
+        EXPECT_LE(reports[i].fraction, 1.0);
+        EXPECT_EQ(tops.count(reports[i].area), 1u) << reports[i].area;
+        if (i > 0) {
+            EXPECT_GE(reports[i].fraction, reports[i - 1].fraction) << i;
+            EXPECT_GE(reports[i].directories, reports[i - 1].directories) << i;
+            EXPECT_GE(reports[i].bytes, reports[i - 1].bytes) << i;
+        }
+    }
+    EXPECT_EQ(reports.back().fraction, 1.0);
+    EXPECT_EQ(reports.back().directories, folders);
+    EXPECT_EQ(reports.back().bytes, tree->bytes);
+
+    // A root of files only still ends with its report at 1.0.
+    TestTree::makeFile(home / "flat/one", 3 * MB);
+    std::vector<VolumeTree::Progress> flat;
+    ASSERT_TRUE(VolumeTree::build(home / "flat", standardOptions(),
+                                  [&](const VolumeTree::Progress& p) { flat.push_back(p); }, {}));
+    ASSERT_EQ(flat.size(), 1u);
+    EXPECT_EQ(flat.back().fraction, 1.0);
+    EXPECT_EQ(flat.back().bytes, TestTree::allocated(home / "flat/one"));
+}
+
+TEST(VolumeTree, ZeroSizeFilesAndEmptyFoldersVanish) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "tree/kept/data", 64 * 1024);
+    TestTree::makeFile(home / "tree/zeros/a", 0);
+    TestTree::makeFile(home / "tree/zeros/b", 0);
+    TestTree::makeFolder(home / "tree/empty/inner/innermost");
+    TestTree::makeFile(home / "tree/empty/inner/nothing", 0);
+    TestTree::makeFile(home / "tree/top-zero", 0);
+    // Deeper than the depth limit too, where folders are measured.
+    TestTree::makeFolder(home / "tree/kept/2/3/4/5/6/7/8/9");
+    auto options = standardOptions();
+    options.minBytes = 0; // everything of size gets a node
+    const auto tree = build(home / "tree", options);
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->bytes, TestTree::allocated(home / "tree/kept/data"));
+    forEachNode(tree, [&](const DiskNode& node) { EXPECT_GE(node.bytes, 1) << node.url; });
+    EXPECT_EQ(findPath(tree, home / "tree/zeros"), nullptr);
+    EXPECT_EQ(findPath(tree, home / "tree/empty"), nullptr);
+    EXPECT_EQ(findPath(tree, home / "tree/top-zero"), nullptr);
+    EXPECT_EQ(findPath(tree, home / "tree/kept/2"), nullptr);
+    ASSERT_NE(findPath(tree, home / "tree/kept/data"), nullptr);
+    // A root holding nothing of size has no tree at all.
+    EXPECT_FALSE(build(home / "tree/zeros"));
+}
+
+TEST(VolumeTree, SymbolicLinksAreNeverFollowed) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "outside/huge", 50 * MB);
+    TestTree::makeFile(home / "tree/real/file", 3 * MB);
+    ASSERT_EQ(symlink((home / "outside").c_str(), (home / "tree/to-folder").c_str()), 0);
+    ASSERT_EQ(symlink((home / "outside/huge").c_str(), (home / "tree/real/to-file").c_str()), 0);
+    ASSERT_EQ(symlink((home / "tree").c_str(), (home / "tree/real/loop").c_str()), 0);
+    std::string deep = home / "tree/real/a/b/c/d/e/f/g";
+    TestTree::makeFile(deep + "/x", 1 * MB);
+    ASSERT_EQ(symlink((home / "outside").c_str(), (deep + "/measured-link").c_str()), 0);
+    const auto tree = build(home / "tree");
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->bytes, TestTree::allocated(home / "tree/real/file") + TestTree::allocated(deep + "/x"));
+    forEachNode(tree, [&](const DiskNode& node) {
+        EXPECT_EQ(node.url.find("to-"), std::string::npos) << node.url;
+        EXPECT_EQ(node.url.find("loop"), std::string::npos) << node.url;
+    });
+}
+
+TEST(VolumeTree, AFolderNamedLikeASystemTreeAppearsBelowTheTop) {
+    TestTree::TemporaryHome home;
+    for (const char* name : {"proc", "sys", "dev", "run"}) {
+        TestTree::makeFile(home / "tree/" + name + "/file", 3 * MB);
+    }
+    const auto tree = build(home / "tree");
+    ASSERT_TRUE(tree);
+    ASSERT_EQ(tree->children.size(), 4u);
+    EXPECT_NE(findPath(tree, home / "tree/proc"), nullptr);
+    EXPECT_NE(findPath(tree, home / "tree/run/file"), nullptr);
+}
+
+// A tmpfs mounted for one test and detached again, also when the test fails.
+class Mount {
+public:
+    explicit Mount(const std::string& at) : at(TestTree::makeFolder(at)) {
+        mounted = mount("kestrune-test", at.c_str(), "tmpfs", 0, "size=64m") == 0;
+    }
+    ~Mount() {
+        if (mounted) {
+            umount2(at.c_str(), MNT_DETACH);
+        }
+    }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    bool mounted = false;
+
+private:
+    std::string at;
+};
+
+TEST(VolumeTree, AnotherFileSystemBelowTheRootIsSkipped) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "tree/a/b/file", 3 * MB);
+    const std::string measuredLevel = home / "tree/a/b/c/d/e/f";
+    TestTree::makeFile(measuredLevel + "/g/h/deep", 2 * MB);
+    Mount top(home / "tree/mnt");
+    Mount middle(home / "tree/a/b/mnt");
+    Mount measured(measuredLevel + "/g/mnt"); // below the depth limit, where folders are measured
+    if (!top.mounted || !middle.mounted || !measured.mounted) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root and CAP_SYS_ADMIN)";
+    }
+    for (const std::string& at : {home / "tree/mnt", home / "tree/a/b/mnt", measuredLevel + "/g/mnt"}) {
+        TestTree::makeFile(at + "/inside/blob", 8 * MB);
+        ASSERT_GE(TestTree::allocated(at + "/inside/blob"), 8 * MB);
+    }
+    const auto tree = build(home / "tree");
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->bytes,
+              TestTree::allocated(home / "tree/a/b/file") + TestTree::allocated(measuredLevel + "/g/h/deep"));
+    forEachNode(
+        tree, [&](const DiskNode& node) { EXPECT_EQ(node.url.find("mnt"), std::string::npos) << node.url; });
+    // The root itself may be the mount point: then that file system is the one walked.
+    const auto inside = build(home / "tree/mnt");
+    ASSERT_TRUE(inside);
+    EXPECT_EQ(inside->bytes, TestTree::allocated(home / "tree/mnt/inside/blob"));
+}
+
+} // namespace
