@@ -14,13 +14,7 @@
 
 namespace {
 
-std::set<std::string> urls(const std::vector<CleanupItem>& items) {
-    std::set<std::string> out;
-    for (const auto& i : items) {
-        out.insert(i.url);
-    }
-    return out;
-}
+using TestTree::urls;
 
 // A temporary home whose system folders live in its "system" folder.
 class Machine {

@@ -13,24 +13,12 @@
 
 namespace {
 
+using TestTree::below;
+using TestTree::block;
+using TestTree::urls;
+
 using Platform::CloudValues;
 using Platform::DownloadingStatus;
-
-std::set<std::string> urls(const std::vector<CleanupItem>& items) {
-    std::set<std::string> out;
-    for (const auto& i : items) {
-        out.insert(i.url);
-    }
-    return out;
-}
-
-std::int64_t block(const TestTree::TemporaryHome& home) {
-    TestTree::makeFile(home / "probe", 1);
-    return TestTree::allocated(home / "probe");
-}
-std::int64_t below(std::int64_t floor, std::int64_t b) {
-    return (floor - 1) / b * b;
-}
 
 // Answers from a table (nothing for paths not in it) and remembers every path it was asked about.
 class RecordedCloudStatus final : public Platform::CloudStatus {

@@ -14,26 +14,12 @@
 
 namespace {
 
+using TestTree::atOrAbove;
+using TestTree::below;
+using TestTree::block;
+using TestTree::urls;
+
 using Clock = std::chrono::system_clock;
-
-std::set<std::string> urls(const std::vector<CleanupItem>& items) {
-    std::set<std::string> out;
-    for (const auto& i : items) {
-        out.insert(i.url);
-    }
-    return out;
-}
-
-std::int64_t block(const TestTree::TemporaryHome& home) {
-    TestTree::makeFile(home / "probe", 1);
-    return TestTree::allocated(home / "probe");
-}
-std::int64_t below(std::int64_t floor, std::int64_t b) {
-    return (floor - 1) / b * b;
-}
-std::int64_t atOrAbove(std::int64_t floor, std::int64_t b) {
-    return (floor + b - 1) / b * b;
-}
 
 Clock::time_point daysAgo(int n) {
     return std::chrono::time_point_cast<std::chrono::seconds>(Clock::now()) - std::chrono::hours(24 * n);

@@ -17,28 +17,12 @@
 
 namespace {
 
+using TestTree::atOrAbove;
+using TestTree::below;
+using TestTree::block;
+using TestTree::urls;
+
 using namespace std::chrono_literals;
-
-std::set<std::string> urls(const std::vector<CleanupItem>& items) {
-    std::set<std::string> out;
-    for (const auto& i : items) {
-        out.insert(i.url);
-    }
-    return out;
-}
-
-// Allocation granularity of the test file system: no file can be exactly 1,000,000 bytes large on disk,
-// so the floors are probed with the nearest allocations either side.
-std::int64_t block(const TestTree::TemporaryHome& home) {
-    TestTree::makeFile(home / "probe", 1);
-    return TestTree::allocated(home / "probe");
-}
-std::int64_t below(std::int64_t floor, std::int64_t b) {
-    return (floor - 1) / b * b;
-}
-std::int64_t atOrAbove(std::int64_t floor, std::int64_t b) {
-    return (floor + b - 1) / b * b;
-}
 
 TEST(HelperEdges, LinksAreNeverChildrenEvenWithNoFloor) {
     TestTree::TemporaryHome home;

@@ -12,25 +12,12 @@
 
 namespace {
 
-std::set<std::string> urls(const std::vector<CleanupItem>& items) {
-    std::set<std::string> out;
-    for (const auto& i : items) {
-        out.insert(i.url);
-    }
-    return out;
-}
+using TestTree::atOrAbove;
+using TestTree::below;
+using TestTree::block;
+using TestTree::urls;
 
 // Allocations come in whole blocks, so a floor is probed with the nearest allocations either side.
-std::int64_t block(const TestTree::TemporaryHome& home) {
-    TestTree::makeFile(home / "probe", 1);
-    return TestTree::allocated(home / "probe");
-}
-std::int64_t below(std::int64_t floor, std::int64_t b) {
-    return (floor - 1) / b * b;
-}
-std::int64_t atOrAbove(std::int64_t floor, std::int64_t b) {
-    return (floor + b - 1) / b * b;
-}
 
 TEST(PackageCaches, EveryPathOfTheTableIsFoundAsOneWholeItem) {
     TestTree::TemporaryHome home;

@@ -9,16 +9,9 @@
 
 namespace {
 
-std::int64_t block(const TestTree::TemporaryHome& home) {
-    TestTree::makeFile(home / "probe", 1);
-    return TestTree::allocated(home / "probe");
-}
-std::int64_t below(std::int64_t floor, std::int64_t b) {
-    return (floor - 1) / b * b;
-}
-std::int64_t atOrAbove(std::int64_t floor, std::int64_t b) {
-    return (floor + b - 1) / b * b;
-}
+using TestTree::atOrAbove;
+using TestTree::below;
+using TestTree::block;
 
 // Plants `bytes` at the row's location: a cookie store is a file, everything else a folder.
 void plant(const TestTree::TemporaryHome& home, std::string_view relative, std::int64_t bytes) {

@@ -190,6 +190,19 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &sb) == 0;
 }
 
+std::set<std::string> urls(const std::vector<CleanupItem>& items) {
+    std::set<std::string> out;
+    for (const auto& item : items) {
+        out.insert(item.url);
+    }
+    return out;
+}
+
+std::int64_t block(const TemporaryHome& home) {
+    makeFile(home / "probe", 1);
+    return allocated(home / "probe");
+}
+
 bool runningAsRoot() {
     return geteuid() == 0;
 }

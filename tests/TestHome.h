@@ -2,10 +2,13 @@
 // real child processes (optionally without root's permission overrides).
 #pragma once
 
+#include "KestruneCore/Model/CleanupItem.h"
+
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,19 @@ void setModified(const std::string& path, std::chrono::system_clock::time_point 
 [[nodiscard]] std::map<std::string, std::string> snapshot(const std::string& path);
 
 [[nodiscard]] bool exists(const std::string& path);
+
+// The paths of scan results, for order-free comparison.
+[[nodiscard]] std::set<std::string> urls(const std::vector<CleanupItem>& items);
+
+// The file system's allocation unit under the home: no file can occupy exactly a floor such as
+// 1,000,000 bytes on disk, so floors are probed with the nearest whole-block allocations either side.
+[[nodiscard]] std::int64_t block(const TemporaryHome& home);
+[[nodiscard]] constexpr std::int64_t below(std::int64_t floor, std::int64_t block) {
+    return (floor - 1) / block * block;
+}
+[[nodiscard]] constexpr std::int64_t atOrAbove(std::int64_t floor, std::int64_t block) {
+    return (floor + block - 1) / block * block;
+}
 
 struct ProcessResult {
     int status = -1;    // exit status, or 128 + signal

@@ -8,13 +8,7 @@
 
 namespace {
 
-std::set<std::string> urls(const std::vector<CleanupItem>& items) {
-    std::set<std::string> out;
-    for (const auto& i : items) {
-        out.insert(i.url);
-    }
-    return out;
-}
+using TestTree::urls;
 
 TEST(Children, FloorIsInclusiveAndFoldersAreMeasuredRecursively) {
     TestTree::TemporaryHome home;
