@@ -1,7 +1,10 @@
-// Image files read through libvips: stored dimensions from the header alone, and an 8 x 8 grey grid made
-// from an orientation-corrected thumbnail of the full image. Safe from any thread; each call owns its
-// images.
+// Image files: stored dimensions from the header alone, and an 8 x 8 grey grid made from an
+// orientation-corrected thumbnail of the full image. JPEGs are read by JpegLuma (their luma at 1/8
+// scale, straight from the DC terms); every other format through libvips. Safe from any thread; each
+// call owns its images.
 #pragma once
+
+#include "KestruneCore/Platform/JpegLuma.h"
 
 #include <array>
 #include <cstdint>
@@ -25,10 +28,25 @@ inline constexpr std::int64_t maximumPixels = 250'000'000;
 [[nodiscard]] std::optional<PixelSize> pixelSize(const std::string& path);
 
 // 64 grey bytes, row by row: the image decoded straight to a thumbnail whose longest side is at most
-// 8 pixels (shrink-on-load where the format has it; never an embedded preview), turned upright by its
-// orientation tag, flattened onto black, and stretched bilinearly over the full 8 x 8 grid. Nothing
-// when any step fails, including a file truncated or changed while it is read.
+// 8 pixels (from the full image, never an embedded preview), turned upright by its orientation tag,
+// flattened onto black, and stretched bilinearly over the full 8 x 8 grid. Nothing when any step
+// fails, including a file truncated or changed while it is read.
+//
+// A JPEG's thumbnail is the area average of its 1/8-scale luma; other formats use libvips' thumbnail
+// (shrink-on-load where the format has it) turned grey.
 [[nodiscard]] std::optional<std::array<std::uint8_t, 64>> greyGrid(const std::string& path);
+
+struct Examined {
+    PixelSize size;
+    std::array<std::uint8_t, 64> grid{};
+};
+
+// pixelSize and greyGrid together, reading the file once; nothing when either would be nothing.
+[[nodiscard]] std::optional<Examined> examine(const std::string& path);
+
+// For tests and benchmarks: the grid made from a JPEG's 1/8 luma plane (orientation, area-averaged
+// thumbnail, stretch).
+[[nodiscard]] std::array<std::uint8_t, 64> gridFromLuma(const JpegLuma::Plane& plane);
 
 // For benchmarks: decodes every pixel of the image at full size (no shrink-on-load) and returns the
 // mean of its first band, or nothing on failure.

@@ -98,15 +98,12 @@ std::vector<Hashed> hashAll(const std::vector<CleanupItem>& candidates) {
     std::vector<std::optional<Hashed>> slots(candidates.size());
     tbb::parallel_for(std::size_t{0}, candidates.size(), [&](std::size_t index) {
         const CleanupItem& candidate = candidates[index];
-        const auto size = Images::pixelSize(candidate.url);
-        if (!size) {
+        const auto examined = Images::examine(candidate.url);
+        if (!examined) {
             return;
         }
-        const auto grid = Images::greyGrid(candidate.url);
-        if (!grid) {
-            return;
-        }
-        slots[index] = Hashed{candidate, size->width, size->height, averageHash(*grid)};
+        slots[index] =
+            Hashed{candidate, examined->size.width, examined->size.height, averageHash(examined->grid)};
     });
     std::vector<Hashed> hashed;
     hashed.reserve(candidates.size());

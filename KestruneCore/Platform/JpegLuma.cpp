@@ -1,0 +1,894 @@
+// The reader follows libjpeg-turbo wherever the result depends on it: how Huffman tables are built
+// and checked, how a code is looked up, how DC predictions wrap, how a DC term becomes a sample (the
+// 1 x 1 inverse transform and its range limit), where blocks end when a run overshoots, and that a
+// restart interval must end in the expected marker. The randomized tests compare the two planes byte
+// for byte.
+//
+// Entropy-coded data is first copied without its stuffed zero bytes and split at restart markers, so
+// the decoding loop reads plain bits with one unaligned load per lookup and never tests for markers.
+#include "KestruneCore/Platform/JpegLuma.h"
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <cstddef>
+#include <cstdio>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <cstring>
+#include <memory>
+
+namespace JpegLuma {
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+unsigned be16(const std::uint8_t* p) {
+    return (unsigned{p[0]} << 8) | p[1];
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Markers
+
+struct FrameComponent {
+    int id = 0;
+    int h = 1;
+    int v = 1;
+    int quantTable = 0;
+};
+
+struct HuffmanSpec {
+    bool defined = false;
+    std::array<std::uint8_t, 17> counts{}; // counts[l]: codes of length l, 1 to 16
+    std::array<std::uint8_t, 256> values{};
+};
+
+struct ScanComponent {
+    int frameIndex = 0;
+    int dcTable = 0;
+    int acTable = 0;
+};
+
+struct Markers {
+    bool frame = false;
+    bool sequentialHuffman = false; // SOF0 or SOF1
+    int precision = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<FrameComponent> components;
+    std::array<int, 4> firstQuant{};
+    std::array<bool, 4> quantDefined{};
+    bool quantShort = false;
+    std::array<HuffmanSpec, 4> dc{};
+    std::array<HuffmanSpec, 4> ac{};
+    int restartInterval = 0;
+    int orientation = 1;
+    bool exifSeen = false;
+    bool jfif = false;
+    bool adobe = false;
+    int adobeTransform = -1;
+    // The first scan.
+    std::vector<ScanComponent> scan;
+    bool scanResolved = true; // every scan component names a frame component, once
+    int ss = 0, se = 0, ah = 0, al = 0;
+    std::size_t dataStart = 0;
+};
+
+bool readDqt(const std::uint8_t* p, std::size_t n, Markers& m) {
+    while (n > 0) {
+        const int precision = p[0] >> 4;
+        const int index = p[0] & 15;
+        if (index > 3) {
+            return false;
+        }
+        const std::size_t bytes = precision != 0 ? 128 : 64;
+        if (n < 1 + bytes) {
+            m.quantShort = true; // libjpeg-turbo fills a short table with ones; leave that to it
+            return true;
+        }
+        m.firstQuant[index] = precision != 0 ? static_cast<int>(be16(p + 1)) : p[1];
+        m.quantDefined[index] = true;
+        p += 1 + bytes;
+        n -= 1 + bytes;
+    }
+    return true;
+}
+
+bool readDht(const std::uint8_t* p, std::size_t n, Markers& m) {
+    while (n > 0) {
+        if (n < 17) {
+            return false;
+        }
+        const int index = p[0];
+        const bool isAc = (index & 0x10) != 0;
+        const int table = index & ~0x10;
+        if (table < 0 || table > 3) {
+            return false;
+        }
+        HuffmanSpec& spec = isAc ? m.ac[table] : m.dc[table];
+        std::size_t total = 0;
+        spec.counts[0] = 0;
+        for (int l = 1; l <= 16; ++l) {
+            spec.counts[l] = p[l];
+            total += p[l];
+        }
+        if (total > 256 || total > n - 17) {
+            return false;
+        }
+        spec.values.fill(0);
+        std::memcpy(spec.values.data(), p + 17, total);
+        spec.defined = true;
+        p += 17 + total;
+        n -= 17 + total;
+    }
+    return true;
+}
+
+bool readSof(const std::uint8_t* p, std::size_t n, Markers& m, bool sequentialHuffman) {
+    if (m.frame || n < 6) {
+        return false;
+    }
+    const std::size_t count = p[5];
+    if (count == 0 || n != 6 + 3 * count) {
+        return false;
+    }
+    m.frame = true;
+    m.sequentialHuffman = sequentialHuffman;
+    m.precision = p[0];
+    m.height = static_cast<int>(be16(p + 1));
+    m.width = static_cast<int>(be16(p + 3));
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* c = p + 6 + 3 * i;
+        m.components.push_back({c[0], c[1] >> 4, c[1] & 15, c[2]});
+    }
+    return m.width > 0 && m.height > 0;
+}
+
+bool readSos(const std::uint8_t* p, std::size_t n, Markers& m) {
+    if (n < 1) {
+        return false;
+    }
+    const std::size_t count = p[0];
+    if (count < 1 || count > 4 || n != 4 + 2 * count) {
+        return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const int id = p[1 + 2 * i];
+        ScanComponent component{-1, p[2 + 2 * i] >> 4, p[2 + 2 * i] & 15};
+        for (std::size_t f = 0; f < m.components.size(); ++f) {
+            if (m.components[f].id == id) {
+                if (component.frameIndex >= 0) {
+                    m.scanResolved = false; // two frame components with one id
+                }
+                component.frameIndex = static_cast<int>(f);
+            }
+        }
+        for (const ScanComponent& earlier : m.scan) {
+            if (earlier.frameIndex == component.frameIndex) {
+                m.scanResolved = false;
+            }
+        }
+        if (component.frameIndex < 0) {
+            m.scanResolved = false;
+        }
+        m.scan.push_back(component);
+    }
+    const std::uint8_t* tail = p + 1 + 2 * count;
+    m.ss = tail[0];
+    m.se = tail[1];
+    m.ah = tail[2] >> 4;
+    m.al = tail[2] & 15;
+    return true;
+}
+
+// Reads markers up to and including the first SOS; false when the file is not a JPEG or breaks off.
+bool readMarkers(Bytes file, Markers& m) {
+    const std::uint8_t* f = file.data();
+    const std::size_t size = file.size();
+    if (size < 4 || f[0] != 0xFF || f[1] != 0xD8) {
+        return false;
+    }
+    std::size_t pos = 2;
+    for (;;) {
+        // As libjpeg does: skip stray bytes, then fill bytes, to the next marker code.
+        while (pos < size && f[pos] != 0xFF) {
+            ++pos;
+        }
+        while (pos < size && f[pos] == 0xFF) {
+            ++pos;
+        }
+        if (pos >= size) {
+            return false;
+        }
+        const int marker = f[pos++];
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            continue;
+        }
+        if (marker == 0xD8 || marker == 0xD9) {
+            return false;
+        }
+        if (size - pos < 2) {
+            return false;
+        }
+        const std::size_t length = be16(f + pos);
+        if (length < 2 || length > size - pos) {
+            return false;
+        }
+        const std::uint8_t* payload = f + pos + 2;
+        const std::size_t n = length - 2;
+        bool ok = true;
+        switch (marker) {
+        case 0xC0:
+        case 0xC1:
+            ok = readSof(payload, n, m, true);
+            break;
+        case 0xC2:
+        case 0xC3:
+        case 0xC5:
+        case 0xC6:
+        case 0xC7:
+        case 0xC9:
+        case 0xCA:
+        case 0xCB:
+        case 0xCD:
+        case 0xCE:
+        case 0xCF:
+            ok = readSof(payload, n, m, false);
+            break;
+        case 0xC4:
+            ok = readDht(payload, n, m);
+            break;
+        case 0xDB:
+            ok = readDqt(payload, n, m);
+            break;
+        case 0xDD:
+            ok = n >= 2;
+            if (ok) {
+                m.restartInterval = static_cast<int>(be16(payload));
+            }
+            break;
+        case 0xE0:
+            if (n >= 14 && std::memcmp(payload, "JFIF", 5) == 0) {
+                m.jfif = true;
+            }
+            break;
+        case 0xE1:
+            if (!m.exifSeen && n >= 6 && std::memcmp(payload, "Exif\0\0", 6) == 0) {
+                m.exifSeen = true;
+                m.orientation = exifOrientation(Bytes(payload, n));
+            }
+            break;
+        case 0xEE:
+            if (n >= 12 && std::memcmp(payload, "Adobe", 5) == 0) {
+                m.adobe = true;
+                m.adobeTransform = payload[11];
+            }
+            break;
+        case 0xDA:
+            if (!m.frame || !readSos(payload, n, m)) {
+                return false;
+            }
+            m.dataStart = pos + length;
+            return true;
+        default:
+            break;
+        }
+        if (!ok) {
+            return false;
+        }
+        pos += length;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Huffman tables
+
+constexpr int acLookBits = 12;
+constexpr int dcLookBits = 9;
+
+// One table as libjpeg-turbo derives it: canonical codes by length, with maxcode and value offsets.
+struct Canonical {
+    std::array<std::int32_t, 18> maxcode{};
+    std::array<std::int32_t, 17> valoffset{};
+    std::array<std::uint8_t, 256> values{};
+
+    // The code at the top of `window`, looking at lengths from `first` up to `last`: its length and
+    // symbol, or length 0 when no code of those lengths matches.
+    std::pair<int, int> decode(std::uint64_t window, int first, int last) const {
+        for (int l = first; l <= last; ++l) {
+            const auto code = static_cast<std::int32_t>(window >> (64 - l));
+            if (code <= maxcode[l]) {
+                return {l, values[static_cast<std::uint8_t>(code + valoffset[l])]};
+            }
+        }
+        return {0, 0};
+    }
+};
+
+bool derive(const HuffmanSpec& spec, bool isDc, Canonical& table) {
+    std::array<std::uint8_t, 257> huffsize{};
+    std::array<std::uint32_t, 257> huffcode{};
+    int p = 0;
+    for (int l = 1; l <= 16; ++l) {
+        const int count = spec.counts[l];
+        if (p + count > 256) {
+            return false;
+        }
+        for (int i = 0; i < count; ++i) {
+            huffsize[p++] = static_cast<std::uint8_t>(l);
+        }
+    }
+    huffsize[p] = 0;
+    const int symbols = p;
+    std::uint32_t code = 0;
+    int si = huffsize[0];
+    p = 0;
+    while (huffsize[p] != 0) {
+        while (huffsize[p] == si) {
+            huffcode[p++] = code;
+            ++code;
+        }
+        if (code >= (std::uint32_t{1} << si)) {
+            return false;
+        }
+        code <<= 1;
+        ++si;
+    }
+    p = 0;
+    for (int l = 1; l <= 16; ++l) {
+        if (spec.counts[l] != 0) {
+            table.valoffset[l] = p - static_cast<std::int32_t>(huffcode[p]);
+            p += spec.counts[l];
+            table.maxcode[l] = static_cast<std::int32_t>(huffcode[p - 1]);
+        } else {
+            table.maxcode[l] = -1;
+        }
+    }
+    table.maxcode[17] = 0xFFFFF;
+    table.values = spec.values;
+    if (isDc) {
+        for (int i = 0; i < symbols; ++i) {
+            if (spec.values[i] > 15) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// What the next acLookBits bits hold. `bits`, `inc` and `eob` describe as many whole codes (with their
+// magnitude bits) as fit: together they move the coefficient index by `inc` and, when `eob` is set,
+// end with an end-of-block code. They may be taken together only while the index is below `limit`,
+// so that no code but the last lands past the block's end. `singleBits` and `singleInc` describe the
+// first code alone, for the end of a block: singleBits is 0 when even that does not fit and the code
+// is decoded the long way, singleInc 0 for an end-of-block code.
+struct AcEntry {
+    std::uint8_t bits = 0;
+    std::uint8_t inc = 0;
+    std::uint8_t limit = 0;
+    std::uint8_t eob = 0;
+    std::uint8_t singleBits = 0;
+    std::uint8_t singleInc = 0;
+    std::uint8_t unused[2] = {};
+};
+
+struct DcEntry {
+    std::uint8_t length = 0; // 0: longer than dcLookBits
+    std::uint8_t size = 0;
+};
+
+struct AcTable {
+    Canonical canonical;
+    std::array<AcEntry, std::size_t{1} << acLookBits> look{};
+};
+
+struct DcTable {
+    Canonical canonical;
+    std::array<DcEntry, std::size_t{1} << dcLookBits> look{};
+};
+
+void buildAc(AcTable& table) {
+    for (std::uint32_t pattern = 0; pattern < (1u << acLookBits); ++pattern) {
+        AcEntry entry;
+        int used = 0;
+        int inc = 0;
+        int incBeforeLast = 0;
+        bool eob = false;
+        bool first = true;
+        while (used < acLookBits) {
+            const std::uint64_t window = (std::uint64_t{pattern} << (64 - acLookBits)) << used;
+            const auto [length, symbol] = table.canonical.decode(window, 1, acLookBits - used);
+            if (length == 0) {
+                break;
+            }
+            const int magnitude = symbol & 15;
+            const int run = symbol >> 4;
+            if (used + length + magnitude > acLookBits) {
+                break;
+            }
+            used += length + magnitude;
+            if (magnitude == 0 && run != 15) {
+                eob = true;
+                incBeforeLast = inc;
+            } else {
+                incBeforeLast = inc;
+                inc += magnitude != 0 ? run + 1 : 16;
+            }
+            if (first) {
+                entry.singleBits = static_cast<std::uint8_t>(used);
+                entry.singleInc = static_cast<std::uint8_t>(eob ? 0 : inc);
+                first = false;
+            }
+            if (eob) {
+                break;
+            }
+        }
+        entry.bits = static_cast<std::uint8_t>(used);
+        entry.inc = static_cast<std::uint8_t>(inc);
+        entry.eob = eob ? 1 : 0;
+        entry.limit = used == 0 ? 0 : static_cast<std::uint8_t>(std::max(0, 64 - incBeforeLast));
+        table.look[pattern] = entry;
+    }
+}
+
+void buildDc(DcTable& table) {
+    for (std::uint32_t pattern = 0; pattern < (1u << dcLookBits); ++pattern) {
+        const std::uint64_t window = std::uint64_t{pattern} << (64 - dcLookBits);
+        const auto [length, symbol] = table.canonical.decode(window, 1, dcLookBits);
+        table.look[pattern] = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(symbol)};
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Entropy-coded data
+
+constexpr std::size_t padding = 8192; // zero bytes after the data: more than one MCU can overrun
+
+struct Segment {
+    std::uint64_t endBit = 0;
+    int restart = -1; // the RSTn that ended it, or -1 for any other marker or the end of the file
+};
+
+// Copies the scan's data without stuffing, one segment per restart interval.
+void unstuff(Bytes file, std::size_t start, std::vector<std::uint8_t>& clean,
+             std::vector<Segment>& segments) {
+    const std::uint8_t* f = file.data();
+    const std::size_t size = file.size();
+    // Never longer than the data it comes from.
+    clean.resize(size - start + padding);
+    std::uint8_t* out = clean.data();
+    std::size_t pos = start;
+    while (pos < size) {
+        const void* found = std::memchr(f + pos, 0xFF, size - pos);
+        const std::size_t run =
+            found == nullptr ? size - pos
+                             : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - (f + pos));
+        std::memcpy(out, f + pos, run);
+        out += run;
+        pos += run;
+        if (found == nullptr) {
+            break;
+        }
+        std::size_t next = pos + 1;
+        while (next < size && f[next] == 0xFF) {
+            ++next;
+        }
+        if (next >= size) {
+            break;
+        }
+        const std::uint8_t code = f[next];
+        if (code == 0x00) {
+            *out++ = 0xFF;
+            pos = next + 1;
+        } else if (code >= 0xD0 && code <= 0xD7) {
+            segments.push_back({static_cast<std::uint64_t>(out - clean.data()) * 8, code - 0xD0});
+            pos = next + 1;
+        } else {
+            break;
+        }
+    }
+    const auto used = static_cast<std::size_t>(out - clean.data());
+    segments.push_back({used * 8, -1});
+    std::memset(out, 0, clean.size() - used);
+}
+
+// Bits most significant first, refilled before every lookup without a branch: after `refill` at least
+// 56 bits are valid, more than any one lookup consumes (31 at most).
+struct BitReader {
+    const std::uint8_t* base = nullptr;
+    const std::uint8_t* next = nullptr;
+    std::uint64_t bits = 0;
+    unsigned count = 0;
+
+    void refill() {
+        std::uint64_t word;
+        std::memcpy(&word, next, sizeof word);
+        bits |= __builtin_bswap64(word) >> count;
+        next += (63 - count) >> 3;
+        count |= 56;
+    }
+    void consume(unsigned n) {
+        bits <<= n;
+        count -= n;
+    }
+    std::uint64_t position() const { return static_cast<std::uint64_t>(next - base) * 8 - count; }
+    void seekByte(std::uint64_t byte) {
+        next = base + byte;
+        bits = 0;
+        count = 0;
+    }
+};
+
+// Moves past one block's AC codes; false on a code no table holds.
+inline bool skipAc(BitReader& reader, const AcTable& ac) {
+    unsigned k = 1;
+    for (;;) {
+        reader.refill();
+        const AcEntry& e = ac.look[reader.bits >> (64 - acLookBits)];
+        if (k < e.limit) {
+            reader.consume(e.bits);
+            k += e.inc;
+            if ((e.eob | (k >= 64)) != 0) {
+                return true;
+            }
+            continue;
+        }
+        if (e.singleBits != 0) {
+            reader.consume(e.singleBits);
+            k += e.singleInc;
+            if (e.singleInc == 0 || k >= 64) {
+                return true;
+            }
+            continue;
+        }
+        const auto [length, symbol] = ac.canonical.decode(reader.bits, 1, 16);
+        if (length == 0) {
+            return false;
+        }
+        const unsigned magnitude = static_cast<unsigned>(symbol) & 15;
+        const unsigned run = static_cast<unsigned>(symbol) >> 4;
+        reader.consume(static_cast<unsigned>(length) + magnitude);
+        if (magnitude == 0 && run != 15) {
+            return true;
+        }
+        k += magnitude != 0 ? run + 1 : 16;
+        if (k >= 64) {
+            return true;
+        }
+    }
+}
+
+// The sample libjpeg-turbo's 1 x 1 inverse transform makes of a DC term, through its range-limit
+// table (which wraps values far outside 0..255 the way it does).
+const std::array<std::uint8_t, 1024>& rangeLimit() {
+    static const std::array<std::uint8_t, 1024> table = [] {
+        std::array<std::uint8_t, 1024> t{};
+        for (int i = 0; i < 1024; ++i) {
+            t[i] = static_cast<std::uint8_t>(i < 128 ? i + 128 : i < 512 ? 255 : i < 896 ? 0 : i - 896);
+        }
+        return t;
+    }();
+    return table;
+}
+
+struct BlockPlan {
+    const DcTable* dc = nullptr;
+    const AcTable* ac = nullptr;
+    int scanComponent = 0;
+    bool luma = false;
+    int dx = 0;
+    int dy = 0;
+};
+
+} // namespace
+
+std::optional<Header> readHeader(Bytes file) {
+    Markers markers;
+    if (!readMarkers(file, markers)) {
+        return std::nullopt;
+    }
+    return Header{markers.width, markers.height, markers.orientation};
+}
+
+int exifOrientation(Bytes app1) {
+    if (app1.size() < 14 || std::memcmp(app1.data(), "Exif\0\0", 6) != 0) {
+        return 1;
+    }
+    const Bytes tiff = app1.subspan(6);
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) {
+        return 1;
+    }
+    const auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return little ? (std::uint32_t{tiff[at + 1]} << 8) | tiff[at]
+                      : (std::uint32_t{tiff[at]} << 8) | tiff[at + 1];
+    };
+    const auto u32 = [&](std::size_t at) -> std::uint32_t {
+        return little ? (u16(at + 2) << 16) | u16(at) : (u16(at) << 16) | u16(at + 2);
+    };
+    if (u16(2) != 42) {
+        return 1;
+    }
+    const std::uint64_t ifd = u32(4);
+    if (ifd + 2 > tiff.size()) {
+        return 1;
+    }
+    const std::uint32_t entries = u16(ifd);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint64_t entry = ifd + 2 + 12 * std::uint64_t{i};
+        if (entry + 12 > tiff.size()) {
+            break;
+        }
+        if (u16(entry) == 0x0112) {
+            const std::uint32_t value = u16(entry + 8);
+            return u16(entry + 2) == 3 && u32(entry + 4) >= 1 && value >= 1 && value <= 8
+                       ? static_cast<int>(value)
+                       : 1;
+        }
+    }
+    return 1;
+}
+
+Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
+    Markers m;
+    if (!readMarkers(file, m)) {
+        return Outcome::failed;
+    }
+    if (std::int64_t{m.width} * m.height > maximumPixels) {
+        return Outcome::failed;
+    }
+    // What this reader takes on; anything else goes to libjpeg-turbo.
+    const std::size_t count = m.components.size();
+    const bool rgb = !m.jfif && ((m.adobe && m.adobeTransform == 0) ||
+                                 (!m.adobe && count == 3 && m.components[0].id == 'R' &&
+                                  m.components[1].id == 'G' && m.components[2].id == 'B'));
+    const bool oddAdobe = !m.jfif && m.adobe && m.adobeTransform != 0 && m.adobeTransform != 1;
+    if (!m.sequentialHuffman || m.precision != 8 || (count != 1 && count != 3) || rgb || oddAdobe ||
+        m.quantShort || !m.scanResolved || m.scan.size() != count || m.ss != 0 || m.se != 63 || m.ah != 0 ||
+        m.al != 0) {
+        return Outcome::unsupported;
+    }
+    int maxH = 1;
+    int maxV = 1;
+    for (const FrameComponent& c : m.components) {
+        if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4 || c.quantTable > 3) {
+            return Outcome::unsupported;
+        }
+        maxH = std::max(maxH, c.h);
+        maxV = std::max(maxV, c.v);
+    }
+    const FrameComponent& luma = m.components[0];
+    if (!m.quantDefined[luma.quantTable] || (count > 1 && (luma.h != maxH || luma.v != maxV))) {
+        return Outcome::unsupported;
+    }
+
+    // Tables, built once for each one the scan names.
+    std::array<std::unique_ptr<DcTable>, 4> dcTables;
+    std::array<std::unique_ptr<AcTable>, 4> acTables;
+    for (const ScanComponent& s : m.scan) {
+        if (s.dcTable > 3 || s.acTable > 3 || !m.dc[s.dcTable].defined || !m.ac[s.acTable].defined) {
+            return Outcome::unsupported;
+        }
+        if (!dcTables[s.dcTable]) {
+            dcTables[s.dcTable] = std::make_unique<DcTable>();
+            if (!derive(m.dc[s.dcTable], true, dcTables[s.dcTable]->canonical)) {
+                return Outcome::failed;
+            }
+            buildDc(*dcTables[s.dcTable]);
+        }
+        if (!acTables[s.acTable]) {
+            acTables[s.acTable] = std::make_unique<AcTable>();
+            if (!derive(m.ac[s.acTable], false, acTables[s.acTable]->canonical)) {
+                return Outcome::failed;
+            }
+            buildAc(*acTables[s.acTable]);
+        }
+    }
+
+    // The blocks of one MCU, in coding order.
+    std::vector<BlockPlan> blocks;
+    int mcusPerRow = 0;
+    int mcuRows = 0;
+    if (count == 1) {
+        blocks.push_back(
+            {dcTables[m.scan[0].dcTable].get(), acTables[m.scan[0].acTable].get(), 0, true, 0, 0});
+        mcusPerRow = (m.width + 7) / 8;
+        mcuRows = (m.height + 7) / 8;
+    } else {
+        int inMcu = 0;
+        for (std::size_t s = 0; s < m.scan.size(); ++s) {
+            const FrameComponent& c = m.components[m.scan[s].frameIndex];
+            inMcu += c.h * c.v;
+            for (int dy = 0; dy < c.v; ++dy) {
+                for (int dx = 0; dx < c.h; ++dx) {
+                    blocks.push_back({dcTables[m.scan[s].dcTable].get(), acTables[m.scan[s].acTable].get(),
+                                      static_cast<int>(s), m.scan[s].frameIndex == 0, dx, dy});
+                }
+            }
+        }
+        if (inMcu > 10) {
+            return Outcome::unsupported;
+        }
+        mcusPerRow = (m.width + 8 * maxH - 1) / (8 * maxH);
+        mcuRows = (m.height + 8 * maxV - 1) / (8 * maxV);
+    }
+
+    std::vector<std::uint8_t> clean;
+    std::vector<Segment> segments;
+    unstuff(file, m.dataStart, clean, segments);
+
+    plane.imageWidth = m.width;
+    plane.imageHeight = m.height;
+    plane.width = (m.width + 7) / 8;
+    plane.height = (m.height + 7) / 8;
+    plane.orientation = m.orientation;
+    plane.pixels.assign(static_cast<std::size_t>(plane.width) * plane.height, 0);
+
+    const auto& limitTable = rangeLimit();
+    const int quant = static_cast<std::int16_t>(static_cast<std::uint16_t>(m.firstQuant[luma.quantTable]));
+    const int lumaH = count == 1 ? 1 : luma.h;
+    const int lumaV = count == 1 ? 1 : luma.v;
+    const std::int64_t totalMcus = std::int64_t{mcusPerRow} * mcuRows;
+    const std::int64_t interval = m.restartInterval;
+    std::uint8_t* const out = plane.pixels.data();
+    const int planeWidth = plane.width;
+    const int planeHeight = plane.height;
+
+    std::array<std::uint32_t, 4> prediction{};
+    BitReader reader;
+    reader.base = clean.data();
+    reader.next = clean.data();
+    std::size_t segment = 0;
+    std::uint64_t segmentEnd = segments[0].endBit;
+    std::int64_t restarts = 0;
+
+    for (std::int64_t mcu = 0; mcu < totalMcus; ++mcu) {
+        if (interval != 0 && mcu != 0 && mcu % interval == 0) {
+            if (segments[segment].restart != static_cast<int>(restarts % 8) ||
+                segment + 1 >= segments.size()) {
+                return Outcome::failed;
+            }
+            ++restarts;
+            reader.seekByte(segments[segment].endBit / 8);
+            ++segment;
+            segmentEnd = segments[segment].endBit;
+            prediction.fill(0);
+        }
+        const int mx = static_cast<int>(mcu % mcusPerRow);
+        const int my = static_cast<int>(mcu / mcusPerRow);
+        for (const BlockPlan& block : blocks) {
+            // DC: the difference from the component's last DC term.
+            reader.refill();
+            const DcEntry& dcEntry = block.dc->look[reader.bits >> (64 - dcLookBits)];
+            int length = dcEntry.length;
+            int size = dcEntry.size;
+            if (length == 0) {
+                const auto [l, symbol] = block.dc->canonical.decode(reader.bits, dcLookBits + 1, 16);
+                if (l == 0) {
+                    return Outcome::failed;
+                }
+                length = l;
+                size = symbol;
+            }
+            std::int32_t difference = 0;
+            if (size != 0) {
+                const auto raw = static_cast<std::int32_t>((reader.bits << length) >> (64 - size));
+                difference = raw < (1 << (size - 1)) ? raw - ((1 << size) - 1) : raw;
+            }
+            reader.consume(static_cast<unsigned>(length + size));
+            std::uint32_t& last = prediction[static_cast<std::size_t>(block.scanComponent)];
+            last += static_cast<std::uint32_t>(difference);
+            if (block.luma) {
+                const int bx = mx * lumaH + block.dx;
+                const int by = my * lumaV + block.dy;
+                if (bx < planeWidth && by < planeHeight) {
+                    const int coefficient = static_cast<std::int16_t>(static_cast<std::uint16_t>(last));
+                    const std::int64_t value = (std::int64_t{coefficient} * quant + 4) >> 3;
+                    out[static_cast<std::size_t>(by) * static_cast<std::size_t>(planeWidth) +
+                        static_cast<std::size_t>(bx)] = limitTable[static_cast<std::size_t>(value & 1023)];
+                }
+            }
+            // AC: only where the block ends matters.
+            if (!skipAc(reader, *block.ac)) {
+                return Outcome::failed;
+            }
+        }
+        if (reader.position() > segmentEnd) {
+            return Outcome::failed; // ran out of data: truncated, or a marker where data should be
+        }
+    }
+    return Outcome::decoded;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// libjpeg-turbo
+
+namespace {
+
+struct Errors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void failOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<Errors*>(info->err)->jump, 1);
+}
+
+void failOnBrokenData(j_common_ptr info, int level) {
+    if (level >= 0) {
+        return;
+    }
+    const int code = info->err->msg_code;
+    if (code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE || code == JWRN_MUST_RESYNC ||
+        code == JWRN_JPEG_EOF) {
+        std::longjmp(reinterpret_cast<Errors*>(info->err)->jump, 1);
+    }
+}
+
+void quiet(j_common_ptr) {}
+
+// A progressive file may hold any number of scans; real ones have a dozen.
+void limitScans(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > 1000) {
+        std::longjmp(reinterpret_cast<Errors*>(info->err)->jump, 1);
+    }
+}
+
+} // namespace
+
+Outcome decodeWithLibjpeg(Bytes file, Plane& plane, std::int64_t maximumPixels) {
+    const auto header = readHeader(file);
+    if (!header) {
+        return Outcome::failed;
+    }
+    // Nothing between setjmp and the longjmps below owns memory: libjpeg-turbo's own pools are freed by
+    // jpeg_destroy_decompress, and the plane is the caller's.
+    jpeg_decompress_struct info{};
+    Errors errors{};
+    jpeg_progress_mgr progress{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = failOnError;
+    errors.manager.emit_message = failOnBrokenData;
+    errors.manager.output_message = quiet;
+    progress.progress_monitor = limitScans;
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_decompress(&info);
+        return Outcome::failed;
+    }
+    jpeg_create_decompress(&info);
+    info.progress = &progress;
+    // Well above what a 250-megapixel progressive image needs for its coefficients would be too much;
+    // this bounds what a hostile file can make it allocate.
+    info.mem->max_memory_to_use = 160L * 1024 * 1024;
+    jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&info, TRUE);
+    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+        jpeg_destroy_decompress(&info);
+        return Outcome::unsupported;
+    }
+    if (std::int64_t{info.image_width} * info.image_height > maximumPixels) {
+        jpeg_destroy_decompress(&info);
+        return Outcome::failed;
+    }
+    info.scale_num = 1;
+    info.scale_denom = 8;
+    info.out_color_space = JCS_GRAYSCALE;
+    jpeg_start_decompress(&info);
+    plane.imageWidth = static_cast<int>(info.image_width);
+    plane.imageHeight = static_cast<int>(info.image_height);
+    plane.width = static_cast<int>(info.output_width);
+    plane.height = static_cast<int>(info.output_height);
+    plane.orientation = header->orientation;
+    plane.pixels.assign(static_cast<std::size_t>(plane.width) * plane.height, 0);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = plane.pixels.data() + static_cast<std::size_t>(info.output_scanline) * plane.width;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_destroy_decompress(&info);
+    return Outcome::decoded;
+}
+
+} // namespace JpegLuma

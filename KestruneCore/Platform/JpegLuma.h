@@ -1,0 +1,67 @@
+// A JPEG's luma at one eighth of its size: one grey byte per 8 x 8 block of its first component, the
+// block's DC term turned into a sample exactly as libjpeg-turbo's 1/8-scaled greyscale decode does it.
+// That is all a thumbnail of a few pixels needs, and most of a decoder's work (dequantising, inverse
+// transforms, colour conversion, upsampling) never has to happen.
+//
+// `decodeDc` reads the common kind of JPEG itself: sequential Huffman coding, 8-bit samples, one scan
+// holding every component, grey or YCbCr. The AC terms still have to be entropy-decoded to find where
+// each block ends, and that is done with tables that skip several codes at once. Anything else is left
+// to `decodeWithLibjpeg`, which gives the same plane through libjpeg-turbo for every JPEG that library
+// reads in grey.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace JpegLuma {
+
+struct Plane {
+    // The dimensions stored in the frame header, before orientation.
+    int imageWidth = 0;
+    int imageHeight = 0;
+    // The plane's own: imageWidth / 8 and imageHeight / 8, rounded up.
+    int width = 0;
+    int height = 0;
+    // The Exif orientation, 1 to 8; 1 when the file has none or an invalid one.
+    int orientation = 1;
+    std::vector<std::uint8_t> pixels; // width * height samples, row by row
+};
+
+// What the markers before the first scan say: enough for the stored dimensions without decoding.
+struct Header {
+    int width = 0;
+    int height = 0;
+    int orientation = 1;
+};
+
+// Reads the markers from the start of the file to the first scan. Nothing when the file does not start
+// like a JPEG, has no frame header before its first scan, or its markers run past the end.
+[[nodiscard]] std::optional<Header> readHeader(std::span<const std::uint8_t> file);
+
+enum class Outcome {
+    decoded,
+    // A JPEG of a kind this reader leaves to libjpeg-turbo (progressive, arithmetic-coded, 12-bit,
+    // several scans, RGB or CMYK, tables it would have to supply itself).
+    unsupported,
+    // Broken (truncated, a code no table holds, restart markers out of order, a bad table) or refused
+    // (more than the allowed pixels).
+    failed,
+};
+
+// Decodes `file` (the whole file in memory) into `plane`. Images of more than `maximumPixels` stored
+// pixels fail before anything is allocated.
+[[nodiscard]] Outcome decodeDc(std::span<const std::uint8_t> file, Plane& plane, std::int64_t maximumPixels);
+
+// The same plane through libjpeg-turbo (scaled by 1/8, greyscale output) for any JPEG it reads.
+// Truncated data, bad codes and lost restart markers, which libjpeg-turbo only warns about, count as
+// failure. Unsupported means a colour space it does not turn into grey (CMYK, YCCK).
+[[nodiscard]] Outcome decodeWithLibjpeg(std::span<const std::uint8_t> file, Plane& plane,
+                                        std::int64_t maximumPixels);
+
+// The orientation stored in an Exif block (the payload of an APP1 marker, starting "Exif\0\0"):
+// 1 to 8, or 1 when absent or invalid.
+[[nodiscard]] int exifOrientation(std::span<const std::uint8_t> app1);
+
+} // namespace JpegLuma
