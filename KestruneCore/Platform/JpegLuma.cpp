@@ -830,6 +830,47 @@ void failOnBrokenData(j_common_ptr info, int level) {
 
 void quiet(j_common_ptr) {}
 
+// A source that hands the data over a few bytes at a time.
+struct Trickle {
+    jpeg_source_mgr manager;
+    const JOCTET* data;
+    std::size_t size;
+    std::size_t offset;
+    std::size_t step;
+};
+
+const JOCTET fakeEnd[2] = {0xFF, JPEG_EOI};
+
+boolean trickleFill(j_decompress_ptr info) {
+    auto* source = reinterpret_cast<Trickle*>(info->src);
+    if (source->offset >= source->size) {
+        WARNMS(info, JWRN_JPEG_EOF);
+        source->manager.next_input_byte = fakeEnd;
+        source->manager.bytes_in_buffer = 2;
+        return TRUE;
+    }
+    const std::size_t n = std::min(source->step, source->size - source->offset);
+    source->manager.next_input_byte = source->data + source->offset;
+    source->manager.bytes_in_buffer = n;
+    source->offset += n;
+    return TRUE;
+}
+
+void trickleSkip(j_decompress_ptr info, long count) {
+    auto* source = reinterpret_cast<Trickle*>(info->src);
+    while (count > 0) {
+        if (source->manager.bytes_in_buffer == 0) {
+            trickleFill(info);
+        }
+        const auto n = std::min(static_cast<std::size_t>(count), source->manager.bytes_in_buffer);
+        source->manager.next_input_byte += n;
+        source->manager.bytes_in_buffer -= n;
+        count -= static_cast<long>(n);
+    }
+}
+
+void trickleNothing(j_decompress_ptr) {}
+
 // A progressive file may hold any number of scans; real ones have a dozen.
 void limitScans(j_common_ptr info) {
     if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > 1000) {
@@ -839,7 +880,7 @@ void limitScans(j_common_ptr info) {
 
 } // namespace
 
-Outcome decodeWithLibjpeg(Bytes file, Plane& plane, std::int64_t maximumPixels) {
+Outcome decodeWithLibjpeg(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size_t feedBytes) {
     const auto header = readHeader(file);
     if (!header) {
         return Outcome::failed;
@@ -849,6 +890,7 @@ Outcome decodeWithLibjpeg(Bytes file, Plane& plane, std::int64_t maximumPixels) 
     jpeg_decompress_struct info{};
     Errors errors{};
     jpeg_progress_mgr progress{};
+    Trickle trickle{};
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = failOnError;
     errors.manager.emit_message = failOnBrokenData;
@@ -863,7 +905,19 @@ Outcome decodeWithLibjpeg(Bytes file, Plane& plane, std::int64_t maximumPixels) 
     // Well above what a 250-megapixel progressive image needs for its coefficients would be too much;
     // this bounds what a hostile file can make it allocate.
     info.mem->max_memory_to_use = 160L * 1024 * 1024;
-    jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
+    if (feedBytes == 0) {
+        jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
+    } else {
+        trickle.manager.init_source = trickleNothing;
+        trickle.manager.fill_input_buffer = trickleFill;
+        trickle.manager.skip_input_data = trickleSkip;
+        trickle.manager.resync_to_restart = jpeg_resync_to_restart;
+        trickle.manager.term_source = trickleNothing;
+        trickle.data = file.data();
+        trickle.size = file.size();
+        trickle.step = feedBytes;
+        info.src = &trickle.manager;
+    }
     jpeg_read_header(&info, TRUE);
     if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
         jpeg_destroy_decompress(&info);

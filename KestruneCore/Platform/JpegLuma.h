@@ -10,6 +10,7 @@
 // reads in grey.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -57,8 +58,12 @@ enum class Outcome {
 // The same plane through libjpeg-turbo (scaled by 1/8, greyscale output) for any JPEG it reads.
 // Truncated data, bad codes and lost restart markers, which libjpeg-turbo only warns about, count as
 // failure. Unsupported means a colour space it does not turn into grey (CMYK, YCCK).
+//
+// With `feedBytes` above 0 the data is handed over that many bytes at a time, which keeps
+// libjpeg-turbo on its careful decoding path: its fast path replaces a code no table holds with an
+// end-of-block without a warning, the careful one warns. Tests use that to compare broken files.
 [[nodiscard]] Outcome decodeWithLibjpeg(std::span<const std::uint8_t> file, Plane& plane,
-                                        std::int64_t maximumPixels);
+                                        std::int64_t maximumPixels, std::size_t feedBytes = 0);
 
 // The orientation stored in an Exif block (the payload of an APP1 marker, starting "Exif\0\0"):
 // 1 to 8, or 1 when absent or invalid.

@@ -1,0 +1,448 @@
+// The DC reader against libjpeg-turbo itself, on JPEGs written here by libjpeg-turbo's compressor with
+// every setting that changes the coded data: sampling, quality (down to 16-bit tables), optimised
+// Huffman tables, restart intervals, odd sizes. Then broken copies of them, the kinds it hands over,
+// orientation and the grid made from a plane.
+#include "KestruneCore/Platform/JpegLuma.h"
+#include "KestruneCore/Platform/Images.h"
+#include "tests/TestHome.h"
+
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::int64_t anySize = 250'000'000;
+
+struct Settings {
+    int width = 64;
+    int height = 48;
+    int components = 3; // 1 grey, 3 colour
+    int lumaH = 2;
+    int lumaV = 2;
+    int quality = 90;
+    bool baseline = true;
+    bool optimize = false;
+    bool progressive = false;
+    int restartMcus = 0;
+    int restartRows = 0;
+    bool rgbCoded = false;
+    bool cmyk = false;
+    int orientation = 0; // 0: no Exif block
+};
+
+// An Exif block holding only an orientation, in either byte order.
+Bytes exifWithOrientation(int orientation, bool bigEndian) {
+    Bytes b = {'E', 'x', 'i', 'f', 0, 0};
+    const auto u16 = [&](unsigned v) {
+        if (bigEndian) {
+            b.push_back(static_cast<std::uint8_t>(v >> 8));
+            b.push_back(static_cast<std::uint8_t>(v));
+        } else {
+            b.push_back(static_cast<std::uint8_t>(v));
+            b.push_back(static_cast<std::uint8_t>(v >> 8));
+        }
+    };
+    const auto u32 = [&](unsigned v) {
+        if (bigEndian) {
+            u16(v >> 16);
+            u16(v & 0xFFFF);
+        } else {
+            u16(v & 0xFFFF);
+            u16(v >> 16);
+        }
+    };
+    b.push_back(bigEndian ? 'M' : 'I');
+    b.push_back(bigEndian ? 'M' : 'I');
+    u16(42);
+    u32(8);
+    u16(2);
+    u16(0x010F); // Make, ASCII, 4 bytes inline
+    u16(2);
+    u32(4);
+    for (const char c : {'K', 'e', 's', '\0'}) {
+        b.push_back(static_cast<std::uint8_t>(c));
+    }
+    u16(0x0112);
+    u16(3);
+    u32(1);
+    u16(static_cast<unsigned>(orientation));
+    u16(0);
+    u32(0);
+    return b;
+}
+
+Bytes encode(const Settings& s, const std::vector<std::uint8_t>& pixels) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* memory = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &memory, &size);
+    info.image_width = static_cast<JDIMENSION>(s.width);
+    info.image_height = static_cast<JDIMENSION>(s.height);
+    info.input_components = s.cmyk ? 4 : s.components;
+    info.in_color_space = s.cmyk ? JCS_CMYK : s.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    if (s.rgbCoded) {
+        jpeg_set_colorspace(&info, JCS_RGB);
+    }
+    jpeg_set_quality(&info, s.quality, s.baseline ? TRUE : FALSE);
+    if (s.components == 3 && !s.cmyk) {
+        info.comp_info[0].h_samp_factor = s.lumaH;
+        info.comp_info[0].v_samp_factor = s.lumaV;
+    }
+    info.optimize_coding = s.optimize ? TRUE : FALSE;
+    info.restart_interval = static_cast<unsigned>(s.restartMcus);
+    info.restart_in_rows = s.restartRows;
+    if (s.progressive) {
+        jpeg_simple_progression(&info);
+    }
+    jpeg_start_compress(&info, TRUE);
+    if (s.orientation != 0) {
+        const Bytes exif = exifWithOrientation(s.orientation, s.orientation % 2 == 0);
+        jpeg_write_marker(&info, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
+    }
+    const std::size_t stride =
+        static_cast<std::size_t>(s.width) * static_cast<std::size_t>(info.input_components);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + info.next_scanline * stride);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes file(memory, memory + size);
+    std::free(memory);
+    return file;
+}
+
+// Gradients, flat patches and noise of a random strength: smooth areas give short blocks, noise long
+// ones with large magnitudes.
+std::vector<std::uint8_t> picture(std::mt19937& random, int width, int height, int channels) {
+    std::uniform_real_distribution<double> slope(-3.0, 3.0);
+    std::uniform_int_distribution<int> level(0, 255);
+    const double noise = std::uniform_real_distribution<double>(0.0, 90.0)(random);
+    std::normal_distribution<double> grain(0.0, 1.0);
+    std::vector<double> a(static_cast<std::size_t>(channels));
+    std::vector<double> b(a.size());
+    std::vector<double> c(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        a[i] = slope(random);
+        b[i] = slope(random);
+        c[i] = level(random);
+    }
+    const int patchX = std::uniform_int_distribution<int>(0, width)(random);
+    const int patchY = std::uniform_int_distribution<int>(0, height)(random);
+    const int patchLevel = level(random);
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                                     a.size());
+    std::size_t at = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (std::size_t ch = 0; ch < a.size(); ++ch) {
+                double v = x < patchX && y < patchY ? patchLevel : a[ch] * x + b[ch] * y + c[ch];
+                v += noise * grain(random);
+                pixels[at++] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+            }
+        }
+    }
+    return pixels;
+}
+
+Settings randomSettings(std::mt19937& random) {
+    const auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    Settings s;
+    s.width = pick(0, 9) == 0 ? pick(1, 9) : pick(1, 520);
+    s.height = pick(0, 9) == 0 ? pick(1, 9) : pick(1, 400);
+    s.components = pick(0, 3) == 0 ? 1 : 3;
+    static const std::pair<int, int> sampling[] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}, {4, 1}, {4, 2}, {3, 1}};
+    const auto& [h, v] = sampling[pick(0, 6)];
+    s.lumaH = h;
+    s.lumaV = v;
+    s.quality = pick(0, 4) == 0 ? pick(1, 12) : pick(13, 100);
+    s.baseline = pick(0, 1) == 0;
+    s.optimize = pick(0, 1) == 0;
+    const int restart = pick(0, 3);
+    s.restartMcus = restart == 1 ? pick(1, 30) : 0;
+    s.restartRows = restart == 2 ? pick(1, 3) : 0;
+    return s;
+}
+
+std::string describe(const Settings& s) {
+    return std::to_string(s.width) + "x" + std::to_string(s.height) + " comps " +
+           std::to_string(s.components) + " sampling " + std::to_string(s.lumaH) + "x" +
+           std::to_string(s.lumaV) + " q" + std::to_string(s.quality) +
+           (s.baseline ? " baseline" : " extended") + (s.optimize ? " optimized" : "") + " restart " +
+           std::to_string(s.restartMcus) + "/" + std::to_string(s.restartRows);
+}
+
+// Where the first scan's entropy-coded data starts, and whether a marker `code` comes before it.
+std::size_t scanData(const Bytes& file, int code = -1, bool* seen = nullptr) {
+    for (std::size_t i = 2; i + 3 < file.size();) {
+        if (file[i] != 0xFF) {
+            return 0;
+        }
+        if (seen != nullptr && file[i + 1] == code) {
+            *seen = true;
+        }
+        const std::size_t length = (std::size_t{file[i + 2]} << 8) | file[i + 3];
+        if (file[i + 1] == 0xDA) {
+            return i + 2 + length;
+        }
+        i += 2 + length;
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
+    std::mt19937 random(20261207);
+    int extended = 0;
+    int restarted = 0;
+    for (int round = 0; round < 160; ++round) {
+        const Settings s = randomSettings(random);
+        const Bytes file = encode(s, picture(random, s.width, s.height, s.components));
+        JpegLuma::Plane fast;
+        JpegLuma::Plane reference;
+        ASSERT_EQ(JpegLuma::decodeDc(file, fast, anySize), JpegLuma::Outcome::decoded) << describe(s);
+        ASSERT_EQ(JpegLuma::decodeWithLibjpeg(file, reference, anySize), JpegLuma::Outcome::decoded)
+            << describe(s);
+        EXPECT_EQ(fast.imageWidth, s.width);
+        EXPECT_EQ(fast.imageHeight, s.height);
+        ASSERT_EQ(fast.width, reference.width) << describe(s);
+        ASSERT_EQ(fast.height, reference.height) << describe(s);
+        ASSERT_EQ(fast.pixels, reference.pixels) << describe(s);
+        bool sof1 = false;
+        ASSERT_NE(scanData(file, 0xC1, &sof1), 0u);
+        extended += sof1 ? 1 : 0;
+        restarted += s.restartMcus + s.restartRows > 0 ? 1 : 0;
+    }
+    EXPECT_GT(extended, 0) << "no file had 16-bit tables";
+    EXPECT_GT(restarted, 20);
+}
+
+TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
+    std::mt19937 random(7);
+    int failed = 0;
+    int decoded = 0;
+    for (int round = 0; round < 24; ++round) {
+        Settings s = randomSettings(random);
+        s.width = std::max(s.width, 64);
+        s.height = std::max(s.height, 64);
+        const Bytes original = encode(s, picture(random, s.width, s.height, s.components));
+        const std::size_t start = scanData(original);
+        ASSERT_GT(start, 0u);
+        for (int variant = 0; variant < 30; ++variant) {
+            Bytes file = original;
+            if (variant % 3 == 0) {
+                // Cut anywhere inside the coded data.
+                file.resize(std::uniform_int_distribution<std::size_t>(start, file.size() - 3)(random));
+            } else {
+                // One to three bytes of the coded data changed, which may make stray markers as well.
+                const int changes = std::uniform_int_distribution<int>(1, 3)(random);
+                for (int c = 0; c < changes; ++c) {
+                    const std::size_t at =
+                        std::uniform_int_distribution<std::size_t>(start, file.size() - 3)(random);
+                    file[at] = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(random));
+                }
+            }
+            JpegLuma::Plane fast;
+            JpegLuma::Plane reference;
+            const auto fastOutcome = JpegLuma::decodeDc(file, fast, anySize);
+            const auto referenceOutcome = JpegLuma::decodeWithLibjpeg(file, reference, anySize, 64);
+            ASSERT_EQ(fastOutcome, referenceOutcome) << describe(s) << " variant " << variant;
+            if (fastOutcome == JpegLuma::Outcome::decoded) {
+                ASSERT_EQ(fast.pixels, reference.pixels) << describe(s) << " variant " << variant;
+                ++decoded;
+            } else {
+                ++failed;
+            }
+        }
+    }
+    // Both kinds of result were seen: truncation always fails, and changed bytes often still decode.
+    EXPECT_GT(failed, 240);
+    EXPECT_GT(decoded, 40);
+}
+
+TEST(JpegLuma, OtherKindsOfJpegAreLeftToLibjpegAndCmykToLibvips) {
+    std::mt19937 random(11);
+    Settings progressive;
+    progressive.width = 300;
+    progressive.height = 200;
+    progressive.progressive = true;
+    Settings rgb = progressive;
+    rgb.progressive = false;
+    rgb.rgbCoded = true;
+    for (const Settings& s : {progressive, rgb}) {
+        const Bytes file = encode(s, picture(random, s.width, s.height, 3));
+        JpegLuma::Plane plane;
+        EXPECT_EQ(JpegLuma::decodeDc(file, plane, anySize), JpegLuma::Outcome::unsupported);
+        EXPECT_EQ(JpegLuma::decodeWithLibjpeg(file, plane, anySize), JpegLuma::Outcome::decoded);
+        EXPECT_EQ(plane.width, 38);
+        EXPECT_EQ(plane.height, 25);
+    }
+
+    Settings cmyk = rgb;
+    cmyk.rgbCoded = false;
+    cmyk.cmyk = true;
+    const Bytes file = encode(cmyk, picture(random, cmyk.width, cmyk.height, 4));
+    JpegLuma::Plane plane;
+    EXPECT_EQ(JpegLuma::decodeDc(file, plane, anySize), JpegLuma::Outcome::unsupported);
+    EXPECT_EQ(JpegLuma::decodeWithLibjpeg(file, plane, anySize), JpegLuma::Outcome::unsupported);
+    TestTree::TemporaryHome home;
+    const auto path = home / "cmyk.jpg";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    const auto examined = Images::examine(path);
+    ASSERT_TRUE(examined.has_value()) << "libvips reads what libjpeg-turbo will not turn grey";
+    EXPECT_EQ(examined->size.width, 300);
+    EXPECT_EQ(examined->size.height, 200);
+
+    // A header claiming more pixels than allowed is refused by both before any decoding.
+    Settings plain = progressive;
+    plain.progressive = false;
+    const Bytes ordinary = encode(plain, picture(random, plain.width, plain.height, 3));
+    EXPECT_EQ(JpegLuma::decodeDc(ordinary, plane, 1000), JpegLuma::Outcome::failed);
+    EXPECT_EQ(JpegLuma::decodeWithLibjpeg(ordinary, plane, 1000), JpegLuma::Outcome::failed);
+}
+
+TEST(JpegLuma, ExifOrientationIsReadInBothByteOrdersAndOnlyWhenValid) {
+    for (int o = 1; o <= 8; ++o) {
+        EXPECT_EQ(JpegLuma::exifOrientation(exifWithOrientation(o, false)), o);
+        EXPECT_EQ(JpegLuma::exifOrientation(exifWithOrientation(o, true)), o);
+    }
+    EXPECT_EQ(JpegLuma::exifOrientation(exifWithOrientation(9, false)), 1);
+    EXPECT_EQ(JpegLuma::exifOrientation(exifWithOrientation(0, true)), 1);
+    Bytes cut = exifWithOrientation(6, false);
+    cut.resize(30); // the orientation entry is missing
+    EXPECT_EQ(JpegLuma::exifOrientation(cut), 1);
+    Bytes wrongOffset = exifWithOrientation(6, false);
+    wrongOffset[10] = 0xF0; // IFD far past the end
+    EXPECT_EQ(JpegLuma::exifOrientation(wrongOffset), 1);
+    Bytes notExif = exifWithOrientation(6, false);
+    notExif[0] = 'X';
+    EXPECT_EQ(JpegLuma::exifOrientation(notExif), 1);
+}
+
+TEST(JpegLuma, EachOrientationTurnsTheGridUpright) {
+    // A square picture with a bright top-left quadrant and a mid-grey top-right one: every one of the
+    // eight orientations moves them somewhere else.
+    const int side = 256;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(side) * side);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            pixels[static_cast<std::size_t>(y) * side + x] = y < side / 2 ? (x < side / 2 ? 250 : 128) : 10;
+        }
+    }
+    Settings s;
+    s.width = side;
+    s.height = side;
+    s.components = 1;
+    TestTree::TemporaryHome home;
+    const auto write = [&](int orientation) {
+        s.orientation = orientation;
+        const Bytes file = encode(s, pixels);
+        const auto path = home / ("o" + std::to_string(orientation) + ".jpg");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        return Images::greyGrid(path);
+    };
+    const auto stored = write(0);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_GE((*stored)[0], 240);
+    EXPECT_NEAR((*stored)[7], 128, 3);
+    EXPECT_LE((*stored)[63], 20);
+    // Where the stored grid's (x, y) shows up once turned upright.
+    const auto expected = [&](int o) {
+        std::array<std::uint8_t, 64> upright{};
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                int sx = x;
+                int sy = y;
+                switch (o) {
+                case 2:
+                    sx = 7 - x;
+                    break;
+                case 3:
+                    sx = 7 - x;
+                    sy = 7 - y;
+                    break;
+                case 4:
+                    sy = 7 - y;
+                    break;
+                case 5:
+                    sx = y;
+                    sy = x;
+                    break;
+                case 6:
+                    sx = y;
+                    sy = 7 - x;
+                    break;
+                case 7:
+                    sx = 7 - y;
+                    sy = 7 - x;
+                    break;
+                case 8:
+                    sx = 7 - y;
+                    sy = x;
+                    break;
+                default:
+                    break;
+                }
+                upright[static_cast<std::size_t>(y) * 8 + x] =
+                    (*stored)[static_cast<std::size_t>(sy) * 8 + sx];
+            }
+        }
+        return upright;
+    };
+    for (int o = 1; o <= 8; ++o) {
+        const auto grid = write(o);
+        ASSERT_TRUE(grid.has_value()) << o;
+        EXPECT_EQ(*grid, expected(o)) << "orientation " << o;
+    }
+    // Orientation 6 (turn clockwise) puts the bright quadrant at the top right.
+    EXPECT_GE(expected(6)[7], 240);
+}
+
+TEST(JpegLuma, GridAveragesAreasAndCountsTheLastBlockByWhatItCovers) {
+    // 12 x 8 pixels: the plane's second sample covers only 4 of them. The thumbnail is 8 x 5 (12:8),
+    // each of its columns 1.5 pixels wide, so the column over pixels 7.5 to 9 is one third dark, two thirds
+    // light.
+    JpegLuma::Plane plane;
+    plane.imageWidth = 12;
+    plane.imageHeight = 8;
+    plane.width = 2;
+    plane.height = 1;
+    plane.pixels = {0, 240};
+    const auto grid = Images::gridFromLuma(plane);
+    for (int y = 0; y < 8; ++y) {
+        const std::array<std::uint8_t, 8> row{0, 0, 0, 0, 0, 160, 240, 240};
+        EXPECT_TRUE(std::equal(row.begin(), row.end(), grid.begin() + y * 8)) << "row " << y;
+    }
+
+    // A tall image turned by its tag becomes wide: the thumbnail is made upright, then stretched.
+    plane.imageWidth = 8;
+    plane.imageHeight = 16;
+    plane.width = 1;
+    plane.height = 2;
+    plane.pixels = {200, 40};
+    plane.orientation = 6; // top of the stored picture ends up on the right
+    const auto turned = Images::gridFromLuma(plane);
+    EXPECT_EQ(turned[0], 40);
+    EXPECT_EQ(turned[7], 200);
+    EXPECT_EQ(turned[56], 40);
+    EXPECT_EQ(turned[63], 200);
+}
