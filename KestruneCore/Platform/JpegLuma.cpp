@@ -274,6 +274,9 @@ bool readMarkers(Bytes file, Markers& m) {
             m.dataStart = pos + length;
             return true;
         default:
+            // What libjpeg-turbo skips: comments, the other application markers and line counts. Any
+            // other code is an error there.
+            ok = marker == 0xFE || (marker >= 0xE0 && marker <= 0xEF) || marker == 0xDC;
             break;
         }
         if (!ok) {
@@ -447,9 +450,12 @@ void buildDc(DcTable& table) {
 
 constexpr std::size_t padding = 8192; // zero bytes after the data: more than one MCU can overrun
 
+constexpr int otherMarker = -1;
+constexpr int endOfFile = -2;
+
 struct Segment {
     std::uint64_t endBit = 0;
-    int restart = -1; // the RSTn that ended it, or -1 for any other marker or the end of the file
+    int restart = endOfFile; // the RSTn that ended it, otherMarker, or endOfFile
 };
 
 // Copies the scan's data without stuffing, one segment per restart interval.
@@ -461,6 +467,7 @@ void unstuff(Bytes file, std::size_t start, std::vector<std::uint8_t>& clean,
     clean.resize(size - start + padding);
     std::uint8_t* out = clean.data();
     std::size_t pos = start;
+    int ended = endOfFile;
     while (pos < size) {
         const void* found = std::memchr(f + pos, 0xFF, size - pos);
         const std::size_t run =
@@ -487,11 +494,12 @@ void unstuff(Bytes file, std::size_t start, std::vector<std::uint8_t>& clean,
             segments.push_back({static_cast<std::uint64_t>(out - clean.data()) * 8, code - 0xD0});
             pos = next + 1;
         } else {
+            ended = otherMarker;
             break;
         }
     }
     const auto used = static_cast<std::size_t>(out - clean.data());
-    segments.push_back({used * 8, -1});
+    segments.push_back({used * 8, ended});
     std::memset(out, 0, clean.size() - used);
 }
 
@@ -651,10 +659,17 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
         m.al != 0) {
         return Outcome::unsupported;
     }
+    // The scan must list the components in frame order, as libjpeg-turbo insists.
+    for (std::size_t i = 0; i < count; ++i) {
+        if (m.scan[i].frameIndex != static_cast<int>(i)) {
+            return Outcome::unsupported;
+        }
+    }
     int maxH = 1;
     int maxV = 1;
     for (const FrameComponent& c : m.components) {
-        if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4 || c.quantTable > 3) {
+        // libjpeg-turbo wants a table for every component, even those greyscale output never uses.
+        if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4 || c.quantTable > 3 || !m.quantDefined[c.quantTable]) {
             return Outcome::unsupported;
         }
         maxH = std::max(maxH, c.h);
@@ -799,6 +814,11 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
         if (reader.position() > segmentEnd) {
             return Outcome::failed; // ran out of data: truncated, or a marker where data should be
         }
+    }
+    // Data that runs to the very end of the file, with no marker after it, is cut short even when the
+    // last block happens to be complete; libjpeg-turbo reports that too (reading ahead, it meets the end).
+    if (segments[segment].restart == endOfFile) {
+        return Outcome::failed;
     }
     return Outcome::decoded;
 }
