@@ -192,53 +192,81 @@ std::optional<std::array<std::uint8_t, 64>> vipsGrid(const std::string& path) {
 // Files larger than this are left to libvips, which streams them, rather than read into memory.
 constexpr std::int64_t largestReadWhole = 64LL * 1024 * 1024;
 
-// The whole file when it is a regular file, starts like a JPEG and is not too large; nothing
-// otherwise. Opened without blocking, so a FIFO never holds the scan.
-std::optional<std::vector<std::uint8_t>> readJpeg(const std::string& path) {
+// Buffers kept by each thread between files: allocating several megabytes afresh for every photo costs
+// a page fault per 4 KiB. One that grew past this is given back after use.
+constexpr std::size_t keptBufferBytes = 16 * 1024 * 1024;
+
+struct ThreadBuffer {
+    std::vector<std::uint8_t>& bytes;
+    explicit ThreadBuffer(std::vector<std::uint8_t>& buffer) : bytes(buffer) {}
+    ThreadBuffer(const ThreadBuffer&) = delete;
+    ThreadBuffer& operator=(const ThreadBuffer&) = delete;
+    ~ThreadBuffer() {
+        if (bytes.capacity() > keptBufferBytes) {
+            std::vector<std::uint8_t>().swap(bytes);
+        }
+    }
+};
+
+std::vector<std::uint8_t>& fileBuffer() {
+    thread_local std::vector<std::uint8_t> buffer;
+    return buffer;
+}
+
+// Reads the whole file into `data` when it is a regular file, starts like a JPEG and is not too large;
+// false otherwise. Opened without blocking, so a FIFO never holds the scan.
+// Reads from `fd` into data[filled..] until `wanted` bytes are there or the file ends; the count.
+std::size_t readUpTo(int fd, std::vector<std::uint8_t>& data, std::size_t filled, std::size_t wanted) {
+    while (filled < wanted) {
+        const ssize_t got = ::read(fd, data.data() + filled, wanted - filled);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break; // shorter than it was a moment ago: decode what is there, which will not pass
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    return filled;
+}
+
+bool readJpeg(const std::string& path, std::vector<std::uint8_t>& data) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return std::nullopt;
+        return false;
     }
-    std::optional<std::vector<std::uint8_t>> bytes;
+    bool jpeg = false;
     struct stat status {};
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 4 &&
         status.st_size <= largestReadWhole) {
-        std::vector<std::uint8_t> data(static_cast<std::size_t>(status.st_size));
-        std::size_t filled = 0;
-        while (filled < data.size()) {
-            const ssize_t got = ::read(fd, data.data() + filled, data.size() - filled);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                break; // shorter than it was a moment ago: decode what is there, which will not pass
-            }
-            filled += static_cast<std::size_t>(got);
-        }
-        data.resize(filled);
-        if (filled >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
-            bytes = std::move(data);
+        // The signature first, so other formats are neither buffered nor read twice.
+        data.resize(3);
+        if (readUpTo(fd, data, 0, 3) == 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
+            data.resize(static_cast<std::size_t>(status.st_size));
+            data.resize(readUpTo(fd, data, 3, data.size()));
+            jpeg = true;
         }
     }
     ::close(fd);
-    return bytes;
+    return jpeg;
 }
 
 enum class JpegResult { examined, failed, notForUs };
 
 JpegResult examineJpeg(const std::string& path, Examined& out) {
-    const auto bytes = readJpeg(path);
-    if (!bytes) {
+    const ThreadBuffer buffer(fileBuffer());
+    if (!readJpeg(path, buffer.bytes)) {
         return JpegResult::notForUs;
     }
-    const auto header = JpegLuma::readHeader(*bytes);
+    const std::span<const std::uint8_t> bytes(buffer.bytes);
+    const auto header = JpegLuma::readHeader(bytes);
     if (!header || std::int64_t{header->width} * header->height > maximumPixels) {
         return JpegResult::failed;
     }
     JpegLuma::Plane plane;
-    JpegLuma::Outcome outcome = JpegLuma::decodeDc(*bytes, plane, maximumPixels);
+    JpegLuma::Outcome outcome = JpegLuma::decodeDc(bytes, plane, maximumPixels);
     if (outcome == JpegLuma::Outcome::unsupported) {
-        outcome = JpegLuma::decodeWithLibjpeg(*bytes, plane, maximumPixels);
+        outcome = JpegLuma::decodeWithLibjpeg(bytes, plane, maximumPixels);
     }
     switch (outcome) {
     case JpegLuma::Outcome::decoded:
@@ -390,8 +418,9 @@ std::optional<Examined> examine(const std::string& path) {
 }
 
 std::optional<PixelSize> pixelSize(const std::string& path) {
-    if (const auto bytes = readJpeg(path)) {
-        const auto header = JpegLuma::readHeader(*bytes);
+    const ThreadBuffer buffer(fileBuffer());
+    if (readJpeg(path, buffer.bytes)) {
+        const auto header = JpegLuma::readHeader(buffer.bytes);
         if (!header || std::int64_t{header->width} * header->height > maximumPixels) {
             return std::nullopt;
         }

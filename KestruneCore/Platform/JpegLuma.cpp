@@ -245,7 +245,7 @@ bool readMarkers(Bytes file, Markers& m) {
             ok = readDqt(payload, n, m);
             break;
         case 0xDD:
-            ok = n >= 2;
+            ok = n == 2;
             if (ok) {
                 m.restartInterval = static_cast<int>(be16(payload));
             }
@@ -654,6 +654,10 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
                                  (!m.adobe && count == 3 && m.components[0].id == 'R' &&
                                   m.components[1].id == 'G' && m.components[2].id == 'B'));
     const bool oddAdobe = !m.jfif && m.adobe && m.adobeTransform != 0 && m.adobeTransform != 1;
+    // libjpeg-turbo refuses sides over 65,500.
+    if (m.width > 65500 || m.height > 65500) {
+        return Outcome::unsupported;
+    }
     if (!m.sequentialHuffman || m.precision != 8 || (count != 1 && count != 3) || rgb || oddAdobe ||
         m.quantShort || !m.scanResolved || m.scan.size() != count || m.ss != 0 || m.se != 63 || m.ah != 0 ||
         m.al != 0) {
@@ -731,7 +735,16 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
         mcuRows = (m.height + 8 * maxV - 1) / (8 * maxV);
     }
 
-    std::vector<std::uint8_t> clean;
+    // Kept by each thread between files (a fresh buffer of several megabytes costs a page fault per
+    // 4 KiB), and given back when one file made it large.
+    thread_local std::vector<std::uint8_t> clean;
+    struct Release {
+        ~Release() {
+            if (clean.capacity() > 16 * 1024 * 1024) {
+                std::vector<std::uint8_t>().swap(clean);
+            }
+        }
+    } release;
     std::vector<Segment> segments;
     unstuff(file, m.dataStart, clean, segments);
 
