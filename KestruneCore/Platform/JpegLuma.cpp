@@ -289,7 +289,7 @@ bool readMarkers(Bytes file, Markers& m) {
 // ---------------------------------------------------------------------------------------------------
 // Huffman tables
 
-constexpr int acLookBits = 12;
+constexpr int acLookBits = 11;
 constexpr int dcLookBits = 9;
 
 // One table as libjpeg-turbo derives it: canonical codes by length, with maxcode and value offsets.
@@ -530,41 +530,49 @@ struct BitReader {
     }
 };
 
-// Moves past one block's AC codes; false on a code no table holds.
+// Moves past one block's AC codes; false on a code no table holds. One refill serves four table
+// lookups (each consumes at most acLookBits), which keeps the refill's load off the chain from one
+// lookup to the next.
 inline bool skipAc(BitReader& reader, const AcTable& ac) {
+    constexpr int lookupsPerRefill = 56 / acLookBits;
     unsigned k = 1;
     for (;;) {
         reader.refill();
-        const AcEntry& e = ac.look[reader.bits >> (64 - acLookBits)];
-        if (k < e.limit) {
-            reader.consume(e.bits);
-            k += e.inc;
-            if ((e.eob | (k >= 64)) != 0) {
+        for (int lookup = 0; lookup < lookupsPerRefill; ++lookup) {
+            const AcEntry& e = ac.look[reader.bits >> (64 - acLookBits)];
+            if (k < e.limit) {
+                reader.consume(e.bits);
+                k += e.inc;
+                if ((e.eob | (k >= 64)) != 0) {
+                    return true;
+                }
+                continue;
+            }
+            if (e.singleBits != 0) {
+                reader.consume(e.singleBits);
+                k += e.singleInc;
+                if (e.singleInc == 0 || k >= 64) {
+                    return true;
+                }
+                continue;
+            }
+            // A long code, or one whose magnitude bits run past the table: up to 31 bits.
+            reader.refill();
+            const auto [length, symbol] = ac.canonical.decode(reader.bits, 1, 16);
+            if (length == 0) {
+                return false;
+            }
+            const unsigned magnitude = static_cast<unsigned>(symbol) & 15;
+            const unsigned run = static_cast<unsigned>(symbol) >> 4;
+            reader.consume(static_cast<unsigned>(length) + magnitude);
+            if (magnitude == 0 && run != 15) {
                 return true;
             }
-            continue;
-        }
-        if (e.singleBits != 0) {
-            reader.consume(e.singleBits);
-            k += e.singleInc;
-            if (e.singleInc == 0 || k >= 64) {
+            k += magnitude != 0 ? run + 1 : 16;
+            if (k >= 64) {
                 return true;
             }
-            continue;
-        }
-        const auto [length, symbol] = ac.canonical.decode(reader.bits, 1, 16);
-        if (length == 0) {
-            return false;
-        }
-        const unsigned magnitude = static_cast<unsigned>(symbol) & 15;
-        const unsigned run = static_cast<unsigned>(symbol) >> 4;
-        reader.consume(static_cast<unsigned>(length) + magnitude);
-        if (magnitude == 0 && run != 15) {
-            return true;
-        }
-        k += magnitude != 0 ? run + 1 : 16;
-        if (k >= 64) {
-            return true;
+            break;
         }
     }
 }
