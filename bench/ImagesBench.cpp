@@ -10,7 +10,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -79,9 +78,10 @@ void BM_LibjpegEighthScaleOneThread(benchmark::State& state) {
     eachImage(
         state,
         [](const std::string& path) {
-            std::ifstream in(path, std::ios::binary);
-            const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
-                                                 std::istreambuf_iterator<char>());
+            std::ifstream in(path, std::ios::binary | std::ios::ate);
+            std::vector<std::uint8_t> file(static_cast<std::size_t>(in.tellg()));
+            in.seekg(0);
+            in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
             JpegLuma::Plane plane;
             const bool decoded =
                 JpegLuma::decodeWithLibjpeg(file, plane, Images::maximumPixels) == JpegLuma::Outcome::decoded;
