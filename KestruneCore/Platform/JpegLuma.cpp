@@ -20,6 +20,7 @@
 #include <csetjmp>
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 namespace JpegLuma {
 namespace {
@@ -375,7 +376,8 @@ struct AcEntry {
     std::uint8_t eob = 0;
     std::uint8_t singleBits = 0;
     std::uint8_t singleInc = 0;
-    std::uint8_t unused[2] = {};
+    std::uint8_t codeLength = 0; // the first code's own length and symbol when it fits, else 0
+    std::uint8_t symbol = 0;
 };
 
 struct DcEntry {
@@ -406,6 +408,10 @@ void buildAc(AcTable& table) {
             const auto [length, symbol] = table.canonical.decode(window, 1, acLookBits - used);
             if (length == 0) {
                 break;
+            }
+            if (first) {
+                entry.codeLength = static_cast<std::uint8_t>(length);
+                entry.symbol = static_cast<std::uint8_t>(symbol);
             }
             const int magnitude = symbol & 15;
             const int run = symbol >> 4;
@@ -558,9 +564,13 @@ inline bool skipAc(BitReader& reader, const AcTable& ac) {
             }
             // A long code, or one whose magnitude bits run past the table: up to 31 bits.
             reader.refill();
-            const auto [length, symbol] = ac.canonical.decode(reader.bits, 1, 16);
+            int length = e.codeLength;
+            int symbol = e.symbol;
             if (length == 0) {
-                return false;
+                std::tie(length, symbol) = ac.canonical.decode(reader.bits, acLookBits + 1, 16);
+                if (length == 0) {
+                    return false;
+                }
             }
             const unsigned magnitude = static_cast<unsigned>(symbol) & 15;
             const unsigned run = static_cast<unsigned>(symbol) >> 4;
