@@ -365,10 +365,10 @@ bool derive(const HuffmanSpec& spec, bool isDc, Canonical& table) {
 
 // What the next acLookBits bits hold. `bits`, `inc` and `eob` describe as many whole codes (with their
 // magnitude bits) as fit: together they move the coefficient index by `inc` and, when `eob` is set,
-// end with an end-of-block code. They may be taken together only while the index is below `limit`,
-// so that no code but the last lands past the block's end. `singleBits` and `singleInc` describe the
-// first code alone, for the end of a block: singleBits is 0 when even that does not fit and the code
-// is decoded the long way, singleInc 0 for an end-of-block code.
+// end with an end-of-block code (then `inc` holds 64 more, past any block's end). They may be taken together
+// only while the index is below `limit`, so that no code but the last lands past the block's end.
+// `singleBits` and `singleInc` describe the first code alone, for the end of a block: singleBits is 0 when
+// even that does not fit and the code is decoded the long way, singleInc 0 for an end-of-block code.
 struct AcEntry {
     std::uint8_t bits = 0;
     std::uint8_t inc = 0;
@@ -436,7 +436,8 @@ void buildAc(AcTable& table) {
             }
         }
         entry.bits = static_cast<std::uint8_t>(used);
-        entry.inc = static_cast<std::uint8_t>(inc);
+        // An end-of-block code counts as 64 more, so one test of the index ends the block either way.
+        entry.inc = static_cast<std::uint8_t>(eob ? inc + 64 : inc);
         entry.eob = eob ? 1 : 0;
         entry.limit = used == 0 ? 0 : static_cast<std::uint8_t>(std::max(0, 64 - incBeforeLast));
         table.look[pattern] = entry;
@@ -549,7 +550,7 @@ inline bool skipAc(BitReader& reader, const AcTable& ac) {
             if (k < e.limit) {
                 reader.consume(e.bits);
                 k += e.inc;
-                if ((e.eob | (k >= 64)) != 0) {
+                if (k >= 64) {
                     return true;
                 }
                 continue;
