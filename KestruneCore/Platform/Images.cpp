@@ -1,6 +1,7 @@
-// libvips behind a small interface. libvips is started once, with its operation cache off (every file is
-// read once, and a cache would hold decoded images) and with loaders it does not trust (ImageMagick and
-// the like) blocked, so an odd file never reaches a general-purpose decoder.
+// JPEGs are read whole into a per-thread buffer and handed to JpegLuma; everything else goes to libvips.
+// libvips is started once, with its operation cache off (every file is read once, and a cache would
+// hold decoded images) and with loaders it does not trust (ImageMagick and the like) blocked, so an odd
+// file never reaches a general-purpose decoder.
 #include "KestruneCore/Platform/Images.h"
 
 #include <vips/vips.h>
