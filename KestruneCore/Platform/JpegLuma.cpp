@@ -537,15 +537,16 @@ struct BitReader {
     }
 };
 
-// Moves past one block's AC codes; false on a code no table holds. One refill serves four table
-// lookups (each consumes at most acLookBits), which keeps the refill's load off the chain from one
-// lookup to the next.
+// Moves past one block's AC codes, right after its DC code; false on a code no table holds. One refill serves
+// several table lookups (each consumes at most acLookBits), which keeps the refill's load off the chain from
+// one lookup to the next.
 inline bool skipAc(BitReader& reader, const AcTable& ac) {
     constexpr int lookupsPerRefill = 56 / acLookBits;
+    // The DC code before took at most 31 of the 56 bits its refill gave: two lookups fit in the rest.
+    int lookups = (56 - 31) / acLookBits;
     unsigned k = 1;
     for (;;) {
-        reader.refill();
-        for (int lookup = 0; lookup < lookupsPerRefill; ++lookup) {
+        for (int lookup = 0; lookup < lookups; ++lookup) {
             const AcEntry& e = ac.look[reader.bits >> (64 - acLookBits)];
             if (k < e.limit) {
                 reader.consume(e.bits);
@@ -585,6 +586,8 @@ inline bool skipAc(BitReader& reader, const AcTable& ac) {
             }
             break;
         }
+        reader.refill();
+        lookups = lookupsPerRefill;
     }
 }
 
