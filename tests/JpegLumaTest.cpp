@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <random>
 
 namespace {
@@ -303,9 +302,7 @@ TEST(JpegLuma, OtherKindsOfJpegAreLeftToLibjpegAndCmykToLibvips) {
     EXPECT_EQ(JpegLuma::decodeDc(file, plane, anySize), JpegLuma::Outcome::unsupported);
     EXPECT_EQ(JpegLuma::decodeWithLibjpeg(file, plane, anySize), JpegLuma::Outcome::unsupported);
     TestTree::TemporaryHome home;
-    const auto path = home / "cmyk.jpg";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    const auto path = TestTree::writeFile(home / "cmyk.jpg", std::string(file.begin(), file.end()));
     const auto examined = Images::examine(path);
     ASSERT_TRUE(examined.has_value()) << "libvips reads what libjpeg-turbo will not turn grey";
     EXPECT_EQ(examined->size.width, 300);
@@ -355,10 +352,8 @@ TEST(JpegLuma, EachOrientationTurnsTheGridUpright) {
     const auto write = [&](int orientation) {
         s.orientation = orientation;
         const Bytes file = encode(s, pixels);
-        const auto path = home / ("o" + std::to_string(orientation) + ".jpg");
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-        return Images::greyGrid(path);
+        return Images::greyGrid(TestTree::writeFile(home / ("o" + std::to_string(orientation) + ".jpg"),
+                                                    std::string(file.begin(), file.end())));
     };
     const auto stored = write(0);
     ASSERT_TRUE(stored.has_value());

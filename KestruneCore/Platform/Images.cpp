@@ -193,29 +193,6 @@ std::optional<std::array<std::uint8_t, 64>> vipsGrid(const std::string& path) {
 // Files larger than this are left to libvips, which streams them, rather than read into memory.
 constexpr std::int64_t largestReadWhole = 64LL * 1024 * 1024;
 
-// Buffers kept by each thread between files: allocating several megabytes afresh for every photo costs
-// a page fault per 4 KiB. One that grew past this is given back after use.
-constexpr std::size_t keptBufferBytes = 16 * 1024 * 1024;
-
-struct ThreadBuffer {
-    std::vector<std::uint8_t>& bytes;
-    explicit ThreadBuffer(std::vector<std::uint8_t>& buffer) : bytes(buffer) {}
-    ThreadBuffer(const ThreadBuffer&) = delete;
-    ThreadBuffer& operator=(const ThreadBuffer&) = delete;
-    ~ThreadBuffer() {
-        if (bytes.capacity() > keptBufferBytes) {
-            std::vector<std::uint8_t>().swap(bytes);
-        }
-    }
-};
-
-std::vector<std::uint8_t>& fileBuffer() {
-    thread_local std::vector<std::uint8_t> buffer;
-    return buffer;
-}
-
-// Reads the whole file into `data` when it is a regular file, starts like a JPEG and is not too large;
-// false otherwise. Opened without blocking, so a FIFO never holds the scan.
 // Reads from `fd` into data[filled..] until `wanted` bytes are there or the file ends; the count.
 std::size_t readUpTo(int fd, std::vector<std::uint8_t>& data, std::size_t filled, std::size_t wanted) {
     while (filled < wanted) {
@@ -231,6 +208,8 @@ std::size_t readUpTo(int fd, std::vector<std::uint8_t>& data, std::size_t filled
     return filled;
 }
 
+// Reads the whole file into `data` when it is a regular file, starts like a JPEG and is not too large;
+// false otherwise. Opened without blocking, so a FIFO never holds the scan.
 bool readJpeg(const std::string& path, std::vector<std::uint8_t>& data) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -255,15 +234,12 @@ bool readJpeg(const std::string& path, std::vector<std::uint8_t>& data) {
 enum class JpegResult { examined, failed, notForUs };
 
 JpegResult examineJpeg(const std::string& path, Examined& out) {
-    const ThreadBuffer buffer(fileBuffer());
+    const JpegLuma::KeptBuffer buffer(JpegLuma::KeptBuffer::Slot::file);
     if (!readJpeg(path, buffer.bytes)) {
         return JpegResult::notForUs;
     }
+    // Both readers refuse what is not a JPEG and images over the pixel limit before decoding.
     const std::span<const std::uint8_t> bytes(buffer.bytes);
-    const auto header = JpegLuma::readHeader(bytes);
-    if (!header || std::int64_t{header->width} * header->height > maximumPixels) {
-        return JpegResult::failed;
-    }
     JpegLuma::Plane plane;
     JpegLuma::Outcome outcome = JpegLuma::decodeDc(bytes, plane, maximumPixels);
     if (outcome == JpegLuma::Outcome::unsupported) {
@@ -271,7 +247,7 @@ JpegResult examineJpeg(const std::string& path, Examined& out) {
     }
     switch (outcome) {
     case JpegLuma::Outcome::decoded:
-        out.size = PixelSize{header->width, header->height};
+        out.size = PixelSize{plane.imageWidth, plane.imageHeight};
         out.grid = gridFromLuma(plane);
         return JpegResult::examined;
     case JpegLuma::Outcome::unsupported:
@@ -419,7 +395,7 @@ std::optional<Examined> examine(const std::string& path) {
 }
 
 std::optional<PixelSize> pixelSize(const std::string& path) {
-    const ThreadBuffer buffer(fileBuffer());
+    const JpegLuma::KeptBuffer buffer(JpegLuma::KeptBuffer::Slot::file);
     if (readJpeg(path, buffer.bytes)) {
         const auto header = JpegLuma::readHeader(buffer.bytes);
         if (!header || std::int64_t{header->width} * header->height > maximumPixels) {

@@ -41,7 +41,7 @@ struct FrameComponent {
     int quantTable = 0;
 };
 
-struct HuffmanSpec {
+struct HuffmanDefinition {
     bool defined = false;
     std::array<std::uint8_t, 17> counts{}; // counts[l]: codes of length l, 1 to 16
     std::array<std::uint8_t, 256> values{};
@@ -63,8 +63,8 @@ struct Markers {
     std::array<int, 4> firstQuant{};
     std::array<bool, 4> quantDefined{};
     bool quantShort = false;
-    std::array<HuffmanSpec, 4> dc{};
-    std::array<HuffmanSpec, 4> ac{};
+    std::array<HuffmanDefinition, 4> dc{};
+    std::array<HuffmanDefinition, 4> ac{};
     int restartInterval = 0;
     int orientation = 1;
     bool exifSeen = false;
@@ -109,19 +109,19 @@ bool readDht(const std::uint8_t* p, std::size_t n, Markers& m) {
         if (table < 0 || table > 3) {
             return false;
         }
-        HuffmanSpec& spec = isAc ? m.ac[table] : m.dc[table];
+        HuffmanDefinition& definition = isAc ? m.ac[table] : m.dc[table];
         std::size_t total = 0;
-        spec.counts[0] = 0;
+        definition.counts[0] = 0;
         for (int l = 1; l <= 16; ++l) {
-            spec.counts[l] = p[l];
+            definition.counts[l] = p[l];
             total += p[l];
         }
         if (total > 256 || total > n - 17) {
             return false;
         }
-        spec.values.fill(0);
-        std::memcpy(spec.values.data(), p + 17, total);
-        spec.defined = true;
+        definition.values.fill(0);
+        std::memcpy(definition.values.data(), p + 17, total);
+        definition.defined = true;
         p += 17 + total;
         n -= 17 + total;
     }
@@ -312,12 +312,12 @@ struct Canonical {
     }
 };
 
-bool derive(const HuffmanSpec& spec, bool isDc, Canonical& table) {
+bool derive(const HuffmanDefinition& definition, bool isDc, Canonical& table) {
     std::array<std::uint8_t, 257> huffsize{};
     std::array<std::uint32_t, 257> huffcode{};
     int p = 0;
     for (int l = 1; l <= 16; ++l) {
-        const int count = spec.counts[l];
+        const int count = definition.counts[l];
         if (p + count > 256) {
             return false;
         }
@@ -343,19 +343,19 @@ bool derive(const HuffmanSpec& spec, bool isDc, Canonical& table) {
     }
     p = 0;
     for (int l = 1; l <= 16; ++l) {
-        if (spec.counts[l] != 0) {
+        if (definition.counts[l] != 0) {
             table.valoffset[l] = p - static_cast<std::int32_t>(huffcode[p]);
-            p += spec.counts[l];
+            p += definition.counts[l];
             table.maxcode[l] = static_cast<std::int32_t>(huffcode[p - 1]);
         } else {
             table.maxcode[l] = -1;
         }
     }
     table.maxcode[17] = 0xFFFFF;
-    table.values = spec.values;
+    table.values = definition.values;
     if (isDc) {
         for (int i = 0; i < symbols; ++i) {
-            if (spec.values[i] > 15) {
+            if (definition.values[i] > 15) {
                 return false;
             }
         }
@@ -363,22 +363,24 @@ bool derive(const HuffmanSpec& spec, bool isDc, Canonical& table) {
     return true;
 }
 
-// What the next acLookBits bits hold. `bits`, `inc` and `eob` describe as many whole codes (with their
-// magnitude bits) as fit: together they move the coefficient index by `inc` and, when `eob` is set,
-// end with an end-of-block code (then `inc` holds 64 more, past any block's end). They may be taken together
+// What the next acLookBits bits hold. `bits` and `inc` describe as many whole codes (with their
+// magnitude bits) as fit: together they move the coefficient index by `inc`, and by 64 more when they
+// end with an end-of-block code, which puts the index past any block's end. They may be taken together
 // only while the index is below `limit`, so that no code but the last lands past the block's end.
-// `singleBits` and `singleInc` describe the first code alone, for the end of a block: singleBits is 0 when
-// even that does not fit and the code is decoded the long way, singleInc 0 for an end-of-block code.
+// `singleBits` and `singleInc` describe the first code alone, for the end of a block: singleBits is 0
+// when even that does not fit and the code is decoded the long way, singleInc 0 for an end-of-block code.
 struct AcEntry {
     std::uint8_t bits = 0;
     std::uint8_t inc = 0;
     std::uint8_t limit = 0;
-    std::uint8_t eob = 0;
     std::uint8_t singleBits = 0;
     std::uint8_t singleInc = 0;
     std::uint8_t codeLength = 0; // the first code's own length and symbol when it fits, else 0
     std::uint8_t symbol = 0;
+    std::uint8_t padding = 0;
 };
+// Eight bytes, so no entry straddles a cache line.
+static_assert(sizeof(AcEntry) == 8);
 
 struct DcEntry {
     std::uint8_t length = 0; // 0: longer than dcLookBits
@@ -401,14 +403,14 @@ void buildAc(AcTable& table) {
         int used = 0;
         int inc = 0;
         int incBeforeLast = 0;
-        bool eob = false;
-        bool first = true;
+        bool endsBlock = false;
         while (used < acLookBits) {
             const std::uint64_t window = (std::uint64_t{pattern} << (64 - acLookBits)) << used;
             const auto [length, symbol] = table.canonical.decode(window, 1, acLookBits - used);
             if (length == 0) {
                 break;
             }
+            const bool first = used == 0;
             if (first) {
                 entry.codeLength = static_cast<std::uint8_t>(length);
                 entry.symbol = static_cast<std::uint8_t>(symbol);
@@ -419,26 +421,22 @@ void buildAc(AcTable& table) {
                 break;
             }
             used += length + magnitude;
-            if (magnitude == 0 && run != 15) {
-                eob = true;
-                incBeforeLast = inc;
-            } else {
-                incBeforeLast = inc;
+            endsBlock = magnitude == 0 && run != 15;
+            incBeforeLast = inc;
+            if (!endsBlock) {
                 inc += magnitude != 0 ? run + 1 : 16;
             }
             if (first) {
                 entry.singleBits = static_cast<std::uint8_t>(used);
-                entry.singleInc = static_cast<std::uint8_t>(eob ? 0 : inc);
-                first = false;
+                entry.singleInc = static_cast<std::uint8_t>(endsBlock ? 0 : inc);
             }
-            if (eob) {
+            if (endsBlock) {
                 break;
             }
         }
         entry.bits = static_cast<std::uint8_t>(used);
         // An end-of-block code counts as 64 more, so one test of the index ends the block either way.
-        entry.inc = static_cast<std::uint8_t>(eob ? inc + 64 : inc);
-        entry.eob = eob ? 1 : 0;
+        entry.inc = static_cast<std::uint8_t>(endsBlock ? inc + 64 : inc);
         entry.limit = used == 0 ? 0 : static_cast<std::uint8_t>(std::max(0, 64 - incBeforeLast));
         table.look[pattern] = entry;
     }
@@ -615,6 +613,18 @@ struct BlockPlan {
 
 } // namespace
 
+KeptBuffer::KeptBuffer(Slot slot)
+    : bytes([slot]() -> std::vector<std::uint8_t>& {
+          thread_local std::array<std::vector<std::uint8_t>, 2> slots;
+          return slots[static_cast<std::size_t>(slot)];
+      }()) {}
+
+KeptBuffer::~KeptBuffer() {
+    if (bytes.capacity() > std::size_t{16} * 1024 * 1024) {
+        std::vector<std::uint8_t>().swap(bytes);
+    }
+}
+
 std::optional<Header> readHeader(Bytes file) {
     Markers markers;
     if (!readMarkers(file, markers)) {
@@ -757,16 +767,8 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
         mcuRows = (m.height + 8 * maxV - 1) / (8 * maxV);
     }
 
-    // Kept by each thread between files (a fresh buffer of several megabytes costs a page fault per
-    // 4 KiB), and given back when one file made it large.
-    thread_local std::vector<std::uint8_t> clean;
-    struct Release {
-        ~Release() {
-            if (clean.capacity() > 16 * 1024 * 1024) {
-                std::vector<std::uint8_t>().swap(clean);
-            }
-        }
-    } release;
+    const KeptBuffer kept(KeptBuffer::Slot::data);
+    std::vector<std::uint8_t>& clean = kept.bytes;
     std::vector<Segment> segments;
     unstuff(file, m.dataStart, clean, segments);
 

@@ -69,4 +69,18 @@ enum class Outcome {
 // 1 to 8, or 1 when absent or invalid.
 [[nodiscard]] int exifOrientation(std::span<const std::uint8_t> app1);
 
+// A byte buffer the calling thread keeps between files: allocating several megabytes afresh for every
+// photo costs a page fault per 4 KiB. Each slot is one buffer per thread, held by one KeptBuffer at a
+// time; one that grew past 16 MiB is given back when its holder goes away.
+class KeptBuffer {
+public:
+    enum class Slot { file, data };
+    explicit KeptBuffer(Slot slot);
+    ~KeptBuffer();
+    KeptBuffer(const KeptBuffer&) = delete;
+    KeptBuffer& operator=(const KeptBuffer&) = delete;
+
+    std::vector<std::uint8_t>& bytes;
+};
+
 } // namespace JpegLuma
