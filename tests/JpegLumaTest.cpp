@@ -211,6 +211,8 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
     std::mt19937 random(20261207);
     int extended = 0;
     int restarted = 0;
+    std::int64_t handedOver = 0;
+    std::int64_t splittable = 0;
     for (int round = 0; round < 160; ++round) {
         const Settings s = randomSettings(random);
         const Bytes file = encode(s, picture(random, s.width, s.height, s.components));
@@ -224,6 +226,18 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
         ASSERT_EQ(fast.width, reference.width) << describe(s);
         ASSERT_EQ(fast.height, reference.height) << describe(s);
         ASSERT_EQ(fast.pixels, reference.pixels) << describe(s);
+        // Read as two runs taking turns, however small the data.
+        JpegLuma::Plane split;
+        ASSERT_EQ(JpegLuma::decodeDc(file, split, anySize, 1), JpegLuma::Outcome::decoded) << describe(s);
+        ASSERT_EQ(split.pixels, reference.pixels) << describe(s) << " in two runs";
+        if (s.restartMcus + s.restartRows == 0) {
+            const int mcuWidth = s.components == 1 ? 8 : 8 * s.lumaH;
+            const int mcuHeight = s.components == 1 ? 8 : 8 * s.lumaV;
+            const std::int64_t mcus =
+                std::int64_t{(s.width + mcuWidth - 1) / mcuWidth} * ((s.height + mcuHeight - 1) / mcuHeight);
+            handedOver += JpegLuma::lastSecondRunMcus();
+            splittable += mcus;
+        }
         bool sof1 = false;
         ASSERT_NE(scanData(file, 0xC1, &sof1), 0u);
         extended += sof1 ? 1 : 0;
@@ -231,6 +245,8 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
     }
     EXPECT_GT(extended, 0) << "no file had 16-bit tables";
     EXPECT_GT(restarted, 20);
+    // The run from halfway falls into step early, so it gives most of the second half.
+    EXPECT_GT(handedOver, splittable / 4) << handedOver << " of " << splittable;
 }
 
 TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
@@ -263,8 +279,13 @@ TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
             const auto fastOutcome = JpegLuma::decodeDc(file, fast, anySize);
             const auto referenceOutcome = JpegLuma::decodeWithLibjpeg(file, reference, anySize, 64);
             ASSERT_EQ(fastOutcome, referenceOutcome) << describe(s) << " variant " << variant;
+            JpegLuma::Plane split;
+            ASSERT_EQ(JpegLuma::decodeDc(file, split, anySize, 1), referenceOutcome)
+                << describe(s) << " variant " << variant << " in two runs";
             if (fastOutcome == JpegLuma::Outcome::decoded) {
                 ASSERT_EQ(fast.pixels, reference.pixels) << describe(s) << " variant " << variant;
+                ASSERT_EQ(split.pixels, reference.pixels)
+                    << describe(s) << " variant " << variant << " in two runs";
                 ++decoded;
             } else {
                 ++failed;

@@ -516,78 +516,26 @@ struct BitReader {
     std::uint64_t bits = 0;
     unsigned count = 0;
 
-    void refill() {
+    [[gnu::always_inline]] void refill() {
         std::uint64_t word;
         std::memcpy(&word, next, sizeof word);
         bits |= __builtin_bswap64(word) >> count;
         next += (63 - count) >> 3;
         count |= 56;
     }
-    void consume(unsigned n) {
+    [[gnu::always_inline]] void consume(unsigned n) {
         bits <<= n;
         count -= n;
     }
-    std::uint64_t position() const { return static_cast<std::uint64_t>(next - base) * 8 - count; }
-    void seekByte(std::uint64_t byte) {
+    [[gnu::always_inline]] std::uint64_t position() const {
+        return static_cast<std::uint64_t>(next - base) * 8 - count;
+    }
+    [[gnu::always_inline]] void seekByte(std::uint64_t byte) {
         next = base + byte;
         bits = 0;
         count = 0;
     }
 };
-
-// Moves past one block's AC codes, right after its DC code; false on a code no table holds. One refill serves
-// several table lookups (each consumes at most acLookBits), which keeps the refill's load off the chain from
-// one lookup to the next.
-inline bool skipAc(BitReader& reader, const AcTable& ac) {
-    constexpr int lookupsPerRefill = 56 / acLookBits;
-    // The DC code before took at most 31 of the 56 bits its refill gave: two lookups fit in the rest.
-    int lookups = (56 - 31) / acLookBits;
-    unsigned k = 1;
-    for (;;) {
-        for (int lookup = 0; lookup < lookups; ++lookup) {
-            const AcEntry& e = ac.look[reader.bits >> (64 - acLookBits)];
-            if (k < e.limit) {
-                reader.consume(e.bits);
-                k += e.inc;
-                if (k >= 64) {
-                    return true;
-                }
-                continue;
-            }
-            if (e.singleBits != 0) {
-                reader.consume(e.singleBits);
-                k += e.singleInc;
-                if (e.singleInc == 0 || k >= 64) {
-                    return true;
-                }
-                continue;
-            }
-            // A long code, or one whose magnitude bits run past the table: up to 31 bits.
-            reader.refill();
-            int length = e.codeLength;
-            int symbol = e.symbol;
-            if (length == 0) {
-                std::tie(length, symbol) = ac.canonical.decode(reader.bits, acLookBits + 1, 16);
-                if (length == 0) {
-                    return false;
-                }
-            }
-            const unsigned magnitude = static_cast<unsigned>(symbol) & 15;
-            const unsigned run = static_cast<unsigned>(symbol) >> 4;
-            reader.consume(static_cast<unsigned>(length) + magnitude);
-            if (magnitude == 0 && run != 15) {
-                return true;
-            }
-            k += magnitude != 0 ? run + 1 : 16;
-            if (k >= 64) {
-                return true;
-            }
-            break;
-        }
-        reader.refill();
-        lookups = lookupsPerRefill;
-    }
-}
 
 // The sample libjpeg-turbo's 1 x 1 inverse transform makes of a DC term, through its range-limit
 // table (which wraps values far outside 0..255 the way it does).
@@ -607,8 +555,324 @@ struct BlockPlan {
     const AcTable* ac = nullptr;
     int scanComponent = 0;
     bool luma = false;
-    int dx = 0;
-    int dy = 0;
+};
+
+// Buffers a thread keeps between files, like KeptBuffer's.
+template <class T> struct Kept {
+    std::vector<T>& items;
+    explicit Kept(std::vector<T>& slot) : items(slot) {}
+    ~Kept() {
+        if (items.capacity() * sizeof(T) > std::size_t{16} * 1024 * 1024) {
+            std::vector<T>().swap(items);
+        }
+    }
+    Kept(const Kept&) = delete;
+    Kept& operator=(const Kept&) = delete;
+};
+
+// One run through entropy-coded data, block by block. It keeps each luma block's DC term (the running
+// prediction, cut to 16 bits as libjpeg-turbo stores it) in coding order; the plane is made from those
+// at the end. The decoding loop drives it with `lookup` and calls `advance` when a block is over, so
+// that two runs can take turns in one loop: each lookup waits on the one before it in the same run,
+// and two independent runs keep the core busy while either waits.
+struct Run {
+    BitReader reader;
+    const BlockPlan* blocks = nullptr;
+    int blocksPerMcu = 0;
+    int blockIndex = 0;
+    const AcTable* ac = nullptr;
+    unsigned k = 64;
+    int left = 0; // lookups the bits in hand still cover
+    bool broken = false;
+    // Each scan component's last DC term. Kept outside the run, so that the compiler can hold the rest of
+    // it in registers (an array indexed at run time would keep the whole run in memory).
+    std::uint32_t* prediction = nullptr;
+    std::uint16_t* luma = nullptr; // where the next luma block's term goes
+
+    static constexpr int lookupsPerRefill = 56 / acLookBits;
+
+    // One lookup among the current block's AC codes: true when the block is over, or the run broken
+    // on a code no table holds.
+    [[gnu::always_inline]] bool lookup() {
+        if (left == 0) {
+            reader.refill();
+            left = lookupsPerRefill;
+        }
+        --left;
+        const AcEntry& e = ac->look[reader.bits >> (64 - acLookBits)];
+        if (k < e.limit) [[likely]] {
+            reader.consume(e.bits);
+            k += e.inc;
+            return k >= 64;
+        }
+        if (e.singleBits != 0) {
+            reader.consume(e.singleBits);
+            k += e.singleInc;
+            return e.singleInc == 0 || k >= 64;
+        }
+        // A long code, or one whose magnitude bits run past the table: up to 31 bits.
+        reader.refill();
+        int length = e.codeLength;
+        int symbol = e.symbol;
+        if (length == 0) {
+            std::tie(length, symbol) = ac->canonical.decode(reader.bits, acLookBits + 1, 16);
+            if (length == 0) {
+                broken = true;
+                return true;
+            }
+        }
+        const unsigned magnitude = static_cast<unsigned>(symbol) & 15;
+        const unsigned run = static_cast<unsigned>(symbol) >> 4;
+        reader.consume(static_cast<unsigned>(length) + magnitude);
+        left = (56 - 31) / acLookBits;
+        if (magnitude == 0 && run != 15) {
+            return true;
+        }
+        k += magnitude != 0 ? run + 1 : 16;
+        return k >= 64;
+    }
+
+    // The next block's DC code and the prediction it updates; false on a code no table holds.
+    [[gnu::always_inline]] bool startBlock() {
+        const BlockPlan& block = blocks[blockIndex];
+        reader.refill();
+        const DcEntry& dcEntry = block.dc->look[reader.bits >> (64 - dcLookBits)];
+        int length = dcEntry.length;
+        int size = dcEntry.size;
+        if (length == 0) {
+            const auto [l, symbol] = block.dc->canonical.decode(reader.bits, dcLookBits + 1, 16);
+            if (l == 0) {
+                return false;
+            }
+            length = l;
+            size = symbol;
+        }
+        // The difference's `size` bits, negative when the first is 0; all without a branch, since the
+        // sign is as likely one way as the other and a mispredicted branch costs more than this.
+        const auto raw = static_cast<std::int32_t>(((reader.bits << length) >> (63 - size)) >> 1);
+        const std::int32_t half = (1 << size) >> 1;
+        const std::int32_t difference = raw - (((1 << size) - 1) & -static_cast<std::int32_t>(raw < half));
+        reader.consume(static_cast<unsigned>(length + size));
+        std::uint32_t& last = prediction[static_cast<std::size_t>(block.scanComponent)];
+        last += static_cast<std::uint32_t>(difference);
+        if (block.luma) {
+            *luma++ = static_cast<std::uint16_t>(last);
+        }
+        // The DC code took at most 31 of the 56 bits its refill gave.
+        left = (56 - 31) / acLookBits;
+        k = 1;
+        ac = block.ac;
+        return true;
+    }
+};
+
+// Starts the block the run stands at, crossing into the next MCU through `role` while a DC code is
+// broken. False when the run is over.
+template <class Role> [[gnu::always_inline]] inline bool resume(Run& run, Role& role) {
+    for (;;) {
+        if (run.startBlock()) [[likely]] {
+            return true;
+        }
+        run.broken = true;
+        if (!role.nextMcu(run)) {
+            return false;
+        }
+    }
+}
+
+// After `lookup` said the block is over: on to the next block, and through `role` into the next MCU.
+template <class Role> [[gnu::always_inline]] inline bool advance(Run& run, Role& role) {
+    if (run.broken || ++run.blockIndex == run.blocksPerMcu) {
+        if (!role.nextMcu(run)) {
+            return false;
+        }
+    }
+    return resume(run, role);
+}
+
+template <class Role> [[gnu::always_inline]] inline bool begin(Run& run, Role& role) {
+    return role.nextMcu(run) && resume(run, role);
+}
+
+template <class Role> [[gnu::always_inline]] inline void finish(Run& run, Role& role) {
+    bool going = true;
+    while (going) {
+        if (run.lookup()) {
+            going = advance(run, role);
+        }
+    }
+}
+
+// The decoding loops live in functions of their own, on copies of the runs, so that nothing else in
+// decodeDc competes for the registers that hold them.
+template <class Role> [[gnu::noinline]] void runAlone(Run& run, Role& role) {
+    Run local = run;
+    finish(local, role);
+    run = local;
+}
+
+// Two runs take turns, one lookup each, until one of them stops; both must be going.
+template <class RoleA, class RoleB>
+[[gnu::noinline]] void takeTurns(Run& runA, RoleA& roleA, bool& goingA, Run& runB, RoleB& roleB,
+                                 bool& goingB) {
+    Run a = runA;
+    Run b = runB;
+    bool aGoing = true;
+    bool bGoing = true;
+    while (aGoing && bGoing) {
+        if (a.lookup()) {
+            aGoing = advance(a, roleA);
+        }
+        if (b.lookup()) {
+            bGoing = advance(b, roleB);
+        }
+    }
+    runA = a;
+    runB = b;
+    goingA = aGoing;
+    goingB = bGoing;
+}
+
+// Where a run that started at a guessed place in the data was at the start of each MCU it decoded.
+struct McuStart {
+    std::uint32_t bit = 0;
+    std::uint32_t lumaPrediction = 0;
+};
+
+// A run that starts halfway through the data, where it takes the bits to be the start of an MCU. It
+// probably is not: its first blocks are nonsense. Huffman codes fall back into step within a few codes,
+// though, and once this run and the one from the start stand at the same bit at the start of an MCU,
+// they decode the same from there on. Only the DC predictions differ, by the same amount for the rest
+// of the data, since a DC code is a difference. So this run notes where each of its MCUs starts, and
+// on a code no table holds it steps one bit on and starts afresh.
+struct GuessRole {
+    std::vector<McuStart>& starts;
+    std::vector<std::uint32_t>& fresh; // indexes into `starts` where the run started afresh
+    std::uint16_t* lumaBase = nullptr;
+    int lumaPerMcu = 0;
+    std::uint64_t endBit = 0;
+    std::size_t cap = 0; // more MCUs than the data can hold in step
+
+    [[gnu::always_inline]] bool nextMcu(Run& run) {
+        if (run.broken) [[unlikely]] {
+            run.broken = false;
+            starts.pop_back(); // the MCU it was in
+            fresh.push_back(static_cast<std::uint32_t>(starts.size()));
+            run.reader.refill();
+            run.reader.consume(1);
+        }
+        const std::uint64_t bit = run.reader.position();
+        // The start of an MCU past the end is where the last one ended, which tells whether it fits.
+        starts.push_back({static_cast<std::uint32_t>(bit), run.prediction[0]});
+        if (bit > endBit || starts.size() > cap) {
+            return false;
+        }
+        run.luma = lumaBase + (starts.size() - 1) * static_cast<std::size_t>(lumaPerMcu);
+        run.blockIndex = 0;
+        return true;
+    }
+};
+
+// The run from the start of the data, which decides the outcome; with a GuessRole behind it, it stops
+// where that run took over and then looks for the place where the two fall into step.
+struct ExactRole {
+    enum class Phase { alone, ahead, waiting, seeking, done };
+    Phase phase = Phase::alone;
+    Outcome outcome = Outcome::failed;
+    std::int64_t mcu = 0; // MCUs begun
+    std::int64_t totalMcus = 0;
+    std::int64_t interval = 0;
+    const std::vector<Segment>* segments = nullptr;
+    std::size_t segment = 0;
+    std::int64_t restarts = 0;
+    std::uint16_t* lumaBase = nullptr;
+    int lumaPerMcu = 0;
+    // With a guessing run
+    std::uint64_t guessBit = 0;
+    const GuessRole* guess = nullptr;
+    std::size_t nextStart = 0;
+    std::size_t joined = 0; // the guessing run's MCU where this run's own ended
+
+    [[gnu::always_inline]] bool nextMcu(Run& run) {
+        if (run.broken) [[unlikely]] {
+            outcome = Outcome::failed;
+            return false;
+        }
+        const std::uint64_t bit = run.reader.position();
+        if (bit > (*segments)[segment].endBit) {
+            outcome = Outcome::failed; // ran out of data: truncated, or a marker where data should be
+            return false;
+        }
+        if (mcu == totalMcus) {
+            outcome = Outcome::decoded;
+            return false;
+        }
+        if (interval != 0 && mcu != 0 && mcu % interval == 0) {
+            if ((*segments)[segment].restart != static_cast<int>(restarts % 8) ||
+                segment + 1 >= segments->size()) {
+                outcome = Outcome::failed;
+                return false;
+            }
+            ++restarts;
+            run.reader.seekByte((*segments)[segment].endBit / 8);
+            ++segment;
+            std::fill_n(run.prediction, 4, 0u);
+        }
+        if (phase == Phase::ahead && bit >= guessBit) {
+            phase = Phase::waiting;
+            return false; // taken up again once the guessing run is done
+        }
+        if (phase == Phase::seeking && joins(run.prediction[0], bit)) {
+            phase = Phase::done;
+            outcome = Outcome::decoded;
+            return false;
+        }
+        enter(run);
+        return true;
+    }
+
+    // Once the guessing run is done: decoding on from where this run waited, looking for the join.
+    bool takeUp(Run& run) {
+        phase = Phase::seeking;
+        if (joins(run.prediction[0], run.reader.position())) {
+            phase = Phase::done;
+            outcome = Outcome::decoded;
+            return false;
+        }
+        enter(run);
+        return true;
+    }
+
+    [[gnu::always_inline]] void enter(Run& run) {
+        run.luma = lumaBase + static_cast<std::size_t>(mcu) * static_cast<std::size_t>(lumaPerMcu);
+        run.blockIndex = 0;
+        ++mcu;
+    }
+
+    // Whether the guessing run started an MCU at this bit and went on from there, unbroken and within
+    // the data, to the end of the last MCU.
+    [[gnu::noinline]] bool joins(std::uint32_t lumaPrediction, std::uint64_t bit) {
+        const std::vector<McuStart>& starts = guess->starts;
+        while (nextStart < starts.size() && starts[nextStart].bit < bit) {
+            ++nextStart;
+        }
+        if (nextStart == starts.size() || starts[nextStart].bit != bit) {
+            return false;
+        }
+        const std::size_t last = nextStart + static_cast<std::size_t>(totalMcus - mcu);
+        if (last >= starts.size() || starts[last].bit > guess->endBit) {
+            return false;
+        }
+        const std::vector<std::uint32_t>& fresh = guess->fresh;
+        const auto after = std::upper_bound(fresh.begin(), fresh.end(), nextStart);
+        if (after != fresh.end() && *after <= last) {
+            return false;
+        }
+        joined = nextStart;
+        shift = static_cast<std::uint16_t>(lumaPrediction - starts[nextStart].lumaPrediction);
+        return true;
+    }
+    std::uint16_t shift = 0; // what the guessing run's luma terms lack from `joined` on
 };
 
 } // namespace
@@ -672,7 +936,15 @@ int exifOrientation(Bytes app1) {
     return 1;
 }
 
-Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
+namespace {
+thread_local std::int64_t secondRunMcus = 0;
+} // namespace
+
+std::int64_t lastSecondRunMcus() {
+    return secondRunMcus;
+}
+
+Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size_t splitFrom) {
     Markers m;
     if (!readMarkers(file, m)) {
         return Outcome::failed;
@@ -739,13 +1011,14 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
         }
     }
 
-    // The blocks of one MCU, in coding order.
+    // The blocks of one MCU, in coding order; luma blocks go left to right, then top to bottom.
     std::vector<BlockPlan> blocks;
     int mcusPerRow = 0;
     int mcuRows = 0;
+    int lumaH = 1;
+    int lumaV = 1;
     if (count == 1) {
-        blocks.push_back(
-            {dcTables[m.scan[0].dcTable].get(), acTables[m.scan[0].acTable].get(), 0, true, 0, 0});
+        blocks.push_back({dcTables[m.scan[0].dcTable].get(), acTables[m.scan[0].acTable].get(), 0, true});
         mcusPerRow = (m.width + 7) / 8;
         mcuRows = (m.height + 7) / 8;
     } else {
@@ -753,11 +1026,9 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
         for (std::size_t s = 0; s < m.scan.size(); ++s) {
             const FrameComponent& c = m.components[m.scan[s].frameIndex];
             inMcu += c.h * c.v;
-            for (int dy = 0; dy < c.v; ++dy) {
-                for (int dx = 0; dx < c.h; ++dx) {
-                    blocks.push_back({dcTables[m.scan[s].dcTable].get(), acTables[m.scan[s].acTable].get(),
-                                      static_cast<int>(s), m.scan[s].frameIndex == 0, dx, dy});
-                }
+            for (int i = 0; i < c.h * c.v; ++i) {
+                blocks.push_back({dcTables[m.scan[s].dcTable].get(), acTables[m.scan[s].acTable].get(),
+                                  static_cast<int>(s), m.scan[s].frameIndex == 0});
             }
         }
         if (inMcu > 10) {
@@ -765,12 +1036,87 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
         }
         mcusPerRow = (m.width + 8 * maxH - 1) / (8 * maxH);
         mcuRows = (m.height + 8 * maxV - 1) / (8 * maxV);
+        lumaH = luma.h;
+        lumaV = luma.v;
     }
+    const int lumaPerMcu = lumaH * lumaV;
+    const std::int64_t totalMcus = std::int64_t{mcusPerRow} * mcuRows;
 
     const KeptBuffer kept(KeptBuffer::Slot::data);
     std::vector<std::uint8_t>& clean = kept.bytes;
     std::vector<Segment> segments;
     unstuff(file, m.dataStart, clean, segments);
+    // Data that runs to the very end of the file, with no marker after it, is cut short even when the
+    // last block happens to be complete; libjpeg-turbo reports that too (reading ahead, it meets the end).
+    if (segments.back().restart == endOfFile) {
+        return Outcome::failed;
+    }
+
+    thread_local std::vector<std::uint16_t> lumaSlot;
+    thread_local std::vector<std::uint16_t> guessLumaSlot;
+    thread_local std::vector<McuStart> startsSlot;
+    thread_local std::vector<std::uint32_t> freshSlot;
+    const Kept<std::uint16_t> lumaTerms(lumaSlot);
+    const Kept<std::uint16_t> guessLumaTerms(guessLumaSlot);
+    const Kept<McuStart> starts(startsSlot);
+    const Kept<std::uint32_t> fresh(freshSlot);
+    lumaTerms.items.resize(static_cast<std::size_t>(totalMcus) * static_cast<std::size_t>(lumaPerMcu));
+
+    std::array<std::uint32_t, 4> exactPrediction{};
+    std::array<std::uint32_t, 4> guessPrediction{};
+    Run exact;
+    exact.prediction = exactPrediction.data();
+    exact.reader.base = clean.data();
+    exact.reader.next = clean.data();
+    exact.blocks = blocks.data();
+    exact.blocksPerMcu = static_cast<int>(blocks.size());
+    ExactRole exactRole;
+    exactRole.totalMcus = totalMcus;
+    exactRole.interval = m.restartInterval;
+    exactRole.segments = &segments;
+    exactRole.lumaBase = lumaTerms.items.data();
+    exactRole.lumaPerMcu = lumaPerMcu;
+
+    const std::uint64_t dataBits = segments[0].endBit;
+    GuessRole guessRole{starts.items, fresh.items};
+    if (m.restartInterval == 0 && segments.size() == 1 && dataBits / 8 >= splitFrom && totalMcus > 1) {
+        const std::uint64_t guessByte = dataBits / 16;
+        guessRole.cap = static_cast<std::size_t>(totalMcus) + 2;
+        guessLumaTerms.items.resize(guessRole.cap * static_cast<std::size_t>(lumaPerMcu));
+        guessRole.lumaBase = guessLumaTerms.items.data();
+        guessRole.lumaPerMcu = lumaPerMcu;
+        guessRole.endBit = dataBits;
+        starts.items.clear();
+        fresh.items.clear();
+        Run guess = exact;
+        guess.prediction = guessPrediction.data();
+        guess.reader.seekByte(guessByte);
+        exactRole.phase = ExactRole::Phase::ahead;
+        exactRole.guessBit = guessByte * 8;
+        exactRole.guess = &guessRole;
+
+        bool exactGoing = begin(exact, exactRole);
+        bool guessGoing = begin(guess, guessRole);
+        if (exactGoing && guessGoing) {
+            takeTurns(exact, exactRole, exactGoing, guess, guessRole, guessGoing);
+        }
+        if (guessGoing) {
+            runAlone(guess, guessRole);
+        }
+        if (exactRole.phase == ExactRole::Phase::waiting) {
+            if (exactRole.takeUp(exact) && resume(exact, exactRole)) {
+                runAlone(exact, exactRole);
+            }
+        } else if (exactGoing) {
+            exactRole.phase = ExactRole::Phase::seeking;
+            runAlone(exact, exactRole);
+        }
+    } else if (begin(exact, exactRole)) {
+        runAlone(exact, exactRole);
+    }
+    if (exactRole.outcome != Outcome::decoded) {
+        return exactRole.outcome;
+    }
 
     plane.imageWidth = m.width;
     plane.imageHeight = m.height;
@@ -779,83 +1125,34 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels) {
     plane.orientation = m.orientation;
     plane.pixels.assign(static_cast<std::size_t>(plane.width) * plane.height, 0);
 
+    // DC terms into samples, each luma block to its place in the plane.
     const auto& limitTable = rangeLimit();
     const int quant = static_cast<std::int16_t>(static_cast<std::uint16_t>(m.firstQuant[luma.quantTable]));
-    const int lumaH = count == 1 ? 1 : luma.h;
-    const int lumaV = count == 1 ? 1 : luma.v;
-    const std::int64_t totalMcus = std::int64_t{mcusPerRow} * mcuRows;
-    const std::int64_t interval = m.restartInterval;
-    std::uint8_t* const out = plane.pixels.data();
-    const int planeWidth = plane.width;
-    const int planeHeight = plane.height;
-
-    std::array<std::uint32_t, 4> prediction{};
-    BitReader reader;
-    reader.base = clean.data();
-    reader.next = clean.data();
-    std::size_t segment = 0;
-    std::uint64_t segmentEnd = segments[0].endBit;
-    std::int64_t restarts = 0;
-
+    const std::int64_t ownMcus = exactRole.phase == ExactRole::Phase::done ? exactRole.mcu : totalMcus;
+    secondRunMcus = totalMcus - ownMcus;
     for (std::int64_t mcu = 0; mcu < totalMcus; ++mcu) {
-        if (interval != 0 && mcu != 0 && mcu % interval == 0) {
-            if (segments[segment].restart != static_cast<int>(restarts % 8) ||
-                segment + 1 >= segments.size()) {
-                return Outcome::failed;
-            }
-            ++restarts;
-            reader.seekByte(segments[segment].endBit / 8);
-            ++segment;
-            segmentEnd = segments[segment].endBit;
-            prediction.fill(0);
-        }
+        const bool own = mcu < ownMcus;
+        const std::uint16_t* terms =
+            own ? lumaTerms.items.data() + mcu * lumaPerMcu
+                : guessLumaTerms.items.data() +
+                      (static_cast<std::int64_t>(exactRole.joined) + mcu - ownMcus) * lumaPerMcu;
+        const std::uint16_t shift = own ? 0 : exactRole.shift;
         const int mx = static_cast<int>(mcu % mcusPerRow);
         const int my = static_cast<int>(mcu / mcusPerRow);
-        for (const BlockPlan& block : blocks) {
-            // DC: the difference from the component's last DC term.
-            reader.refill();
-            const DcEntry& dcEntry = block.dc->look[reader.bits >> (64 - dcLookBits)];
-            int length = dcEntry.length;
-            int size = dcEntry.size;
-            if (length == 0) {
-                const auto [l, symbol] = block.dc->canonical.decode(reader.bits, dcLookBits + 1, 16);
-                if (l == 0) {
-                    return Outcome::failed;
-                }
-                length = l;
-                size = symbol;
-            }
-            std::int32_t difference = 0;
-            if (size != 0) {
-                const auto raw = static_cast<std::int32_t>((reader.bits << length) >> (64 - size));
-                difference = raw < (1 << (size - 1)) ? raw - ((1 << size) - 1) : raw;
-            }
-            reader.consume(static_cast<unsigned>(length + size));
-            std::uint32_t& last = prediction[static_cast<std::size_t>(block.scanComponent)];
-            last += static_cast<std::uint32_t>(difference);
-            if (block.luma) {
-                const int bx = mx * lumaH + block.dx;
-                const int by = my * lumaV + block.dy;
-                if (bx < planeWidth && by < planeHeight) {
-                    const int coefficient = static_cast<std::int16_t>(static_cast<std::uint16_t>(last));
+        for (int dy = 0; dy < lumaV; ++dy) {
+            const int by = my * lumaV + dy;
+            for (int dx = 0; dx < lumaH; ++dx) {
+                const int bx = mx * lumaH + dx;
+                const int coefficient =
+                    static_cast<std::int16_t>(static_cast<std::uint16_t>(*terms++ + shift));
+                if (bx < plane.width && by < plane.height) {
                     const std::int64_t value = (std::int64_t{coefficient} * quant + 4) >> 3;
-                    out[static_cast<std::size_t>(by) * static_cast<std::size_t>(planeWidth) +
-                        static_cast<std::size_t>(bx)] = limitTable[static_cast<std::size_t>(value & 1023)];
+                    plane.pixels[static_cast<std::size_t>(by) * static_cast<std::size_t>(plane.width) +
+                                 static_cast<std::size_t>(bx)] =
+                        limitTable[static_cast<std::size_t>(value & 1023)];
                 }
             }
-            // AC: only where the block ends matters.
-            if (!skipAc(reader, *block.ac)) {
-                return Outcome::failed;
-            }
         }
-        if (reader.position() > segmentEnd) {
-            return Outcome::failed; // ran out of data: truncated, or a marker where data should be
-        }
-    }
-    // Data that runs to the very end of the file, with no marker after it, is cut short even when the
-    // last block happens to be complete; libjpeg-turbo reports that too (reading ahead, it meets the end).
-    if (segments[segment].restart == endOfFile) {
-        return Outcome::failed;
     }
     return Outcome::decoded;
 }

@@ -53,7 +53,17 @@ enum class Outcome {
 
 // Decodes `file` (the whole file in memory) into `plane`. Images of more than `maximumPixels` stored
 // pixels fail before anything is allocated.
-[[nodiscard]] Outcome decodeDc(std::span<const std::uint8_t> file, Plane& plane, std::int64_t maximumPixels);
+//
+// Coded data of at least `splitFrom` bytes with no restart markers is read by two runs taking turns on
+// this thread: one from the start, one from halfway, which falls into step with the first within a few
+// MCUs. The outcome and the plane are the same either way; tests lower the threshold to compare them.
+inline constexpr std::size_t defaultSplitFrom = 64 * 1024;
+[[nodiscard]] Outcome decodeDc(std::span<const std::uint8_t> file, Plane& plane, std::int64_t maximumPixels,
+                               std::size_t splitFrom = defaultSplitFrom);
+
+// How many of the MCUs of this thread's last decoded file the run from halfway gave: 0 when the run
+// from the start decoded them all.
+[[nodiscard]] std::int64_t lastSecondRunMcus();
 
 // The same plane through libjpeg-turbo (scaled by 1/8, greyscale output) for any JPEG it reads.
 // Truncated data, bad codes and lost restart markers, which libjpeg-turbo only warns about, count as
