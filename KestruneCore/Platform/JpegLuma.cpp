@@ -1125,32 +1125,33 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
     plane.orientation = m.orientation;
     plane.pixels.assign(static_cast<std::size_t>(plane.width) * plane.height, 0);
 
-    // DC terms into samples, each luma block to its place in the plane.
-    const auto& limitTable = rangeLimit();
-    const int quant = static_cast<std::int16_t>(static_cast<std::uint16_t>(m.firstQuant[luma.quantTable]));
+    // The guessing run's terms from where the runs joined, set right and put after the first run's.
     const std::int64_t ownMcus = exactRole.phase == ExactRole::Phase::done ? exactRole.mcu : totalMcus;
     secondRunMcus = totalMcus - ownMcus;
-    for (std::int64_t mcu = 0; mcu < totalMcus; ++mcu) {
-        const bool own = mcu < ownMcus;
-        const std::uint16_t* terms =
-            own ? lumaTerms.items.data() + mcu * lumaPerMcu
-                : guessLumaTerms.items.data() +
-                      (static_cast<std::int64_t>(exactRole.joined) + mcu - ownMcus) * lumaPerMcu;
-        const std::uint16_t shift = own ? 0 : exactRole.shift;
-        const int mx = static_cast<int>(mcu % mcusPerRow);
-        const int my = static_cast<int>(mcu / mcusPerRow);
-        for (int dy = 0; dy < lumaV; ++dy) {
-            const int by = my * lumaV + dy;
-            for (int dx = 0; dx < lumaH; ++dx) {
-                const int bx = mx * lumaH + dx;
-                const int coefficient =
-                    static_cast<std::int16_t>(static_cast<std::uint16_t>(*terms++ + shift));
-                if (bx < plane.width && by < plane.height) {
-                    const std::int64_t value = (std::int64_t{coefficient} * quant + 4) >> 3;
-                    plane.pixels[static_cast<std::size_t>(by) * static_cast<std::size_t>(plane.width) +
-                                 static_cast<std::size_t>(bx)] =
-                        limitTable[static_cast<std::size_t>(value & 1023)];
-                }
+    std::uint16_t* const terms = lumaTerms.items.data();
+    if (ownMcus < totalMcus) {
+        const std::uint16_t* from = guessLumaTerms.items.data() + exactRole.joined * lumaPerMcu;
+        std::uint16_t* to = terms + ownMcus * lumaPerMcu;
+        const std::uint16_t shift = exactRole.shift;
+        for (std::int64_t i = 0; i < (totalMcus - ownMcus) * lumaPerMcu; ++i) {
+            to[i] = static_cast<std::uint16_t>(from[i] + shift);
+        }
+    }
+
+    // DC terms into samples, each luma block to its place in the plane, row by row of blocks; the
+    // blocks of MCUs past the image's right or bottom edge are left out.
+    const auto& limitTable = rangeLimit();
+    const int quant = static_cast<std::int16_t>(static_cast<std::uint16_t>(m.firstQuant[luma.quantTable]));
+    for (int by = 0; by < plane.height; ++by) {
+        std::uint8_t* row =
+            plane.pixels.data() + static_cast<std::size_t>(by) * static_cast<std::size_t>(plane.width);
+        const std::uint16_t* t = terms + (std::int64_t{by / lumaV} * mcusPerRow * lumaV + by % lumaV) * lumaH;
+        int bx = 0;
+        for (int mx = 0; bx < plane.width; ++mx, t += lumaPerMcu) {
+            for (int dx = 0; dx < lumaH && bx < plane.width; ++dx, ++bx) {
+                // Both factors fit 16 bits, so the product fits an int.
+                const int value = (static_cast<std::int16_t>(t[dx]) * quant + 4) >> 3;
+                row[bx] = limitTable[static_cast<std::size_t>(value & 1023)];
             }
         }
     }
