@@ -19,6 +19,7 @@
 #include <array>
 #include <csetjmp>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <tuple>
 
@@ -557,15 +558,18 @@ struct BlockPlan {
     bool luma = false;
 };
 
+// A buffer kept between files is given back once it grew past 16 MiB.
+template <class T> void releaseIfLarge(std::vector<T>& items) {
+    if (items.capacity() * sizeof(T) > std::size_t{16} * 1024 * 1024) {
+        std::vector<T>().swap(items);
+    }
+}
+
 // Buffers a thread keeps between files, like KeptBuffer's.
 template <class T> struct Kept {
     std::vector<T>& items;
     explicit Kept(std::vector<T>& slot) : items(slot) {}
-    ~Kept() {
-        if (items.capacity() * sizeof(T) > std::size_t{16} * 1024 * 1024) {
-            std::vector<T>().swap(items);
-        }
-    }
+    ~Kept() { releaseIfLarge(items); }
     Kept(const Kept&) = delete;
     Kept& operator=(const Kept&) = delete;
 };
@@ -884,9 +888,7 @@ KeptBuffer::KeptBuffer(Slot slot)
       }()) {}
 
 KeptBuffer::~KeptBuffer() {
-    if (bytes.capacity() > std::size_t{16} * 1024 * 1024) {
-        std::vector<std::uint8_t>().swap(bytes);
-    }
+    releaseIfLarge(bytes);
 }
 
 std::optional<Header> readHeader(Bytes file) {
@@ -1079,7 +1081,9 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
 
     const std::uint64_t dataBits = segments[0].endBit;
     GuessRole guessRole{starts.items, fresh.items};
-    if (m.restartInterval == 0 && segments.size() == 1 && dataBits / 8 >= splitFrom && totalMcus > 1) {
+    // MCU starts are kept as 32-bit bit positions.
+    if (m.restartInterval == 0 && segments.size() == 1 && dataBits / 8 >= splitFrom && totalMcus > 1 &&
+        dataBits <= std::numeric_limits<std::uint32_t>::max()) {
         const std::uint64_t guessByte = dataBits / 16;
         guessRole.cap = static_cast<std::size_t>(totalMcus) + 2;
         guessLumaTerms.items.resize(guessRole.cap * static_cast<std::size_t>(lumaPerMcu));
