@@ -247,6 +247,23 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
     EXPECT_GT(restarted, 20);
     // The run from halfway falls into step early, so it gives most of the second half.
     EXPECT_GT(handedOver, splittable / 4) << handedOver << " of " << splittable;
+
+    // A photo-sized file of grain takes two runs at the default threshold, as the scanner reads it.
+    Settings photo;
+    photo.width = 1600;
+    photo.height = 1200;
+    std::vector<std::uint8_t> grain(std::size_t{1600} * 1200 * 3);
+    for (std::uint8_t& v : grain) {
+        v = static_cast<std::uint8_t>(random());
+    }
+    const Bytes file = encode(photo, grain);
+    ASSERT_GT(file.size(), 4 * JpegLuma::defaultSplitFrom);
+    JpegLuma::Plane fast;
+    JpegLuma::Plane reference;
+    ASSERT_EQ(JpegLuma::decodeDc(file, fast, anySize), JpegLuma::Outcome::decoded);
+    EXPECT_GT(JpegLuma::lastSecondRunMcus(), 0);
+    ASSERT_EQ(JpegLuma::decodeWithLibjpeg(file, reference, anySize), JpegLuma::Outcome::decoded);
+    EXPECT_EQ(fast.pixels, reference.pixels);
 }
 
 TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
@@ -295,6 +312,44 @@ TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
     // Both kinds of result were seen: truncation always fails, and changed bytes often still decode.
     EXPECT_GT(failed, 240);
     EXPECT_GT(decoded, 40);
+}
+
+// Every value of each of the last bytes of coded data: a bad code in the last MCUs, where the run from
+// halfway may start afresh and still seem to end in the right place.
+TEST(JpegLuma, DamageNearTheEndGivesLibjpegsOutcomeInTwoRuns) {
+    std::mt19937 random(5);
+    int failed = 0;
+    int decoded = 0;
+    for (int round = 0; round < 4; ++round) {
+        Settings s = randomSettings(random);
+        s.width = 96;
+        s.height = 64;
+        s.restartMcus = 0;
+        s.restartRows = 0;
+        const Bytes original = encode(s, picture(random, s.width, s.height, s.components));
+        ASSERT_GT(scanData(original), 0u);
+        const std::size_t end = original.size() - 2; // the end-of-image marker
+        for (std::size_t at = end - 12; at < end; ++at) {
+            for (int value = 0; value < 256; ++value) {
+                Bytes file = original;
+                file[at] = static_cast<std::uint8_t>(value);
+                JpegLuma::Plane split;
+                JpegLuma::Plane reference;
+                const auto outcome = JpegLuma::decodeDc(file, split, anySize, 1);
+                ASSERT_EQ(outcome, JpegLuma::decodeWithLibjpeg(file, reference, anySize, 64))
+                    << describe(s) << " byte " << at << " = " << value;
+                if (outcome == JpegLuma::Outcome::decoded) {
+                    ASSERT_EQ(split.pixels, reference.pixels)
+                        << describe(s) << " byte " << at << " = " << value;
+                    ++decoded;
+                } else {
+                    ++failed;
+                }
+            }
+        }
+    }
+    EXPECT_GT(failed, 1000);
+    EXPECT_GT(decoded, 1000);
 }
 
 TEST(JpegLuma, OtherKindsOfJpegAreLeftToLibjpegAndCmykToLibvips) {
