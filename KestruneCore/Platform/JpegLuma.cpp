@@ -698,20 +698,16 @@ template <class Role> [[gnu::always_inline]] inline bool begin(Run& run, Role& r
     return role.nextMcu(run) && resume(run, role);
 }
 
-template <class Role> [[gnu::always_inline]] inline void finish(Run& run, Role& role) {
-    bool going = true;
-    while (going) {
-        if (run.lookup()) {
-            going = advance(run, role);
-        }
-    }
-}
-
 // The decoding loops live in functions of their own, on copies of the runs, so that nothing else in
 // decodeDc competes for the registers that hold them.
 template <class Role> [[gnu::noinline]] void runAlone(Run& run, Role& role) {
     Run local = run;
-    finish(local, role);
+    bool going = true;
+    while (going) {
+        if (local.lookup()) {
+            going = advance(local, role);
+        }
+    }
     run = local;
 }
 
@@ -795,7 +791,8 @@ struct ExactRole {
     std::uint64_t guessBit = 0;
     const GuessRole* guess = nullptr;
     std::size_t nextStart = 0;
-    std::size_t joined = 0; // the guessing run's MCU where this run's own ended
+    std::size_t joined = 0;  // the guessing run's MCU where this run's own ended
+    std::uint16_t shift = 0; // what the guessing run's luma terms lack from `joined` on
 
     [[gnu::always_inline]] bool nextMcu(Run& run) {
         if (run.broken) [[unlikely]] {
@@ -826,31 +823,26 @@ struct ExactRole {
             phase = Phase::waiting;
             return false; // taken up again once the guessing run is done
         }
-        if (phase == Phase::seeking && joins(run.prediction[0], bit)) {
-            phase = Phase::done;
-            outcome = Outcome::decoded;
-            return false;
-        }
-        enter(run);
-        return true;
+        return enter(run, bit);
     }
 
     // Once the guessing run is done: decoding on from where this run waited, looking for the join.
     bool takeUp(Run& run) {
         phase = Phase::seeking;
-        if (joins(run.prediction[0], run.reader.position())) {
+        return enter(run, run.reader.position());
+    }
+
+    // Into the MCU starting at `bit`, unless the guessing run's MCUs take over from there.
+    [[gnu::always_inline]] bool enter(Run& run, std::uint64_t bit) {
+        if (phase == Phase::seeking && joins(run.prediction[0], bit)) {
             phase = Phase::done;
             outcome = Outcome::decoded;
             return false;
         }
-        enter(run);
-        return true;
-    }
-
-    [[gnu::always_inline]] void enter(Run& run) {
         run.luma = lumaBase + static_cast<std::size_t>(mcu) * static_cast<std::size_t>(lumaPerMcu);
         run.blockIndex = 0;
         ++mcu;
+        return true;
     }
 
     // Whether the guessing run started an MCU at this bit and went on from there, unbroken and within
@@ -876,7 +868,6 @@ struct ExactRole {
         shift = static_cast<std::uint16_t>(lumaPrediction - starts[nextStart].lumaPrediction);
         return true;
     }
-    std::uint16_t shift = 0; // what the guessing run's luma terms lack from `joined` on
 };
 
 } // namespace
