@@ -45,35 +45,60 @@ std::string countText(std::size_t n) {
     return std::to_string(n) + (n == 1 ? " item" : " items");
 }
 
-// The plan: per category (registry order) the number of selected items and their size, then the total.
-void printPlan(const ScanEngine& engine, bool empties) {
+void printKeptBack(const std::vector<ReclaimPlan::KeptBack>& keptBack) {
+    if (keptBack.empty()) {
+        return;
+    }
+    std::cout << "Kept back so that one copy of each stays:\n";
+    for (const auto& k : keptBack) {
+        std::cout << "  " << Utf8::valid(k.reason) << "\n";
+    }
+}
+
+// The plan: per category (registry order) the number of items the reclaim acts on and their size, then
+// the total and what is kept back so that every group of copies keeps one member.
+void printPlan(const ScanEngine& engine, const ReclaimPlan& plan, bool empties, bool trashLeftOut) {
     std::cout << "Plan:\n";
+    std::size_t total = 0;
+    std::int64_t totalBytes = 0;
     for (const auto& r : engine.results()) {
         std::size_t count = 0;
         std::int64_t bytes = 0;
-        for (const auto& item : r.items) {
-            if (engine.selected().contains(item)) {
+        for (const auto& step : plan.steps) {
+            if (step.kind == r.kind) {
                 ++count;
-                bytes += item.bytes;
+                bytes += step.item.bytes;
             }
         }
+        total += count;
+        totalBytes += bytes;
         if (count > 0) {
             std::printf("  %-28s %12s %12s\n", std::string(CategoryKinds::title(r.kind)).c_str(),
                         countText(count).c_str(), DiskMath::human(bytes).c_str());
         }
     }
-    std::printf("  %-28s %12s %12s\n", "Total", countText(engine.selected().size()).c_str(),
-                DiskMath::human(engine.selectedBytes()).c_str());
+    std::printf("  %-28s %12s %12s\n", "Total", countText(total).c_str(),
+                DiskMath::human(totalBytes).c_str());
+    printKeptBack(plan.keptBack);
+    if (trashLeftOut) {
+        std::cout << "The Trash's own items are left out (--no-empty deletes nothing permanently).\n";
+    }
     if (empties) {
-        std::cout << "Then the Trash is emptied permanently (it holds "
-                  << DiskMath::human(engine.trashBytesLive()) << " now).\n";
+        std::cout
+            << "Then what this reclaim moves to the Trash is deleted from it permanently; the rest of the "
+               "Trash ("
+            << DiskMath::human(engine.trashBytesLive()) << " now) stays.\n";
     }
     std::cout.flush();
 }
 
-bool confirmed(const ScanEngine& engine) {
-    std::fprintf(stderr, "Reclaim %s (%s)? [y/N] ", countText(engine.selected().size()).c_str(),
-                 DiskMath::human(engine.selectedBytes()).c_str());
+bool confirmed(const ReclaimPlan& plan) {
+    std::int64_t bytes = 0;
+    for (const auto& step : plan.steps) {
+        bytes += step.item.bytes;
+    }
+    std::fprintf(stderr, "Reclaim %s (%s)? [y/N] ", countText(plan.steps.size()).c_str(),
+                 DiskMath::human(bytes).c_str());
     std::fflush(stderr);
     std::string answer;
     if (!std::getline(std::cin, answer)) {
@@ -97,6 +122,11 @@ void reclaim(const ReclaimOptions& options) {
     });
     await(engine.scan());
     progress.finish();
+    QObject::connect(&engine, &ScanEngine::progressLabelChanged, &engine, [&] {
+        if (engine.progressLabel().starts_with("Waiting for another reclaim")) {
+            std::cerr << "kestrune-cli: another reclaim is running; waiting for it to finish\n";
+        }
+    });
 
     if (options.all) {
         engine.selectAllReclaimable();
@@ -115,12 +145,24 @@ void reclaim(const ReclaimOptions& options) {
         }
         engine.setSelected(std::move(selection));
     }
-    if (engine.selected().empty()) {
+    bool trashLeftOut = false;
+    if (options.noEmpty) {
+        // The Trash's own items are deleted for good when reclaimed; --no-empty promises nothing is.
+        if (const auto* trash = engine.result(CategoryKind::trash)) {
+            auto selection = engine.selected();
+            for (const auto& item : trash->items) {
+                trashLeftOut = selection.erase(item) > 0 || trashLeftOut;
+            }
+            engine.setSelected(std::move(selection));
+        }
+    }
+    const ReclaimPlan plan = engine.plan();
+    if (plan.steps.empty() && plan.keptBack.empty()) {
         std::cout << "Nothing to reclaim.\n";
         return;
     }
     const bool empties = !options.noEmpty && engine.selectionMovesToTrash();
-    printPlan(engine, empties);
+    printPlan(engine, plan, empties, trashLeftOut);
     if (options.dryRun) {
         return;
     }
@@ -130,7 +172,7 @@ void reclaim(const ReclaimOptions& options) {
             Commands::exitStatus() = 2;
             return;
         }
-        if (!confirmed(engine)) {
+        if (!confirmed(plan)) {
             std::cout << "Nothing was changed.\n";
             return;
         }
@@ -145,13 +187,14 @@ void reclaim(const ReclaimOptions& options) {
     };
     await(engine.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
     std::cout << "Moved to Trash or deleted: " << DiskMath::human(engine.lastReclaimed()) << "\n";
+    printKeptBack(engine.keptBack());
     printErrors();
-    if (empties) {
+    if (empties && engine.reclaimedInTrash() > 0) {
         // lastReclaimed changes only when emptying freed something.
         std::int64_t emptied = 0;
         const auto connection = QObject::connect(&engine, &ScanEngine::lastReclaimedChanged, &engine,
                                                  [&] { emptied = engine.lastReclaimed(); });
-        await(engine.emptyTrash(ScanEngine::Rescan::no));
+        await(engine.emptyReclaimed(ScanEngine::Rescan::no));
         QObject::disconnect(connection);
         std::cout << "Emptied from the Trash: " << DiskMath::human(emptied) << "\n";
         printErrors();
@@ -175,7 +218,9 @@ const Commands::Registration registration{
         all->excludes(command->get_option("--category"));
         command->add_flag("--dry-run", options->dryRun, "Show the plan and stop; nothing changes");
         command->add_flag("--yes,-y", options->yes, "Do not ask for confirmation");
-        command->add_flag("--no-empty", options->noEmpty, "Leave the Trash as it is afterwards");
+        command->add_flag(
+            "--no-empty", options->noEmpty,
+            "Delete nothing permanently: leave the Trash's own items out and the Trash as it is");
         auto* progress =
             command->add_flag("--progress", options->progress,
                               "Show the progress line even when standard error is not a terminal");

@@ -26,7 +26,8 @@ TEST(ReclaimCommand, ADryRunShowsThePlanAndChangesNothing) {
     EXPECT_NE(r.output.find("Caches "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("50 items"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Total                            51 items"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("Then the Trash is emptied permanently"), std::string::npos);
+    EXPECT_NE(r.output.find("Then what this reclaim moves to the Trash is deleted from it permanently"),
+              std::string::npos);
     auto after = TestTree::snapshot(home.path());
     // Only the audit log's scan event is new.
     std::erase_if(after, [](const auto& entry) { return entry.first.starts_with(".local/share/Kestrune"); });

@@ -29,6 +29,27 @@ Tally tally(const std::vector<ActivityPath>& paths) {
     return t;
 }
 
+// Bytes that left the disk for good: a move to the Trash frees nothing until the Trash is emptied, and
+// counting it then again would count each byte twice in the lifetime total.
+std::int64_t freedForGood(const std::vector<ActivityPath>& paths) {
+    std::int64_t bytes = 0;
+    for (const auto& p : paths) {
+        if (p.disposition == PathDisposition::removed || p.disposition == PathDisposition::evicted) {
+            bytes += p.bytes;
+        }
+    }
+    return bytes;
+}
+
+// "finished with errors" only when something did fail.
+std::string reclaimTitle(const Tally& t, const std::vector<std::string>& errors, const std::string& done,
+                         const std::string& failed) {
+    if (t.okBytes >= 1 || (t.failed == 0 && errors.empty())) {
+        return done + DiskMath::human(t.okBytes);
+    }
+    return failed;
+}
+
 std::string plural(int count, const std::string& word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
@@ -76,7 +97,19 @@ void ActivityEngine::publish(const ActivityDocument& document) {
 void ActivityEngine::record(ActivityEvent e, std::int64_t reclaimBytes) {
     e.id = Uuid::random();
     e.date = Dates::now();
-    publish(ActivityStore::append(e, reclaimBytes));
+    std::optional<std::string> problem;
+    auto document = ActivityStore::append(e, reclaimBytes, ActivityStore::maxEvents, problem);
+    if (problem) {
+        // What is on disk did not change; show what is there and say why the event is missing.
+        logError_ = *problem;
+        emit logErrorChanged();
+        return;
+    }
+    if (!logError_.empty()) {
+        logError_.clear();
+        emit logErrorChanged();
+    }
+    publish(document);
 }
 
 void ActivityEngine::recordScan(std::int64_t found, int categories, int itemCount, double seconds) {
@@ -94,20 +127,19 @@ void ActivityEngine::recordScan(std::int64_t found, int categories, int itemCoun
 void ActivityEngine::recordReclaim(const std::vector<ActivityPath>& paths,
                                    const std::vector<std::string>& errors) {
     const Tally t = tally(paths);
-    auto e = newEvent(ActivityKind::reclaim, t.okBytes >= 1 ? "Reclaimed " + DiskMath::human(t.okBytes)
-                                                            : std::string("Reclaim finished with errors"));
+    auto e = newEvent(ActivityKind::reclaim,
+                      reclaimTitle(t, errors, "Reclaimed ", "Reclaim finished with errors"));
     e.detail = plural(t.ok, "item") + " moved" + failurePart(t, errors);
     e.bytes = t.okBytes;
     e.paths = paths;
-    record(std::move(e), t.okBytes);
+    record(std::move(e), freedForGood(paths));
 }
 
 void ActivityEngine::recordEmptyTrash(const std::vector<ActivityPath>& paths,
                                       const std::vector<std::string>& errors) {
     const Tally t = tally(paths);
-    auto e =
-        newEvent(ActivityKind::reclaim, t.okBytes >= 1 ? "Emptied Trash \u00B7 " + DiskMath::human(t.okBytes)
-                                                       : std::string("Empty Trash finished with errors"));
+    auto e = newEvent(ActivityKind::reclaim,
+                      reclaimTitle(t, errors, "Emptied Trash \u00B7 ", "Empty Trash finished with errors"));
     e.detail = plural(t.ok, "item") + " permanently deleted" + failurePart(t, errors);
     e.bytes = t.okBytes;
     e.paths = paths;
@@ -125,7 +157,7 @@ void ActivityEngine::recordUninstall(const std::string& appName, const std::vect
     e.bytes = t.okBytes;
     e.paths = paths;
     e.meta = {{"app", appName}};
-    record(std::move(e), t.okBytes);
+    record(std::move(e), freedForGood(paths));
 }
 
 void ActivityEngine::recordMaintenance(const std::string& title, const std::string& outcome) {
@@ -150,6 +182,10 @@ std::string ActivityEngine::suggestedReportName() {
 }
 
 void ActivityEngine::clear() {
-    ActivityStore::clear();
+    const auto problem = ActivityStore::clear();
+    if (problem) {
+        logError_ = *problem;
+        emit logErrorChanged();
+    }
     publish(ActivityStore::load());
 }

@@ -20,6 +20,8 @@ public:
 
     [[nodiscard]] const std::vector<ActivityEvent>& events() const { return events_; }
     [[nodiscard]] std::int64_t lifetimeReclaimed() const { return lifetimeReclaimed_; }
+    // Why the last recording could not be saved (empty after a successful one).
+    [[nodiscard]] const std::string& logError() const { return logError_; }
 
     void recordScan(std::int64_t found, int categories, int itemCount, double seconds);
     void recordReclaim(const std::vector<ActivityPath>& paths, const std::vector<std::string>& errors);
@@ -39,10 +41,12 @@ public:
 signals:
     void eventsChanged();
     void lifetimeReclaimedChanged();
+    void logErrorChanged();
 
 private:
     void publish(const ActivityDocument& document);
 
     std::vector<ActivityEvent> events_;
     std::int64_t lifetimeReclaimed_ = 0;
+    std::string logError_;
 };

@@ -1,32 +1,91 @@
 // Runs file work off the GUI thread and brings its result back to it. `work` runs on a thread of its
-// own; `then` runs on the GUI thread, and not at all when the context object is gone by then.
+// own; `then` runs on the GUI thread, and not at all when the context object is gone by then. `run` is
+// called on the GUI thread. Every thread started for a context is waited for when the context is
+// destroyed, so no work outlives its engine or posts to an application that is gone; long work reads
+// `stopFlag(context)` between items to stop early.
 #pragma once
 
 #include <QCoreApplication>
 #include <QFuture>
 #include <QMetaObject>
+#include <QObject>
 #include <QPointer>
 #include <QPromise>
+#include <QTimer>
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 
 namespace Background {
 
+using StopFlag = std::shared_ptr<const std::atomic<bool>>;
+
+// The threads of one context; a child of it, so it is destroyed (and waits) with it.
+class Jobs : public QObject {
+public:
+    explicit Jobs(QObject* parent) : QObject(parent) {}
+    ~Jobs() override { stopAndWait(); }
+
+    void stopAndWait() {
+        stop->store(true);
+        std::unique_lock lock(mutex);
+        idle.wait(lock, [this] { return running == 0; });
+    }
+    void enter() {
+        const std::lock_guard lock(mutex);
+        ++running;
+    }
+    void leave() {
+        const std::lock_guard lock(mutex);
+        --running;
+        idle.notify_all();
+    }
+    [[nodiscard]] StopFlag flag() const { return stop; }
+
+private:
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    std::mutex mutex;
+    std::condition_variable idle;
+    int running = 0;
+};
+
+inline Jobs& jobsOf(QObject* context) {
+    if (auto* jobs = context->findChild<Jobs*>(QString(), Qt::FindDirectChildrenOnly)) {
+        return *jobs;
+    }
+    return *new Jobs(context);
+}
+
+// Set once the context is being destroyed.
+inline StopFlag stopFlag(QObject* context) {
+    return jobsOf(context).flag();
+}
+
 template <typename Work, typename Then> void run(QObject* context, Work work, Then then) {
     QPointer<QObject> guard(context);
-    std::thread([guard, work = std::move(work), then = std::move(then)]() mutable {
+    Jobs* jobs = &jobsOf(context);
+    // A heartbeat while the work runs: if the thread's wake-up of the GUI thread is ever lost (a failed
+    // write to the event loop's eventfd), the loop still wakes within a quarter second and runs `then`.
+    QPointer<QTimer> heartbeat = new QTimer(context);
+    heartbeat->start(250);
+    jobs->enter();
+    std::thread([guard, jobs, heartbeat, work = std::move(work), then = std::move(then)]() mutable {
         auto result = std::make_shared<std::invoke_result_t<Work&>>(work());
-        // The application object outlives every engine; the guard is only read on the GUI thread.
+        // The context (and with it `jobs`) waits for this thread, so the application is still there.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [guard, result, then = std::move(then)]() mutable {
+            [guard, heartbeat, result, then = std::move(then)]() mutable {
+                delete heartbeat.data();
                 if (guard) {
                     then(std::move(*result));
                 }
             },
             Qt::QueuedConnection);
+        jobs->leave();
     }).detach();
 }
 

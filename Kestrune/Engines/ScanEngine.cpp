@@ -6,6 +6,8 @@
 #include "Kestrune/Engines/Background.h"
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/AppSupport.h"
+#include "KestruneCore/Platform/FileLock.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Walk/BulkDir.h"
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -31,9 +34,65 @@ QFuture<void> asFuture(const std::function<void(Continuation)>& chain) {
 
 constexpr std::int64_t finderThreshold = 1'000'000;
 
+// Why `item` must not move now, or nothing: it (or the copy kept in its place) is not what the scan
+// saw, or a duplicate no longer holds the kept copy's bytes.
+template <typename Stamps>
+std::optional<std::string> changedSinceScan(const ReclaimPlan::Step& step, const Stamps& stamps) {
+    auto unchanged = [&stamps](const std::string& path) {
+        const auto scanned = stamps.find(path);
+        const auto now = Platform::stampOf(path);
+        return scanned != stamps.end() && now && scanned->second.unchangedIn(*now);
+    };
+    if (!unchanged(step.item.url)) {
+        return std::string("changed since the scan");
+    }
+    if (step.keeper) {
+        const std::string kept(Paths::lastComponent(*step.keeper));
+        if (!unchanged(*step.keeper)) {
+            return "changed since the scan (the copy kept in its place, " + kept + ", changed or is gone)";
+        }
+        if (step.kind == CategoryKind::duplicates &&
+            Platform::compareContents(step.item.url, *step.keeper) != Platform::Contents::same) {
+            return "changed since the scan (it no longer holds the same bytes as " + kept + ")";
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 ScanEngine::ScanEngine(QObject* parent) : ScanEngine(AllScanners::all(), parent) {}
+
+ScanEngine::~ScanEngine() {
+    Background::jobsOf(this).stopAndWait();
+}
+
+std::string ScanEngine::reclaimLockPath() {
+    return Paths::child(Platform::applicationSupportFolder(), "Kestrune/reclaim.lock");
+}
+
+// When another reclaim (this app's or kestrune-cli's) holds the lock, say so on the GUI thread and wait.
+Platform::FileLock ScanEngine::takeReclaimLock(QPointer<ScanEngine> self) {
+    auto lock = Platform::FileLock::take(reclaimLockPath(), Platform::FileLock::Wait::no);
+    if (!lock.busy()) {
+        return lock;
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self] {
+            if (self) {
+                self->setProgressLabel("Waiting for another reclaim to finish\u2026");
+            }
+        },
+        Qt::QueuedConnection);
+    return Platform::FileLock::take(reclaimLockPath(), Platform::FileLock::Wait::yes);
+}
+
+void ScanEngine::addLogError(std::vector<std::string>& messages) const {
+    if (!recorder().logError().empty()) {
+        messages.push_back(recorder().logError());
+    }
+}
 
 ScanEngine::ScanEngine(ScannerList registry, QObject* parent)
     : QObject(parent), measureTrash([](const std::string& path) { return DiskMath::size(path); }),
@@ -208,10 +267,32 @@ QFuture<void> ScanEngine::scan() {
                 },
                 Qt::QueuedConnection);
         };
+        struct Scanned {
+            std::vector<CategoryResult> results;
+            Stamps stamps;
+        };
         Background::run(
-            this, [registry = registry_, onReport] { return AllScanners::runAll(registry, onReport); },
-            [this, start, done](std::vector<CategoryResult> final) {
-                setResults(std::move(final));
+            this,
+            [registry = registry_, onReport, stop = Background::stopFlag(this)] {
+                Scanned scanned{AllScanners::runAll(registry, onReport, stop.get()), {}};
+                // What each item looked like when it was found, so that a reclaim moves nothing that
+                // changed after the user saw it.
+                for (const auto& r : scanned.results) {
+                    for (const auto& item : r.items) {
+                        for (const auto* path : {&item.url, item.keptCopy ? &*item.keptCopy : nullptr}) {
+                            if (path != nullptr && !scanned.stamps.contains(*path)) {
+                                if (auto stamp = Platform::stampOf(*path)) {
+                                    scanned.stamps.emplace(*path, *stamp);
+                                }
+                            }
+                        }
+                    }
+                }
+                return scanned;
+            },
+            [this, start, done](Scanned scanned) {
+                stamps_ = std::move(scanned.stamps);
+                setResults(std::move(scanned.results));
                 selectRecommended();
                 refreshFreeSpace();
                 if (!hasScanned_) {
@@ -293,6 +374,10 @@ bool ScanEngine::selectionMovesToTrash() const {
     return false;
 }
 
+ReclaimPlan ScanEngine::plan() const {
+    return ReclaimPlan::make(results_, selected_);
+}
+
 QFuture<void> ScanEngine::reclaimAndEmptyTrash() {
     const bool movesToTrash = selectionMovesToTrash();
     return asFuture([this, movesToTrash](Continuation done) {
@@ -301,102 +386,104 @@ QFuture<void> ScanEngine::reclaimAndEmptyTrash() {
                 done();
                 return;
             }
-            emptyTrash(Rescan::yes).then(this, [done] { done(); });
+            emptyReclaimed(Rescan::yes).then(this, [done] { done(); });
         });
     });
 }
 
 QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAfter) {
-    std::unordered_map<std::string, CategoryKind> kinds;
-    for (const auto& r : results_) {
-        for (const auto& i : r.items) {
-            kinds.emplace(i.url, r.kind);
-        }
-    }
-    struct Work {
-        CleanupItem item;
-        enum class Operation { evict, remove, trash } operation;
-    };
+    ReclaimPlan planned = plan();
     std::unordered_set<std::string> inTrash;
     if (const auto* trash = result(CategoryKind::trash)) {
         for (const auto& i : trash->items) {
             inTrash.insert(i.url);
         }
     }
-    std::vector<Work> work;
-    std::size_t evictCount = 0;
-    for (const auto& item : selected_) {
-        const auto found = kinds.find(item.url);
-        if (found == kinds.end() || !CategoryKinds::action(found->second).isSelectable()) {
-            continue;
-        }
-        Work w{item, Work::Operation::trash};
-        if (CategoryKinds::action(found->second).kind == ReclaimAction::Kind::evict) {
-            w.operation = Work::Operation::evict;
-            ++evictCount;
-        } else if (inTrash.contains(item.url)) {
-            w.operation = Work::Operation::remove;
-        }
-        work.push_back(std::move(w));
-    }
-    if (work.empty()) {
+    if (planned.steps.empty() && planned.keptBack.empty()) {
         return Background::done();
     }
-    return asFuture([this, work, evictCount, openFileManagerTrash, rescanAfter](Continuation done) {
+    std::size_t evictCount = 0;
+    for (const auto& step : planned.steps) {
+        evictCount += CategoryKinds::action(step.kind).kind == ReclaimAction::Kind::evict ? 1 : 0;
+    }
+    return asFuture([this, planned = std::move(planned), inTrash, evictCount, openFileManagerTrash,
+                     rescanAfter](Continuation done) {
+        const auto& steps = planned.steps;
+        keptBack_ = planned.keptBack;
+        emit keptBackChanged();
         setScanning(true);
-        setProgressLabel(evictCount == 0             ? "Moving to Trash\u2026"
-                         : evictCount == work.size() ? "Freeing iCloud local copies\u2026"
-                                                     : "Reclaiming\u2026");
+        setProgressLabel(evictCount == 0              ? "Moving to Trash\u2026"
+                         : evictCount == steps.size() ? "Freeing iCloud local copies\u2026"
+                                                      : "Reclaiming\u2026");
         const std::string home = Platform::homeFolder();
         Background::run(
             this,
-            [work, home] {
+            [steps, inTrash, home, stamps = stamps_, self = QPointer<ScanEngine>(this),
+             stop = Background::stopFlag(this)] {
                 WorkerResult out;
-                for (const auto& w : work) {
-                    const std::string display = ActivityPath::displayPath(w.item.url, home);
+                const auto lock = takeReclaimLock(self);
+                if (!lock.held()) {
+                    out.messages.push_back("Nothing was reclaimed: " + lock.error());
+                    return out;
+                }
+                for (const auto& step : steps) {
+                    const CleanupItem& item = step.item;
+                    const std::string display = ActivityPath::displayPath(item.url, home);
+                    if (stop->load()) {
+                        out.untouched.push_back(display); // quitting: left exactly as it was
+                        continue;
+                    }
+                    if (auto changed = changedSinceScan(step, stamps)) {
+                        out.messages.push_back(item.name() + ": " + *changed);
+                        out.paths.push_back({display, item.bytes, PathDisposition::failed, *changed});
+                        continue;
+                    }
                     Trash::Outcome outcome;
                     PathDisposition disposition = PathDisposition::trashed;
-                    switch (w.operation) {
-                    case Work::Operation::evict:
-                        outcome = Trash::evictLocalCopy(w.item.url);
+                    if (CategoryKinds::action(step.kind).kind == ReclaimAction::Kind::evict) {
+                        outcome = Trash::evictLocalCopy(item.url);
                         disposition = PathDisposition::evicted;
-                        break;
-                    case Work::Operation::remove:
-                        outcome = Trash::deletePermanently(w.item.url);
+                    } else if (inTrash.contains(item.url)) {
+                        outcome = Trash::deletePermanently(item.url);
                         disposition = PathDisposition::removed;
-                        break;
-                    case Work::Operation::trash:
-                        outcome = Trash::moveToTrash(w.item.url);
+                    } else {
+                        outcome = Trash::moveToTrash(item.url);
                         disposition = PathDisposition::trashed;
-                        break;
                     }
                     if (outcome.ok) {
-                        out.freed += w.item.bytes;
-                        out.paths.push_back({display, w.item.bytes, disposition, std::nullopt});
+                        out.freed += item.bytes;
+                        out.paths.push_back({display, item.bytes, disposition, std::nullopt});
+                        if (disposition == PathDisposition::trashed) {
+                            out.trashed.push_back({outcome.trashedAs, item.bytes});
+                        }
                     } else {
-                        out.messages.push_back(w.item.name() + ": " + outcome.reason);
-                        out.paths.push_back({display, w.item.bytes, PathDisposition::failed, outcome.reason});
+                        out.messages.push_back(item.name() + ": " + outcome.reason);
+                        out.paths.push_back({display, item.bytes, PathDisposition::failed, outcome.reason});
                     }
                 }
                 return out;
             },
-            [this, work, home, openFileManagerTrash, rescanAfter, done](WorkerResult r) {
+            [this, steps, home, openFileManagerTrash, rescanAfter, done](WorkerResult r) {
+                reclaimedInTrash_.insert(reclaimedInTrash_.end(), r.trashed.begin(), r.trashed.end());
                 setLastReclaimed(r.freed);
+                if (!r.paths.empty() || !r.messages.empty()) {
+                    recorder().recordReclaim(r.paths, r.messages);
+                    addLogError(r.messages);
+                }
                 setErrors(r.messages);
-                recorder().recordReclaim(r.paths, r.messages);
                 refreshFreeSpace();
-                std::unordered_set<std::string> failed;
+                std::unordered_set<std::string> stay(r.untouched.begin(), r.untouched.end());
                 bool anyTrashed = false;
                 for (const auto& p : r.paths) {
                     if (p.disposition == PathDisposition::failed) {
-                        failed.insert(p.path);
+                        stay.insert(p.path);
                     }
                     anyTrashed = anyTrashed || p.disposition == PathDisposition::trashed;
                 }
                 Selection still;
-                for (const auto& w : work) {
-                    if (failed.contains(ActivityPath::displayPath(w.item.url, home))) {
-                        still.insert(w.item);
+                for (const auto& step : steps) {
+                    if (stay.contains(ActivityPath::displayPath(step.item.url, home))) {
+                        still.insert(step.item);
                     }
                 }
                 setSelected(std::move(still));
@@ -413,6 +500,27 @@ QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAft
             });
     });
 }
+
+namespace {
+
+// Info files whose item is gone, in every Trash that `paths` lie in and the home trash.
+void removeOrphans(const std::vector<std::string>& paths, std::vector<std::string>& messages) {
+    std::set<std::string> folders{Trash::filesFolder()};
+    for (const auto& p : paths) {
+        const std::size_t at = p.rfind("/files/");
+        if (at != std::string::npos) {
+            folders.insert(p.substr(0, at + 6));
+        }
+    }
+    for (const auto& folder : folders) {
+        const auto outcome = Trash::removeOrphanInfo(folder);
+        if (!outcome.ok) {
+            messages.push_back(outcome.reason);
+        }
+    }
+}
+
+} // namespace
 
 ScanEngine::WorkerResult ScanEngine::wipeTrashContents(const std::string& trash) {
     WorkerResult out;
@@ -442,7 +550,79 @@ ScanEngine::WorkerResult ScanEngine::wipeTrashContents(const std::string& trash)
             out.paths.push_back({display, bytes, PathDisposition::failed, outcome.reason});
         }
     }
+    removeOrphans({}, out.messages);
     return out;
+}
+
+QFuture<void> ScanEngine::emptyReclaimed(Rescan rescanAfter) {
+    return asFuture([this, rescanAfter](Continuation done) {
+        auto finished = [this, rescanAfter, done] {
+            if (rescanAfter == Rescan::yes) {
+                scan().then(this, [done] { done(); });
+            } else {
+                done();
+            }
+        };
+        if (reclaimedInTrash_.empty()) {
+            finished();
+            return;
+        }
+        std::vector<Trashed> items = std::move(reclaimedInTrash_);
+        reclaimedInTrash_.clear();
+        setScanning(true);
+        setProgressLabel("Emptying Trash\u2026");
+        Background::run(
+            this,
+            [items, self = QPointer<ScanEngine>(this), home = Platform::homeFolder(),
+             stop = Background::stopFlag(this)] {
+                std::pair<WorkerResult, std::vector<Trashed>> out; // what was done, what is left
+                auto& r = out.first;
+                const auto lock = takeReclaimLock(self);
+                if (!lock.held()) {
+                    r.messages.push_back("Nothing was deleted from the Trash: " + lock.error());
+                    out.second = items;
+                    return out;
+                }
+                std::vector<std::string> places;
+                for (const auto& item : items) {
+                    if (stop->load()) {
+                        out.second.push_back(item);
+                        continue;
+                    }
+                    places.push_back(item.path);
+                    const std::string display = ActivityPath::displayPath(item.path, home);
+                    const auto outcome = Trash::deletePermanently(item.path);
+                    if (outcome.ok) {
+                        r.freed += item.bytes;
+                        r.paths.push_back({display, item.bytes, PathDisposition::removed, std::nullopt});
+                    } else {
+                        r.messages.push_back(std::string(Paths::lastComponent(item.path)) + ": " +
+                                             outcome.reason);
+                        r.paths.push_back({display, item.bytes, PathDisposition::failed, outcome.reason});
+                    }
+                }
+                removeOrphans(places, r.messages);
+                return out;
+            },
+            [this, finished](std::pair<WorkerResult, std::vector<Trashed>> out) {
+                WorkerResult& r = out.first;
+                reclaimedInTrash_.insert(reclaimedInTrash_.end(), out.second.begin(), out.second.end());
+                if (r.freed > 0) {
+                    setLastReclaimed(r.freed);
+                }
+                if (!r.paths.empty() || !r.messages.empty()) {
+                    recorder().recordEmptyTrash(r.paths, r.messages);
+                    addLogError(r.messages);
+                }
+                setErrors(r.messages);
+                refreshFreeSpace();
+                refreshTrashBytesLive().then(this, [this, finished] {
+                    setScanning(false);
+                    setProgressLabel("");
+                    finished();
+                });
+            });
+    });
 }
 
 QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
@@ -451,13 +631,20 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
         setScanning(true);
         setProgressLabel("Emptying Trash\u2026");
         dropTrashFromResults();
+        reclaimedInTrash_.clear(); // all of the Trash goes
         struct Wiped {
             WorkerResult wipe;
             std::int64_t remaining = 0;
         };
         Background::run(
             this,
-            [trash, measure = measureTrash] {
+            [trash, measure = measureTrash, self = QPointer<ScanEngine>(this)] {
+                const auto lock = takeReclaimLock(self);
+                if (!lock.held()) {
+                    Wiped w;
+                    w.wipe.messages.push_back("Nothing was deleted from the Trash: " + lock.error());
+                    return w;
+                }
                 Wiped w{wipeTrashContents(trash), 0};
                 w.remaining = measure(trash);
                 return w;
@@ -481,10 +668,11 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                     if (w.wipe.freed > 0) {
                         setLastReclaimed(w.wipe.freed);
                     }
-                    setErrors(w.wipe.messages);
-                    if (w.wipe.freed > 0 || !w.wipe.paths.empty()) {
+                    if (w.wipe.freed > 0 || !w.wipe.paths.empty() || !w.wipe.messages.empty()) {
                         recorder().recordEmptyTrash(w.wipe.paths, w.wipe.messages);
+                        addLogError(w.wipe.messages);
                     }
+                    setErrors(w.wipe.messages);
                     finish();
                     return;
                 }
@@ -505,10 +693,11 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                         if (total >= 1) {
                             setLastReclaimed(total);
                         }
-                        setErrors(r.messages);
-                        if (total > 0 || !r.paths.empty()) {
+                        if (total > 0 || !r.paths.empty() || !r.messages.empty()) {
                             recorder().recordEmptyTrash(r.paths, r.messages);
+                            addLogError(r.messages);
                         }
+                        setErrors(r.messages);
                         finish();
                     });
             });

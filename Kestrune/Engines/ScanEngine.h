@@ -4,6 +4,9 @@
 #pragma once
 
 #include "KestruneCore/Activity/ActivityEvent.h"
+#include "KestruneCore/Model/ReclaimPlan.h"
+#include "KestruneCore/Platform/FileLock.h"
+#include "KestruneCore/Platform/FileStamp.h"
 #include "KestruneCore/Scanners/AllScanners.h"
 
 #include <QFuture>
@@ -13,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -27,6 +31,8 @@ public:
     explicit ScanEngine(QObject* parent = nullptr);
     // A registry given by a test instead of every scanner.
     ScanEngine(ScannerList registry, QObject* parent = nullptr);
+    // Stops what runs in the background after its current item and waits for it.
+    ~ScanEngine() override;
 
     // Published state.
     [[nodiscard]] const std::vector<CategoryResult>& results() const { return results_; }
@@ -41,6 +47,10 @@ public:
     [[nodiscard]] std::int64_t trashBytesLive() const { return trashBytesLive_; }
     [[nodiscard]] const Selection& selected() const { return selected_; }
     [[nodiscard]] const std::vector<std::string>& errors() const { return errors_; }
+    // What the last reclaim kept back so that every group of copies keeps one member, and why.
+    [[nodiscard]] const std::vector<ReclaimPlan::KeptBack>& keptBack() const { return keptBack_; }
+    // Items this engine's reclaims moved to the Trash that no emptying has deleted yet.
+    [[nodiscard]] std::size_t reclaimedInTrash() const { return reclaimedInTrash_.size(); }
 
     // Where events are recorded; the shared activity engine when unset.
     QPointer<ActivityEngine> activity;
@@ -58,6 +68,8 @@ public:
     // Whether reclaiming the selection moves something to the Trash (an item of a known category
     // other than simulators, docker and cloud clutter), so that the Trash is emptied afterwards.
     [[nodiscard]] bool selectionMovesToTrash() const;
+    // What reclaiming the selection would do: the one rule every front end plans with.
+    [[nodiscard]] ReclaimPlan plan() const;
 
     // Selection, changed by the screens and the command line.
     void select(const CleanupItem& item);
@@ -74,7 +86,14 @@ public:
     enum class Rescan { no, yes };
     QFuture<void> reclaimAndEmptyTrash();
     QFuture<void> clean(OpenTrash openFileManagerTrash, Rescan rescanAfter);
+    // Empties the whole Trash (the overview's "Empty Trash").
     QFuture<void> emptyTrash(Rescan rescanAfter);
+    // Deletes for good exactly what this engine's reclaims moved to the Trash; the rest of the Trash
+    // (what the user trashed by hand, what an uninstall put there) stays.
+    QFuture<void> emptyReclaimed(Rescan rescanAfter);
+
+    // The per-user lock that lets one reclaim or emptying run at a time, across processes.
+    [[nodiscard]] static std::string reclaimLockPath();
 
     [[nodiscard]] static std::string trashDirectoryURL();
 
@@ -98,13 +117,21 @@ signals:
     void trashBytesLiveChanged();
     void selectedChanged();
     void errorsChanged();
+    void keptBackChanged();
 
 private:
+    struct Trashed {
+        std::string path; // where it landed inside a Trash files folder
+        std::int64_t bytes = 0;
+    };
     struct WorkerResult {
         std::int64_t freed = 0;
         std::vector<std::string> messages;
         std::vector<ActivityPath> paths;
+        std::vector<Trashed> trashed;
+        std::vector<std::string> untouched; // display paths of items left alone because work stopped
     };
+    using Stamps = std::unordered_map<std::string, Platform::FileStamp>;
 
     [[nodiscard]] ActivityEngine& recorder() const;
     void setResults(std::vector<CategoryResult> value);
@@ -115,6 +142,9 @@ private:
     void refreshFreeSpace();
     void dropTrashFromResults();
     [[nodiscard]] static WorkerResult wipeTrashContents(const std::string& trash);
+    void addLogError(std::vector<std::string>& messages) const;
+    // On a background thread: the reclaim lock, waiting (and saying so) while another process holds it.
+    [[nodiscard]] static Platform::FileLock takeReclaimLock(QPointer<ScanEngine> self);
 
     ScannerList registry_;
     std::vector<CategoryResult> results_;
@@ -129,4 +159,7 @@ private:
     std::int64_t trashBytesLive_ = 0;
     Selection selected_;
     std::vector<std::string> errors_;
+    std::vector<ReclaimPlan::KeptBack> keptBack_;
+    Stamps stamps_; // what each item (and each kept copy) looked like when the scan saw it
+    std::vector<Trashed> reclaimedInTrash_;
 };

@@ -7,85 +7,61 @@
 #include "KestruneCore/Platform/AppSupport.h"
 #include "KestruneCore/Platform/AtomicFile.h"
 
+#include "KestruneCore/Platform/FileLock.h"
+
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ActivityStore {
 namespace {
 
-enum class Existing { missing, readable, unreadable };
+// `corrupt` is a log that was read whole and does not parse: only that one is set aside. A log that
+// could not be read (EIO, EACCES, ...) is left exactly as it is and nothing is written over it.
+enum class Existing { missing, readable, corrupt, unreadable };
 
 struct Loaded {
     ActivityDocument document;
     Existing existing = Existing::missing;
+    std::string problem; // why it could not be read
 };
 
 std::string folder() {
     return Paths::child(Platform::applicationSupportFolder(), "Kestrune");
 }
 
-void makeFolders(const std::string& path) {
-    std::string partial;
-    for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            partial = path.substr(0, i);
-            mkdir(partial.c_str(), 0755);
-        }
-    }
+Platform::FileLock lockLog() {
+    return Platform::FileLock::take(folder() + "/activity.lock", Platform::FileLock::Wait::yes);
 }
-
-// Holds an exclusive flock on Kestrune/activity.lock for its lifetime.
-class FileLock {
-public:
-    FileLock() {
-        const std::string dir = folder();
-        makeFolders(dir);
-        fd = open((dir + "/activity.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~FileLock() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    int fd = -1;
-};
 
 Loaded loadUnlocked() {
     Loaded out;
     const int fd = open(fileURL().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         out.existing = errno == ENOENT ? Existing::missing : Existing::unreadable;
+        out.problem = std::strerror(errno);
         return out;
     }
     std::string text;
     char buffer[65536];
     ssize_t n;
-    bool failed = false;
     while ((n = read(fd, buffer, sizeof buffer)) != 0) {
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            failed = true;
-            break;
+            out.existing = Existing::unreadable;
+            out.problem = std::strerror(errno);
+            close(fd);
+            return out;
         }
         text.append(buffer, static_cast<std::size_t>(n));
     }
     close(fd);
-    auto document = failed ? std::nullopt : ActivityJson::read(text);
+    auto document = ActivityJson::read(text);
     if (!document) {
-        out.existing = Existing::unreadable;
+        out.existing = Existing::corrupt;
         return out;
     }
     out.document = std::move(*document);
@@ -93,26 +69,32 @@ Loaded loadUnlocked() {
     return out;
 }
 
-// Keeps a log we could not read for recovery by hand instead of overwriting its history.
-void moveAsideUnreadable(const std::string& log) {
+// Keeps a log we could not parse for recovery by hand instead of overwriting its history.
+std::optional<std::string> moveAsideCorrupt(const std::string& log) {
     std::string target = log + ".unreadable";
     for (int n = 2; access(target.c_str(), F_OK) == 0 && n < 10000; ++n) {
         target = log + ".unreadable." + std::to_string(n);
     }
-    rename(log.c_str(), target.c_str());
+    if (rename(log.c_str(), target.c_str()) != 0) {
+        return "Could not set the unreadable activity log aside: " + std::string(std::strerror(errno));
+    }
+    return std::nullopt;
 }
 
-void saveUnlocked(const ActivityDocument& document, Existing existing) {
-    const std::string dir = folder();
-    makeFolders(dir);
+std::optional<std::string> saveUnlocked(const ActivityDocument& document, const Loaded& loaded) {
     const std::string log = fileURL();
-    if (existing == Existing::unreadable) {
-        moveAsideUnreadable(log);
+    if (loaded.existing == Existing::unreadable) {
+        return "Could not read the activity log (" + loaded.problem + "); nothing was written over it";
     }
-    const std::string bytes = ActivityJson::write(document);
-    if (!AtomicFile::replace(log, bytes, log + ".tmp")) {
-        AtomicFile::writeDirect(log, bytes);
+    if (loaded.existing == Existing::corrupt) {
+        if (auto problem = moveAsideCorrupt(log)) {
+            return problem;
+        }
     }
+    if (!AtomicFile::replace(log, ActivityJson::write(document), log + ".tmp")) {
+        return "Could not write the activity log: " + std::string(std::strerror(errno));
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -125,17 +107,30 @@ ActivityDocument load() {
     return loadUnlocked().document;
 }
 
-void save(const ActivityDocument& document) {
-    const FileLock lock;
-    saveUnlocked(document, loadUnlocked().existing);
+std::optional<std::string> save(const ActivityDocument& document) {
+    const auto lock = lockLog();
+    if (!lock.held()) {
+        return lock.error();
+    }
+    return saveUnlocked(document, loadUnlocked());
 }
 
-void clear() {
-    save(ActivityDocument{});
+std::optional<std::string> clear() {
+    return save(ActivityDocument{});
 }
 
 ActivityDocument append(const ActivityEvent& event, std::int64_t reclaimBytes, std::size_t cap) {
-    const FileLock lock;
+    std::optional<std::string> ignored;
+    return append(event, reclaimBytes, cap, ignored);
+}
+
+ActivityDocument append(const ActivityEvent& event, std::int64_t reclaimBytes, std::size_t cap,
+                        std::optional<std::string>& problem) {
+    const auto lock = lockLog();
+    if (!lock.held()) {
+        problem = lock.error();
+        return load();
+    }
     Loaded loaded = loadUnlocked();
     ActivityDocument& document = loaded.document;
     document.events.insert(document.events.begin(), event);
@@ -146,7 +141,7 @@ ActivityDocument append(const ActivityEvent& event, std::int64_t reclaimBytes, s
         document.events.resize(cap);
     }
     document.version = 1;
-    saveUnlocked(document, loaded.existing);
+    problem = saveUnlocked(document, loaded);
     return document;
 }
 

@@ -5,6 +5,7 @@
 #include "KestruneCore/Activity/ActivityEvent.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace ActivityStore {
@@ -16,12 +17,16 @@ inline constexpr std::size_t maxEvents = 500;
 
 // The empty document when the file is missing or cannot be read as a whole.
 [[nodiscard]] ActivityDocument load();
-// Replaces the log in one step: activity.json.tmp, fsync, rename over the log, fsync the folder; a
-// direct write when that fails. A log that exists but cannot be read is first moved aside to
-// activity.json.unreadable (numbered when taken), so its history is never overwritten.
-void save(const ActivityDocument& document);
-void clear();
+// Replaces the log in one step: activity.json.tmp, fsync, rename over the log, fsync the folder; the
+// log is never rewritten in place. A log that was read whole but does not parse is first moved aside to
+// activity.json.unreadable (numbered when taken); a log that could not be read at all (an I/O error) is
+// left alone and nothing is written. Returns why the log could not be written, if it could not.
+std::optional<std::string> save(const ActivityDocument& document);
+std::optional<std::string> clear();
 // Newest first; positive reclaimBytes are added to the lifetime total; at most `cap` events are kept.
+// `problem` receives why the event could not be recorded (lock, read or write failure).
+ActivityDocument append(const ActivityEvent& event, std::int64_t reclaimBytes, std::size_t cap,
+                        std::optional<std::string>& problem);
 ActivityDocument append(const ActivityEvent& event, std::int64_t reclaimBytes, std::size_t cap = maxEvents);
 
 [[nodiscard]] std::string supportReport(const ActivityDocument& document, const std::string& appVersion,

@@ -17,6 +17,8 @@ struct CleanupItem {
     std::int64_t bytes = 0;
     Date modified = Dates::distantPast;
     std::optional<std::string> label;
+    // For a copy (Duplicates) or a near copy (Similar Images): the member of its group the scanner keeps.
+    std::optional<std::string> keptCopy;
 
     CleanupItem() = default;
     CleanupItem(std::string url, std::int64_t bytes, Date modified,

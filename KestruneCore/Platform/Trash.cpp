@@ -782,13 +782,60 @@ Outcome deletePermanently(const std::string& path) {
     struct stat st {};
     const bool gone = fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
     if (gone && parts.size() == 1) {
+        // An info file left behind would list the item in every file manager's Trash forever.
+        const std::string infoName = name + ".trashinfo";
         const Fd info(openat(target.root.get(), "info", directoryFlags));
-        if (info.valid()) {
-            unlinkat(info.get(), (name + ".trashinfo").c_str(), 0);
+        if (!info.valid()) {
+            if (errno != ENOENT) {
+                outcome.failures.push_back(infoName + ": " + describe(errno));
+            }
+        } else if (unlinkat(info.get(), infoName.c_str(), 0) != 0 && errno != ENOENT) {
+            outcome.failures.push_back(infoName + ": " + describe(errno));
         }
         forgetDirectorySize(target, name);
     }
     outcome.ok = outcome.failures.empty() && outcome.skipped.empty();
+    if (!outcome.ok) {
+        outcome.reason = summary(outcome);
+    }
+    return outcome;
+}
+
+Outcome removeOrphanInfo(const std::string& files, std::chrono::seconds minimumAge) {
+    Outcome outcome;
+    const std::string root(Paths::parent(Paths::standardized(files)));
+    const Fd filesFd(open(files.c_str(), directoryFlags));
+    const Fd infoFd(open(Paths::child(root, "info").c_str(), directoryFlags));
+    if (!filesFd.valid() || !infoFd.valid()) {
+        if (errno != ENOENT) {
+            outcome.failures.push_back("info: " + describe(errno));
+        }
+        outcome.ok = outcome.failures.empty();
+        outcome.reason = outcome.ok ? "" : summary(outcome);
+        return outcome;
+    }
+    const auto now = Dates::now();
+    constexpr std::string_view suffix = ".trashinfo";
+    for (const auto& entry : BulkDir::readAt(infoFd.get(), BulkDir::Options::dates)) {
+        if (entry.isDirectory || entry.name.size() <= suffix.size() || !entry.name.ends_with(suffix)) {
+            continue;
+        }
+        const std::string item = entry.name.substr(0, entry.name.size() - suffix.size());
+        struct stat st {};
+        if (fstatat(filesFd.get(), item.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+            continue;
+        }
+        // A young one may belong to a move in progress (claimed, not yet renamed) by another program.
+        if (!entry.modified || now - *entry.modified < minimumAge) {
+            continue;
+        }
+        if (unlinkat(infoFd.get(), entry.name.c_str(), 0) != 0 && errno != ENOENT) {
+            outcome.failures.push_back(entry.name + ": " + describe(errno));
+        } else {
+            ++outcome.orphansRemoved;
+        }
+    }
+    outcome.ok = outcome.failures.empty();
     if (!outcome.ok) {
         outcome.reason = summary(outcome);
     }

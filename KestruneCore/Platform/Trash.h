@@ -3,6 +3,7 @@
 // the desktop, and eviction of cloud copies. Stateless; any thread; each call blocks.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct Outcome {
     std::string trashedAs;             // moveToTrash: the item's path inside the Trash's files folder
     std::vector<std::string> skipped;  // deletePermanently: mount points below the item, left in place
     std::vector<std::string> failures; // deletePermanently: "relative/path: reason" for each failure
+    int orphansRemoved = 0;            // removeOrphanInfo
 };
 
 // The home trash's files folder (never created by asking).
@@ -30,6 +32,11 @@ Outcome moveToTrash(const std::string& path);
 // trash), and for a top-level entry also its .trashinfo and its directorysizes line. Walks by directory
 // descriptor, never follows a link, never leaves the item's mount, and keeps going past failures.
 Outcome deletePermanently(const std::string& path);
+
+// Removes the info files of the Trash whose `files` folder is given that are older than `minimumAge` and
+// whose item is gone (a move that died between claiming its name and the rename leaves one); younger ones
+// may belong to another program's move in progress. Every info file that cannot be removed is a failure.
+Outcome removeOrphanInfo(const std::string& files, std::chrono::seconds minimumAge = std::chrono::minutes(5));
 
 // Asks the desktop to empty the Trash ("gio trash --empty"). Nothing on success, else a message.
 [[nodiscard]] std::optional<std::string> emptyViaDesktop();

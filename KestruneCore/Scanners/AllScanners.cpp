@@ -51,7 +51,8 @@ const ScannerList& all() {
     return registry;
 }
 
-std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerFinished& onScannerFinished) {
+std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerFinished& onScannerFinished,
+                                   const std::atomic<bool>* stop) {
     if (registry.empty()) {
         return {};
     }
@@ -66,6 +67,10 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
 
     for (int position = 0; position < total; ++position) {
         admission.acquire();
+        if (stop != nullptr && stop->load()) {
+            admission.release();
+            break; // the scanners already running finish; no other starts
+        }
         workers.emplace_back([&, position] {
             const auto& scanner = *registry[static_cast<std::size_t>(position)];
             std::vector<CleanupItem> items = scanner.scan();
@@ -104,7 +109,7 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
 }
 
 std::vector<CategoryResult> runAll(const OnScannerFinished& onScannerFinished) {
-    return runAll(all(), onScannerFinished);
+    return runAll(all(), onScannerFinished, nullptr);
 }
 
 } // namespace AllScanners

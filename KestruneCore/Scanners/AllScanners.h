@@ -5,6 +5,7 @@
 
 #include "KestruneCore/Scanners/Scanner.h"
 
+#include <atomic>
 #include <functional>
 
 namespace AllScanners {
@@ -18,9 +19,11 @@ using OnScannerFinished = std::function<void(int finished, int total, CategoryKi
 [[nodiscard]] const ScannerList& all();
 
 // Runs every scanner of `registry`, at most maxConcurrent at once, and returns the final merged list:
-// categories in registry order, each largest first (stable), double claims collapsed.
+// categories in registry order, each largest first (stable), double claims collapsed. Once `stop` is set
+// no further scanner starts.
 std::vector<CategoryResult> runAll(const ScannerList& registry,
-                                   const OnScannerFinished& onScannerFinished = {});
+                                   const OnScannerFinished& onScannerFinished = {},
+                                   const std::atomic<bool>* stop = nullptr);
 std::vector<CategoryResult> runAll(const OnScannerFinished& onScannerFinished = {});
 
 } // namespace AllScanners

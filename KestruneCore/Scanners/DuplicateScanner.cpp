@@ -306,8 +306,10 @@ std::vector<CleanupItem> DuplicateScanner::scan() const {
             std::stable_sort(same.begin(), same.end(), [](const CleanupItem& a, const CleanupItem& b) {
                 return a.modified < b.modified;
             });
-            reported[g].insert(reported[g].end(), std::make_move_iterator(same.begin() + 1),
-                               std::make_move_iterator(same.end()));
+            for (auto copy = same.begin() + 1; copy != same.end(); ++copy) {
+                copy->keptCopy = same.front().url;
+                reported[g].push_back(std::move(*copy));
+            }
         }
     });
     std::vector<CleanupItem> out;

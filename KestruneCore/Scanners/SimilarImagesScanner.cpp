@@ -148,6 +148,7 @@ std::vector<CleanupItem> cluster(const std::vector<Hashed>& hashed) {
                 const CleanupItem& m = (*member)->candidate;
                 if (assigned.insert(m.url).second) {
                     items.emplace_back(m.url, m.bytes, m.modified, "Similar to " + kept);
+                    items.back().keptCopy = members.front()->candidate.url;
                 }
             }
             assigned.insert(members.front()->candidate.url);

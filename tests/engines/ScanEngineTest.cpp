@@ -442,6 +442,9 @@ private slots:
         QCOMPARE(e.detail.value_or(""), std::string("2 items moved, 1 failed \u2014 c: Permission denied"));
         QCOMPARE(e.bytes.value_or(-1), std::int64_t{300});
         QCOMPARE(e.paths.size(), std::size_t{3});
+        // Moving to the Trash frees nothing yet: the lifetime total counts bytes when they leave the disk.
+        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, std::int64_t{0});
+        activity.recordReclaim({{"~/t", 300, PathDisposition::removed, std::nullopt}}, {});
         QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, std::int64_t{300});
 
         activity.recordReclaim({{"~/a", 10, PathDisposition::trashed, std::nullopt}},
@@ -453,7 +456,7 @@ private slots:
         QCOMPARE(e.title, std::string("Reclaim finished with errors"));
         QCOMPARE(e.detail.value_or(""), std::string("0 items moved, 1 failed \u2014 x: busy"));
         QCOMPARE(e.bytes.value_or(-1), std::int64_t{0});
-        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, std::int64_t{310});
+        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, std::int64_t{300}); // "~/a" was only trashed
 
         activity.recordUninstall("Foo",
                                  {{"~/p1", 1, PathDisposition::trashed, std::nullopt},
