@@ -5,6 +5,7 @@
 #include "KestruneCore/Model/CategoryKind.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <vector>
 
@@ -61,6 +62,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         std::cerr << "kestrune-cli: " << e.what() << "\n";
         return 2;
+    }
+    // Output that never arrived is a failure, even when the work itself succeeded.
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::cerr << "kestrune-cli: could not write the output\n";
+        return Commands::exitStatus() == 0 ? 1 : Commands::exitStatus();
     }
     return Commands::exitStatus();
 }

@@ -240,6 +240,7 @@ QFuture<void> ScanEngine::scan() {
         progress_ = 0;
         emit progressChanged();
         setResults({});
+        copies_.clear();
         setSelected({});
         setErrors({});
         stepCount_ = static_cast<int>(registry_.size());
@@ -270,15 +271,27 @@ QFuture<void> ScanEngine::scan() {
         struct Scanned {
             std::vector<CategoryResult> results;
             Stamps stamps;
+            std::vector<CleanupItem> copies;
         };
         Background::run(
             this,
             [registry = registry_, onReport, stop = Background::stopFlag(this)] {
-                Scanned scanned{AllScanners::runAll(registry, onReport, stop.get()), {}};
+                Scanned scanned;
+                scanned.results = AllScanners::runAll(registry, onReport, stop.get(), &scanned.copies);
                 // What each item looked like when it was found, so that a reclaim moves nothing that
                 // changed after the user saw it.
+                std::vector<const CleanupItem*> all;
                 for (const auto& r : scanned.results) {
                     for (const auto& item : r.items) {
+                        all.push_back(&item);
+                    }
+                }
+                for (const auto& copy : scanned.copies) {
+                    all.push_back(&copy);
+                }
+                {
+                    for (const CleanupItem* found : all) {
+                        const CleanupItem& item = *found;
                         for (const auto* path : {&item.url, item.keptCopy ? &*item.keptCopy : nullptr}) {
                             if (path != nullptr && !scanned.stamps.contains(*path)) {
                                 if (auto stamp = Platform::stampOf(*path)) {
@@ -292,6 +305,7 @@ QFuture<void> ScanEngine::scan() {
             },
             [this, start, done](Scanned scanned) {
                 stamps_ = std::move(scanned.stamps);
+                copies_ = std::move(scanned.copies);
                 setResults(std::move(scanned.results));
                 selectRecommended();
                 refreshFreeSpace();
@@ -363,6 +377,27 @@ void ScanEngine::dropTrashFromResults() {
 
 // Reclaiming -----------------------------------------------------------------------------------------
 
+namespace {
+
+// Info files whose item is gone, in every Trash that `paths` lie in and the home trash.
+void removeOrphans(const std::vector<std::string>& paths, std::vector<std::string>& messages) {
+    std::set<std::string> folders{Trash::filesFolder()};
+    for (const auto& p : paths) {
+        const std::size_t at = p.rfind("/files/");
+        if (at != std::string::npos) {
+            folders.insert(p.substr(0, at + 6));
+        }
+    }
+    for (const auto& folder : folders) {
+        const auto outcome = Trash::removeOrphanInfo(folder);
+        if (!outcome.ok) {
+            messages.push_back(outcome.reason);
+        }
+    }
+}
+
+} // namespace
+
 bool ScanEngine::selectionMovesToTrash() const {
     for (const auto& item : selected_) {
         const auto k = kind(item);
@@ -375,7 +410,7 @@ bool ScanEngine::selectionMovesToTrash() const {
 }
 
 ReclaimPlan ScanEngine::plan() const {
-    return ReclaimPlan::make(results_, selected_);
+    return ReclaimPlan::make(results_, selected_, &copies_);
 }
 
 QFuture<void> ScanEngine::reclaimAndEmptyTrash() {
@@ -461,6 +496,11 @@ QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAft
                         out.paths.push_back({display, item.bytes, PathDisposition::failed, outcome.reason});
                     }
                 }
+                if (std::any_of(out.paths.begin(), out.paths.end(), [](const ActivityPath& p) {
+                        return p.disposition == PathDisposition::removed;
+                    })) {
+                    removeOrphans({}, out.messages); // deleting from the Trash tidies it too
+                }
                 return out;
             },
             [this, steps, home, openFileManagerTrash, rescanAfter, done](WorkerResult r) {
@@ -500,27 +540,6 @@ QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAft
             });
     });
 }
-
-namespace {
-
-// Info files whose item is gone, in every Trash that `paths` lie in and the home trash.
-void removeOrphans(const std::vector<std::string>& paths, std::vector<std::string>& messages) {
-    std::set<std::string> folders{Trash::filesFolder()};
-    for (const auto& p : paths) {
-        const std::size_t at = p.rfind("/files/");
-        if (at != std::string::npos) {
-            folders.insert(p.substr(0, at + 6));
-        }
-    }
-    for (const auto& folder : folders) {
-        const auto outcome = Trash::removeOrphanInfo(folder);
-        if (!outcome.ok) {
-            messages.push_back(outcome.reason);
-        }
-    }
-}
-
-} // namespace
 
 ScanEngine::WorkerResult ScanEngine::wipeTrashContents(const std::string& trash) {
     WorkerResult out;

@@ -162,4 +162,5 @@ private:
     std::vector<ReclaimPlan::KeptBack> keptBack_;
     Stamps stamps_; // what each item (and each kept copy) looked like when the scan saw it
     std::vector<Trashed> reclaimedInTrash_;
+    std::vector<CleanupItem> copies_; // every copy the last scan found, also those other categories took
 };

@@ -4,6 +4,7 @@
 
 #include "KestruneCore/Model/Paths.h"
 
+#include <algorithm>
 #include <map>
 #include <unordered_map>
 
@@ -46,7 +47,8 @@ private:
 } // namespace
 
 ReclaimPlan ReclaimPlan::make(const std::vector<CategoryResult>& results,
-                              const std::unordered_set<CleanupItem>& selected) {
+                              const std::unordered_set<CleanupItem>& selected,
+                              const std::vector<CleanupItem>* copies) {
     struct Candidate {
         const CleanupItem* item;
         CategoryKind kind;
@@ -70,16 +72,29 @@ ReclaimPlan ReclaimPlan::make(const std::vector<CategoryResult>& results,
     Removal removal(std::move(chosen));
 
     std::map<std::string, Group> groups; // by kept copy; ordered so that plans are reproducible
-    for (const auto& r : results) {
-        if (!isCopyKind(r.kind)) {
-            continue;
+    auto addCopy = [&groups](const CleanupItem& item) {
+        if (item.keptCopy) {
+            const std::string kept = Paths::standardized(*item.keptCopy);
+            auto& group = groups[kept];
+            group.kept = kept;
+            group.copies.push_back(&item);
         }
-        for (const auto& item : r.items) {
-            if (item.keptCopy) {
-                const std::string kept = Paths::standardized(*item.keptCopy);
-                auto& group = groups[kept];
-                group.kept = kept;
-                group.copies.push_back(&item);
+    };
+    if (copies != nullptr) {
+        std::for_each(copies->begin(), copies->end(), addCopy);
+    } else {
+        for (const auto& r : results) {
+            if (isCopyKind(r.kind)) {
+                std::for_each(r.items.begin(), r.items.end(), addCopy);
+            }
+        }
+    }
+    // Which copies the group alone claims: those still items of their own category.
+    std::unordered_set<std::string> ownItems;
+    for (const auto& r : results) {
+        if (isCopyKind(r.kind)) {
+            for (const auto& item : r.items) {
+                ownItems.insert(Paths::standardized(item.url));
             }
         }
     }
@@ -103,11 +118,13 @@ ReclaimPlan ReclaimPlan::make(const std::vector<CategoryResult>& results,
             // nothing selected above it takes it anyway.
             for (const CleanupItem* copy : group.copies) {
                 const std::string path = Paths::standardized(copy->url);
-                if (removal.claimer(path) == path && !removal.removes(std::string(Paths::parent(path)))) {
+                if (ownItems.contains(path) && removal.claimer(path) == path &&
+                    !removal.removes(std::string(Paths::parent(path)))) {
                     removal.keep(path);
                     survivor = path;
-                    plan.keptBack.push_back(
-                        {*copy, copy->name() + ": kept back, every other copy of it was selected too"});
+                    plan.keptBack.push_back({*byPath.at(path), copy->name() +
+                                                                   ": kept back, every other copy of it "
+                                                                   "was selected too"});
                     break;
                 }
             }
@@ -118,7 +135,9 @@ ReclaimPlan ReclaimPlan::make(const std::vector<CategoryResult>& results,
                 removal.keep(*holder);
                 const CleanupItem* item = byPath.at(*holder);
                 plan.keptBack.push_back(
-                    {*item, item->name() + ": kept back, it holds the last copy of " + keptName});
+                    {*item, *holder == kept
+                                ? item->name() + ": kept back, every other copy of it was selected too"
+                                : item->name() + ": kept back, it holds the last copy of " + keptName});
             }
             survivor = kept;
         }

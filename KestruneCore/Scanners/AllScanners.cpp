@@ -52,7 +52,7 @@ const ScannerList& all() {
 }
 
 std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerFinished& onScannerFinished,
-                                   const std::atomic<bool>* stop) {
+                                   const std::atomic<bool>* stop, std::vector<CleanupItem>* copies) {
     if (registry.empty()) {
         return {};
     }
@@ -79,6 +79,10 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
             int finishedNow;
             {
                 const std::lock_guard guard(lock);
+                if (copies != nullptr &&
+                    (kind == CategoryKind::duplicates || kind == CategoryKind::similarImages)) {
+                    copies->insert(copies->end(), items.begin(), items.end());
+                }
                 found[position] = {kind, std::move(items)};
                 finishedNow = ++finished;
                 std::vector<CategoryResult> merged;
@@ -109,7 +113,7 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
 }
 
 std::vector<CategoryResult> runAll(const OnScannerFinished& onScannerFinished) {
-    return runAll(all(), onScannerFinished, nullptr);
+    return runAll(all(), onScannerFinished, nullptr, nullptr);
 }
 
 } // namespace AllScanners

@@ -20,10 +20,13 @@ using OnScannerFinished = std::function<void(int finished, int total, CategoryKi
 
 // Runs every scanner of `registry`, at most maxConcurrent at once, and returns the final merged list:
 // categories in registry order, each largest first (stable), double claims collapsed. Once `stop` is set
-// no further scanner starts.
+// no further scanner starts. `copies` receives every item of Duplicates and Similar Images as found,
+// before collapsing hands some of them to other categories: the groups of copies a reclaim must not
+// empty are known from these.
 std::vector<CategoryResult> runAll(const ScannerList& registry,
                                    const OnScannerFinished& onScannerFinished = {},
-                                   const std::atomic<bool>* stop = nullptr);
+                                   const std::atomic<bool>* stop = nullptr,
+                                   std::vector<CleanupItem>* copies = nullptr);
 std::vector<CategoryResult> runAll(const OnScannerFinished& onScannerFinished = {});
 
 } // namespace AllScanners
