@@ -179,9 +179,11 @@ void reclaim(const ReclaimOptions& options) {
     }
 
     bool failed = false;
+    std::size_t printed = 0;
     auto printErrors = [&] {
-        for (const auto& message : engine.errors()) {
-            std::cerr << Utf8::valid(message) << "\n";
+        const auto& errors = engine.errors();
+        for (; printed < errors.size(); ++printed) {
+            std::cerr << Utf8::valid(errors[printed]) << "\n";
             failed = true;
         }
     };

@@ -242,7 +242,10 @@ QFuture<void> ScanEngine::scan() {
         setResults({});
         copies_.clear();
         setSelected({});
-        setErrors({});
+        if (!keepErrors_) {
+            setErrors({});
+        }
+        keepErrors_ = false;
         stepCount_ = static_cast<int>(registry_.size());
         emit stepCountChanged();
         step_ = 0;
@@ -533,6 +536,7 @@ QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAft
                     openTrashFolder(trashDirectoryURL());
                 }
                 if (rescanAfter == Rescan::yes) {
+                    keepErrors_ = true; // the reclaim's failures stay on screen after its rescan
                     scan().then(this, [done] { done(); });
                 } else {
                     done();
@@ -577,6 +581,7 @@ QFuture<void> ScanEngine::emptyReclaimed(Rescan rescanAfter) {
     return asFuture([this, rescanAfter](Continuation done) {
         auto finished = [this, rescanAfter, done] {
             if (rescanAfter == Rescan::yes) {
+                keepErrors_ = true;
                 scan().then(this, [done] { done(); });
             } else {
                 done();
@@ -633,7 +638,10 @@ QFuture<void> ScanEngine::emptyReclaimed(Rescan rescanAfter) {
                     recorder().recordEmptyTrash(r.paths, r.messages);
                     addLogError(r.messages);
                 }
-                setErrors(r.messages);
+                // After the reclaim's own messages, which this emptying completes.
+                auto errors = errors_;
+                errors.insert(errors.end(), r.messages.begin(), r.messages.end());
+                setErrors(std::move(errors));
                 refreshFreeSpace();
                 refreshTrashBytesLive().then(this, [this, finished] {
                     setScanning(false);

@@ -89,7 +89,8 @@ public:
     // Empties the whole Trash (the overview's "Empty Trash").
     QFuture<void> emptyTrash(Rescan rescanAfter);
     // Deletes for good exactly what this engine's reclaims moved to the Trash; the rest of the Trash
-    // (what the user trashed by hand, what an uninstall put there) stays.
+    // (what the user trashed by hand, what an uninstall put there) stays. Its messages are added to the
+    // reclaim's, and a rescan after a reclaim keeps them.
     QFuture<void> emptyReclaimed(Rescan rescanAfter);
 
     // The per-user lock that lets one reclaim or emptying run at a time, across processes.
@@ -162,5 +163,6 @@ private:
     std::vector<ReclaimPlan::KeptBack> keptBack_;
     Stamps stamps_; // what each item (and each kept copy) looked like when the scan saw it
     std::vector<Trashed> reclaimedInTrash_;
+    bool keepErrors_ = false;         // the next scan is a reclaim's rescan: its errors stay
     std::vector<CleanupItem> copies_; // every copy the last scan found, also those other categories took
 };

@@ -1,0 +1,225 @@
+// The scan engine's guards around a reclaim, on a real temporary home: nothing that changed after the
+// scan moves, a copy goes only while its kept copy still holds the same bytes, each byte counts once in
+// the lifetime total, the Trash is left without orphan info files, a log that cannot be written says so,
+// and an engine that goes away mid-reclaim stops after the current item.
+#include "Kestrune/Engines/ActivityEngine.h"
+#include "Kestrune/Engines/ScanEngine.h"
+#include "KestruneCore/Activity/ActivityStore.h"
+#include "KestruneCore/Platform/Trash.h"
+#include "KestruneCore/Scanners/DuplicateScanner.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
+#include "tests/TestHome.h"
+
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <QtTest>
+
+#include <filesystem>
+#include <functional>
+#include <random>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void await(const QFuture<void>& future) {
+    QEventLoop loop;
+    QFutureWatcher<void> watcher;
+    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished()) {
+        loop.exec();
+    }
+}
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) {
+        b = static_cast<char>(generator());
+    }
+    return bytes;
+}
+
+bool anyErrorContains(const ScanEngine& engine, const std::string& text) {
+    const auto& errors = engine.errors();
+    return std::any_of(errors.begin(), errors.end(),
+                       [&](const std::string& e) { return e.find(text) != std::string::npos; });
+}
+
+std::string trashRoot() {
+    const std::string files = Trash::filesFolder();
+    return files.substr(0, files.size() - std::string("/files").size());
+}
+
+} // namespace
+
+class ReclaimGuardTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void anythingChangedSinceTheScanStaysWhereItIs_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("stays");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("copy appended to") << "append copy"
+                                          << "b.bin"
+                                          << "b.bin: changed since the scan";
+        QTest::newRow("kept copy edited in place") << "edit kept"
+                                                   << "b.bin"
+                                                   << "b.bin: changed since the scan (the copy kept";
+        QTest::newRow("kept copy gone") << "remove kept"
+                                        << "b.bin"
+                                        << "b.bin: changed since the scan (the copy kept";
+        QTest::newRow("installer rewritten") << "rewrite installer"
+                                             << "Downloads/x.iso"
+                                             << "x.iso: changed since the scan";
+        QTest::newRow("installer replaced by a folder") << "folder installer"
+                                                        << "Downloads/x.iso"
+                                                        << "x.iso: changed since the scan";
+    }
+
+    void anythingChangedSinceTheScanStaysWhereItIs() {
+        QFETCH(QString, change);
+        QFETCH(QString, stays);
+        QFETCH(QString, message);
+        TestTree::TemporaryHome home;
+        ActivityEngine activity;
+        const std::string a = TestTree::writeFile(home / "a.bin", randomBytes(1'200'000, 1));
+        const std::string b = TestTree::writeFile(home / "b.bin", TestTree::readFile(a));
+        TestTree::setModified(a, std::chrono::system_clock::now() - 48h);
+        const std::string iso = TestTree::writeFile(home / "Downloads/x.iso", randomBytes(5'100'000, 2));
+        TestTree::setModified(iso, std::chrono::system_clock::now() - 60 * 24h);
+        ScanEngine engine({std::make_shared<DownloadsScanner>(), std::make_shared<DuplicateScanner>()});
+        engine.activity = &activity;
+        await(engine.scan());
+        engine.selectAllReclaimable();
+        QCOMPARE(engine.selected().size(), std::size_t{2}); // x.iso and the copy b.bin
+
+        const std::map<QString, std::function<void()>> changes{
+            {"append copy", [&] { TestTree::writeFile(b, TestTree::readFile(b) + "more"); }},
+            {"edit kept",
+             [&] {
+                 auto bytes = TestTree::readFile(a);
+                 bytes[600'000] ^= 1;
+                 TestTree::writeFile(a, bytes);
+             }},
+            {"remove kept", [&] { QVERIFY(std::filesystem::remove(a)); }},
+            {"rewrite installer", [&] { TestTree::writeFile(iso, randomBytes(5'100'000, 3)); }},
+            {"folder installer",
+             [&] {
+                 QVERIFY(std::filesystem::remove(iso));
+                 TestTree::makeFile(iso + "/inside", 5'100'000);
+             }},
+        };
+        changes.at(change)();
+        const std::string kept = home / stays.toStdString();
+        const auto before = TestTree::snapshot(kept);
+        await(engine.reclaimAndEmptyTrash());
+        QVERIFY2(anyErrorContains(engine, message.toStdString()), qPrintable(message));
+        QVERIFY(TestTree::exists(kept));
+        QCOMPARE(TestTree::snapshot(kept), before);
+        // The other item had not changed and went.
+        const std::string other = stays == "Downloads/x.iso" ? b : iso;
+        QVERIFY(!TestTree::exists(other));
+    }
+
+    // A reclaim that trashes and then empties adds exactly what it freed to the lifetime total, once.
+    void theLifetimeTotalCountsEachByteOnce() {
+        TestTree::TemporaryHome home;
+        ActivityEngine activity;
+        TestTree::makeFile(home / "Library/Caches/app/blob", 3'000'000);
+        TestTree::writeFile(Trash::filesFolder() + "/old", std::string(100'000, 'x'));
+        ScanEngine engine({std::make_shared<UserCachesScanner>(), std::make_shared<TrashScanner>()});
+        engine.activity = &activity;
+        await(engine.scan());
+        const std::int64_t selected = engine.selectedBytes();
+        await(engine.reclaimAndEmptyTrash());
+        QVERIFY(engine.errors().empty());
+        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, selected);
+        QCOMPARE(activity.lifetimeReclaimed(), selected);
+    }
+
+    // Emptying removes info files whose item is gone once they are old enough not to belong to a move
+    // in progress, and never an info file whose item is there.
+    void emptyingSweepsOrphanInfoFiles() {
+        TestTree::TemporaryHome home;
+        ActivityEngine activity;
+        const std::string info = trashRoot() + "/info/";
+        const auto old = TestTree::writeFile(info + "crashed.trashinfo", "");
+        TestTree::setModified(old, std::chrono::system_clock::now() - 1h);
+        const auto young = TestTree::writeFile(info + "moving.trashinfo", "[Trash Info]\n");
+        const auto cache = TestTree::makeFile(home / "Library/Caches/app/blob", 2'000'000);
+        const auto mine = TestTree::writeFile(home / "Documents/mine.txt", "mine");
+        QVERIFY(Trash::moveToTrash(mine).ok);
+        ScanEngine engine({std::make_shared<UserCachesScanner>()});
+        engine.activity = &activity;
+        await(engine.scan());
+        await(engine.reclaimAndEmptyTrash());
+        QVERIFY(engine.errors().empty());
+        QVERIFY(!TestTree::exists(old));
+        QVERIFY(TestTree::exists(young));
+        QVERIFY(TestTree::exists(info + "mine.txt.trashinfo")); // the user's own, still in the Trash
+        QCOMPARE(TestTree::readFile(Trash::filesFolder() + "/mine.txt"), std::string("mine"));
+        QVERIFY(!TestTree::exists(cache));
+    }
+
+    // A log that cannot be read is left exactly as it is and the failure is an error of the reclaim;
+    // a log that reads but does not parse is set aside and a new one begins.
+    void aLogThatCannotBeWrittenIsReportedNeverReplaced() {
+        TestTree::TemporaryHome home;
+        const std::string log = ActivityStore::fileURL();
+        TestTree::makeFolder(log); // reading a folder fails with EISDIR, like an I/O error
+        TestTree::writeFile(log + "/history", "the real log");
+        ActivityEngine activity;
+        TestTree::makeFile(home / "Library/Caches/app/blob", 2'000'000);
+        ScanEngine engine({std::make_shared<UserCachesScanner>()});
+        engine.activity = &activity;
+        await(engine.scan());
+        await(engine.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
+        QVERIFY(!activity.logError().empty());
+        QVERIFY(anyErrorContains(engine, "Could not read the activity log"));
+        QCOMPARE(TestTree::readFile(log + "/history"), std::string("the real log"));
+        QVERIFY(!TestTree::exists(log + ".unreadable"));
+
+        std::filesystem::remove_all(log);
+        TestTree::writeFile(log, "{not json");
+        activity.recordMaintenance("Rebuild", "Done.");
+        QVERIFY(activity.logError().empty());
+        QCOMPARE(TestTree::readFile(log + ".unreadable"), std::string("{not json"));
+        QCOMPARE(ActivityStore::load().events.size(), std::size_t{1});
+    }
+
+    // Destroying the engine during a reclaim waits for the current item; every item is then either in
+    // place or in the Trash with its info file, and nothing runs on afterwards.
+    void anEngineThatGoesAwayMidReclaimStopsCleanly() {
+        TestTree::TemporaryHome home;
+        ActivityEngine activity;
+        std::vector<std::string> caches;
+        for (int i = 0; i < 300; ++i) {
+            caches.push_back(home / ("Library/Caches/c" + std::to_string(i)));
+            TestTree::makeFile(caches.back() + "/blob", 1'000'000);
+        }
+        {
+            ScanEngine engine({std::make_shared<UserCachesScanner>()});
+            engine.activity = &activity;
+            await(engine.scan());
+            QCOMPARE(engine.selected().size(), caches.size());
+            (void)engine.reclaimAndEmptyTrash();
+        }
+        int inPlace = 0;
+        for (const auto& cache : caches) {
+            const std::string name = cache.substr(cache.rfind('/') + 1);
+            if (TestTree::exists(cache + "/blob")) {
+                ++inPlace;
+                continue;
+            }
+            QVERIFY2(TestTree::exists(Trash::filesFolder() + "/" + name + "/blob"), name.c_str());
+            QVERIFY2(TestTree::exists(trashRoot() + "/info/" + name + ".trashinfo"), name.c_str());
+        }
+        QVERIFY2(inPlace > 0, "the reclaim ran to its end before the engine went away");
+    }
+};
+
+QTEST_GUILESS_MAIN(ReclaimGuardTest)
+#include "ReclaimGuardTest.moc"
