@@ -9,6 +9,7 @@
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "tests/TestHome.h"
+#include "tests/engines/Await.h"
 
 #include <QEventLoop>
 #include <QFutureWatcher>
@@ -21,16 +22,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-void await(const QFuture<void>& future) {
-    QEventLoop loop;
-    QFutureWatcher<void> watcher;
-    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    if (!future.isFinished()) {
-        loop.exec();
-    }
-}
 
 std::string randomBytes(std::size_t size, unsigned seed) {
     std::mt19937 generator(seed);

@@ -8,6 +8,7 @@
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "tests/TestHome.h"
+#include "tests/engines/Await.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -20,16 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-void await(const QFuture<void>& future) {
-    QEventLoop loop;
-    QFutureWatcher<void> watcher;
-    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    if (!future.isFinished()) {
-        loop.exec();
-    }
-}
 
 // A scanner of the test: reports the given paths with the given sizes (measured when negative).
 class FixedScanner final : public Scanner {

@@ -5,6 +5,7 @@
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "KestruneCore/Activity/ActivityStore.h"
 #include "tests/TestHome.h"
+#include "tests/engines/Await.h"
 
 #include <QEventLoop>
 #include <QFutureWatcher>
@@ -15,16 +16,6 @@
 #include <filesystem>
 
 namespace {
-
-void await(const QFuture<void>& future) {
-    QEventLoop loop;
-    QFutureWatcher<void> watcher;
-    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    if (!future.isFinished()) {
-        loop.exec();
-    }
-}
 
 constexpr std::int64_t block = 3'000'000; // above the engine's 2,000,000-byte floor
 
