@@ -126,11 +126,16 @@ TEST(DuplicateFiles, WhatIsNeverConsidered) {
     EXPECT_EQ(found(), std::set<std::string>{deepest});
 }
 
-TEST(DuplicateFiles, HardLinksAreTwoCandidates) {
+TEST(DuplicateFiles, HardLinksOfOneFileAreNoCopies) {
     TestTree::TemporaryHome home;
     const std::string a = TestTree::writeFile(home / "Documents/a", contents(1'100'000, 6));
+    TestTree::setModified(a, std::chrono::system_clock::now() - 48h);
     ASSERT_EQ(link(a.c_str(), (home / "Documents/b").c_str()), 0);
-    EXPECT_EQ(found().size(), 1u);
+    TestTree::makeFolder(home / "Music");
+    ASSERT_EQ(link(a.c_str(), (home / "Music/c").c_str()), 0);
+    EXPECT_EQ(found(), std::set<std::string>{}); // removing a link frees nothing
+    const std::string copy = TestTree::writeFile(home / "Pictures/copy", contents(1'100'000, 6));
+    EXPECT_EQ(found(), std::set<std::string>{copy});
 }
 
 TEST(DuplicateFiles, AnUnreadablePartnerDropsOut) {

@@ -143,6 +143,22 @@ TEST(CleanupItemLocations, HomeIsWrittenAsTildeEverywhere) {
     // Every occurrence, not only a leading one.
     const std::string nested = "/mnt" + home.path() + "/file";
     EXPECT_EQ(CleanupItem(nested, 1, Dates::distantPast).location(), "/mnt~");
+    // Only at folder boundaries: a longer name that starts like the home keeps its full path.
+    const struct {
+        const char* path;
+        const char* location;
+    } rows[] = {
+        {"/home/annabel/x", "/home/annabel"},
+        {"/home/anna/x", "~"},
+        {"/home/anna", "/home"},
+        {"/home/anna/annabel/x", "~/annabel"},
+        {"/home/anna2/home/anna/x", "/home/anna2~"},
+        {"/srv/home/anna/y/z", "/srv~/y"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(CleanupItem(row.path, 1, Dates::distantPast).location("/home/anna"), row.location)
+            << row.path;
+    }
 }
 
 TEST(CleanupItemIdentity, EqualityAndHashingUseThePathOnly) {

@@ -1,6 +1,7 @@
 // The disk map's size tree on real temporary folders: totals against the files' allocations and du,
 // folding into "Other", the depth limit, links, other file systems, cancellation and progress.
 #include "KestruneCore/DiskMap/VolumeTree.h"
+#include "KestruneCore/Model/DiskMath.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -421,6 +422,40 @@ private:
     std::string at;
 };
 
+// A file of several links is counted once, wherever its links lie (at the top, listed or measured levels),
+// as du counts it; the map, the folder measurement and du (less the folders' own blocks) agree.
+TEST(VolumeTree, AFileOfSeveralHardLinksCountsOnce) {
+    TestTree::TemporaryHome home;
+    const std::string top = TestTree::makeFile(home / "tree/top", 4 * MB);
+    const std::string deep = TestTree::makeFile(home / "tree/a/b/c/d/e/f/g/deep", 3 * MB);
+    const std::string other = TestTree::makeFile(home / "tree/a/other", 2 * MB);
+    for (const auto& [from, to] :
+         std::vector<std::pair<std::string, std::string>>{{top, "tree/a/top-again"},
+                                                          {top, "tree/a/b/c/d/e/f/g/h/top-deep"},
+                                                          {deep, "tree/deep-at-top"},
+                                                          {deep, "tree/x/deep-listed"}}) {
+        TestTree::makeFolder((home / to).substr(0, (home / to).rfind('/')));
+        ASSERT_EQ(link(from.c_str(), (home / to).c_str()), 0);
+    }
+    const std::int64_t once =
+        TestTree::allocated(top) + TestTree::allocated(deep) + TestTree::allocated(other);
+    const auto tree = build(home / "tree");
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->bytes, once);
+    EXPECT_EQ(DiskMath::size(home / "tree"), once);
+    // du -s counts each inode once as well, plus the folders' own blocks.
+    std::int64_t folders = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home / "tree")) {
+        if (entry.is_directory() && !entry.is_symlink()) {
+            folders += TestTree::allocated(entry.path());
+        }
+    }
+    folders += TestTree::allocated(home / "tree");
+    const auto du = TestTree::run({"/usr/bin/du", "-s", "-B1", home / "tree"});
+    ASSERT_EQ(du.status, 0) << du.output;
+    EXPECT_EQ(std::stoll(du.output) - folders, once);
+}
+
 TEST(VolumeTree, AnotherFileSystemBelowTheRootIsSkipped) {
     TestTree::TemporaryHome home;
     TestTree::makeFile(home / "tree/a/b/file", 3 * MB);
@@ -440,6 +475,7 @@ TEST(VolumeTree, AnotherFileSystemBelowTheRootIsSkipped) {
     ASSERT_TRUE(tree);
     EXPECT_EQ(tree->bytes,
               TestTree::allocated(home / "tree/a/b/file") + TestTree::allocated(measuredLevel + "/g/h/deep"));
+    EXPECT_EQ(DiskMath::size(home / "tree"), tree->bytes); // a folder's size stays on its file system too
     forEachNode(
         tree, [&](const DiskNode& node) { EXPECT_EQ(node.url.find("mnt"), std::string::npos) << node.url; });
     // The root itself may be the mount point: then that file system is the one walked.

@@ -8,6 +8,7 @@
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/SystemFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/LinkSet.h"
 
 #include <algorithm>
 #include <array>
@@ -110,7 +111,7 @@ struct Scratch {
 
 // Allocated bytes of the folder `name` inside `parentFd` and everything below it on the build's file
 // system. Cancellation is polled once per folder entered.
-std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid,
+std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet& links,
                      const std::function<bool()>& isCancelled, Scratch& scratch, std::size_t level) {
     if (isCancelled && isCancelled()) {
         return 0;
@@ -135,13 +136,13 @@ std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid,
             names.append(entry.name);
             names.push_back('\0');
         } else {
-            total += entry.allocSize;
+            total += links.bytesOf(entry);
         }
     });
     for (std::size_t position = 0; position < names.size();) {
         const char* sub = names.c_str() + position;
         position += std::strlen(sub) + 1;
-        total += measure(fd, sub, fsid, isCancelled, scratch, level + 1);
+        total += measure(fd, sub, fsid, links, isCancelled, scratch, level + 1);
     }
     close(fd);
     return total;
@@ -154,10 +155,10 @@ struct Report {
 
 class Discovery {
 public:
-    Discovery(const Options& options, std::uint64_t fsid,
+    Discovery(const Options& options, std::uint64_t fsid, LinkSet& links,
               const std::function<void(const Progress&)>& onProgress,
               const std::function<bool()>& isCancelled)
-        : options(options), fsid(fsid), onProgress(onProgress), isCancelled(isCancelled) {}
+        : options(options), fsid(fsid), links(links), onProgress(onProgress), isCancelled(isCancelled) {}
 
     void seed(std::vector<Item> items, std::vector<std::string> topLabels, std::int64_t bytes) {
         const std::lock_guard lock(mutex);
@@ -222,6 +223,7 @@ public:
 
     const Options options;
     const std::uint64_t fsid;
+    LinkSet& links; // every worker's files, so that a file of several links counts once in the tree
     const std::function<void(const Progress&)>& onProgress;
     const std::function<bool()>& isCancelled;
 
@@ -309,11 +311,11 @@ private:
                         scratch.measuredNames.append(reinterpret_cast<const char*>(&position),
                                                      sizeof position);
                     }
-                } else if (entry.allocSize > 0) {
-                    record.directBytes += entry.allocSize;
-                    if (entry.allocSize >= options.minBytes) {
+                } else if (const std::int64_t bytes = links.bytesOf(entry); bytes > 0) {
+                    record.directBytes += bytes;
+                    if (bytes >= options.minBytes) {
                         scratch.keptInOrder.emplace_back(
-                            position, makeNode(Paths::child(item.path, entry.name), entry.allocSize, false));
+                            position, makeNode(Paths::child(item.path, entry.name), bytes, false));
                     }
                 }
             });
@@ -325,7 +327,7 @@ private:
                 std::uint32_t listedAt = 0;
                 std::memcpy(&listedAt, names.data() + at + length + 1, sizeof listedAt);
                 at += length + 1 + sizeof listedAt;
-                const std::int64_t size = measure(fd, name, fsid, isCancelled, scratch, 0);
+                const std::int64_t size = measure(fd, name, fsid, links, isCancelled, scratch, 0);
                 record.collapsedBytes += size;
                 if (size >= options.minBytes && size > 0) {
                     scratch.keptInOrder.emplace_back(listedAt,
@@ -457,13 +459,14 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
         std::int64_t allocSize;
     };
     std::vector<TopEntry> top;
+    LinkSet topLinks; // the whole build's, handed to the workers below
     if (rootFd >= 0) {
         struct statx sx {};
         if (statx(rootFd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) == 0) {
             fsid = fsidOf(sx);
             BulkDir::forEachAt(rootFd, BulkDir::Options::none, [&](const BulkEntry& entry) {
                 if (!entry.isSymlink && entry.fsid == fsid && !isExcluded(rootPath, entry.name)) {
-                    top.push_back(TopEntry{entry.name, entry.isDirectory, entry.allocSize});
+                    top.push_back(TopEntry{entry.name, entry.isDirectory, topLinks.bytesOf(entry)});
                 }
             });
         }
@@ -491,7 +494,7 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
         return makeNode(rootPath, bytes, isDirectory);
     }
 
-    Discovery discovery(options, fsid, onProgress, isCancelled);
+    Discovery discovery(options, fsid, topLinks, onProgress, isCancelled);
     DirRecord rootRecord;
     rootRecord.listed = true;
     rootRecord.path = rootPath;

@@ -35,7 +35,33 @@ std::string CleanupItem::name() const {
 }
 
 std::string CleanupItem::location() const {
-    return Paths::replacingAll(Paths::parent(url), Platform::homeFolder(), "~");
+    return location(Platform::homeFolder());
+}
+
+std::string CleanupItem::location(const std::string& home) const {
+    // Only whole folders: "/home/annabel" is not "~bel" under the home "/home/anna".
+    const std::string_view folder = Paths::parent(url);
+    if (home.empty() || home == "/") {
+        return std::string(folder);
+    }
+    std::string out;
+    std::size_t at = 0;
+    while (at < folder.size()) {
+        const std::size_t found = folder.find(home, at);
+        if (found == std::string_view::npos) {
+            break;
+        }
+        const std::size_t end = found + home.size();
+        if (end == folder.size() || folder[end] == '/') {
+            out.append(folder.substr(at, found - at));
+            out += '~';
+        } else {
+            out.append(folder.substr(at, end - at));
+        }
+        at = end;
+    }
+    out.append(folder.substr(std::min(at, folder.size())));
+    return out;
 }
 
 std::int64_t CategoryResult::bytes() const {

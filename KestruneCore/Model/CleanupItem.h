@@ -27,8 +27,10 @@ struct CleanupItem {
 
     // The label when it is not empty; else the last component, prefixed by its parent's name when generic.
     [[nodiscard]] std::string name() const;
-    // The folder that holds the item, with every occurrence of the home folder written "~".
+    // The folder that holds the item, with every occurrence of the home folder as a whole folder
+    // written "~".
     [[nodiscard]] std::string location() const;
+    [[nodiscard]] std::string location(const std::string& home) const;
 
     [[nodiscard]] bool operator==(const CleanupItem& other) const { return url == other.url; }
 };

@@ -5,6 +5,7 @@
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/Volume.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/LinkSet.h"
 
 #include <atomic>
 #include <fcntl.h>
@@ -57,33 +58,39 @@ std::string fixed(std::uint64_t scaled, int decimals) {
     return out;
 }
 
-std::int64_t measure(const std::string& path) {
-    const auto entries = BulkDir::read(path);
+// Allocated bytes below the folder `name` of `parentFd` on the file system `fsid`, each file once
+// however many links it has. Folders are opened from their parent's descriptor, so depth is no limit.
+std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet& links) {
+    const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
     std::int64_t files = 0;
     std::vector<std::string> folders;
-    for (const auto& entry : entries) {
-        if (entry.isSymlink) {
-            continue;
+    BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+        if (entry.isSymlink || entry.fsid != fsid) {
+            return; // a link, or a mount point: another file system's bytes are not this folder's
         }
         if (entry.isDirectory) {
-            folders.push_back(Paths::child(path, entry.name));
-        } else if (entry.allocSize >= 1) {
-            files += entry.allocSize;
+            folders.push_back(entry.name);
+        } else {
+            files += links.bytesOf(entry);
         }
-    }
-    if (folders.size() == 1) {
-        return files + measure(folders.front());
-    }
-    if (folders.empty()) {
-        return files;
-    }
-    std::atomic<std::int64_t> sub{0};
-    tbb::this_task_arena::isolate([&] {
-        tbb::parallel_for_each(folders.begin(), folders.end(), [&](const std::string& folder) {
-            sub.fetch_add(measure(folder), std::memory_order_relaxed);
-        });
     });
-    return files + sub.load();
+    std::int64_t sub = 0;
+    if (folders.size() == 1) {
+        sub = measure(fd, folders.front().c_str(), fsid, links);
+    } else if (!folders.empty()) {
+        std::atomic<std::int64_t> sum{0};
+        tbb::this_task_arena::isolate([&] {
+            tbb::parallel_for_each(folders.begin(), folders.end(), [&](const std::string& folder) {
+                sum.fetch_add(measure(fd, folder.c_str(), fsid, links), std::memory_order_relaxed);
+            });
+        });
+        sub = sum.load();
+    }
+    close(fd);
+    return files + sub;
 }
 
 } // namespace
@@ -119,7 +126,9 @@ std::int64_t size(const std::string& path) {
         auto& gate = measureGate();
         gate.acquire();
         inFlight.fetch_add(1);
-        const std::int64_t total = measure(path);
+        LinkSet links;
+        const std::uint64_t fsid = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+        const std::int64_t total = measure(AT_FDCWD, path.c_str(), fsid, links);
         inFlight.fetch_sub(1);
         gate.release();
         return total;

@@ -6,6 +6,7 @@
 
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/LinkSet.h"
 
 #include <openssl/evp.h>
 #include <tbb/parallel_for.h>
@@ -191,7 +192,8 @@ std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& gr
     return out;
 }
 
-void collect(const std::string& folder, int depth, std::map<std::int64_t, std::vector<CleanupItem>>& sizes) {
+void collect(const std::string& folder, int depth, std::map<std::int64_t, std::vector<CleanupItem>>& sizes,
+             LinkSet& links) {
     if (depth > DuplicateScanner::depthLimit) {
         return;
     }
@@ -202,9 +204,10 @@ void collect(const std::string& folder, int depth, std::map<std::int64_t, std::v
         std::string path = Paths::child(folder, entry.name);
         if (entry.isDirectory) {
             if (!DuplicateScanner::excluded().contains(entry.name)) {
-                collect(path, depth + 1, sizes);
+                collect(path, depth + 1, sizes, links);
             }
-        } else if (entry.allocSize >= DuplicateScanner::minimumBytes) {
+        } else if (entry.allocSize >= DuplicateScanner::minimumBytes && links.bytesOf(entry) > 0) {
+            // Two links of one file are one file: removing one frees nothing and is no copy.
             sizes[entry.allocSize].emplace_back(std::move(path), entry.allocSize,
                                                 entry.modified.value_or(Dates::distantPast));
         }
@@ -263,7 +266,8 @@ const std::unordered_set<std::string>& DuplicateScanner::excluded() {
 
 std::vector<CleanupItem> DuplicateScanner::scan() const {
     std::map<std::int64_t, std::vector<CleanupItem>> sizes;
-    collect(home(), 0, sizes);
+    LinkSet links;
+    collect(home(), 0, sizes, links);
 
     // Head-and-tail digests of every file that shares its size, in parallel, kept in walk order.
     std::vector<const CleanupItem*> candidates;

@@ -149,7 +149,8 @@ void forEachAt(int fd, Options options, const std::function<void(const BulkEntry
         return;
     }
     const bool withDates = (static_cast<unsigned>(options) & static_cast<unsigned>(Options::dates)) != 0;
-    const unsigned mask = STATX_TYPE | STATX_BLOCKS | (withDates ? (STATX_MTIME | STATX_ATIME) : 0U);
+    const unsigned mask =
+        STATX_TYPE | STATX_BLOCKS | STATX_NLINK | STATX_INO | (withDates ? (STATX_MTIME | STATX_ATIME) : 0U);
     const ReadBuffer buffer;
     Scratch& scratch = *buffer.data;
     BulkEntry entry;
@@ -174,6 +175,8 @@ void forEachAt(int fd, Options options, const std::function<void(const BulkEntry
                                   ? static_cast<std::int64_t>(sx.stx_blocks) * 512
                                   : 0;
             entry.fsid = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+            entry.inode = sx.stx_ino;
+            entry.links = (sx.stx_mask & STATX_NLINK) ? sx.stx_nlink : 1;
             entry.modified.reset();
             entry.accessed.reset();
             if (withDates) {

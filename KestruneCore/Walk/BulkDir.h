@@ -15,6 +15,8 @@ struct BulkEntry {
     bool isSymlink = false;
     std::int64_t allocSize = 0; // allocated bytes of a file's data; 0 for directories, links and the like
     std::uint64_t fsid = 0;     // device major in the high half, minor in the low half
+    std::uint64_t inode = 0;
+    std::uint32_t links = 1; // hard links of the file (LinkSet counts a file of several links once)
     std::optional<Date> modified;
     std::optional<Date> accessed;
 };
