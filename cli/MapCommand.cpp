@@ -48,12 +48,13 @@ nlohmann::json document(const DiskNode& node) {
     for (const auto& child : node.children) {
         children.push_back(document(*child));
     }
-    return {{"name", node.name()},
-            {"path", node.path()},
-            {"bytes", node.bytes},
-            {"isDirectory", node.isDirectory},
-            {"isAggregate", node.isAggregate},
-            {"children", std::move(children)}};
+    nlohmann::json out{{"name", node.name()},
+                       {"bytes", node.bytes},
+                       {"isDirectory", node.isDirectory},
+                       {"isAggregate", node.isAggregate},
+                       {"children", std::move(children)}};
+    Output::addPath(out, node.path());
+    return out;
 }
 
 void printTree(const DiskNode& node, const std::string& label, int level, int depth) {

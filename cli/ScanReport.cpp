@@ -1,5 +1,6 @@
 // Text columns are padded by code points of the already-repaired UTF-8, so that names line up.
 #include "cli/ScanReport.h"
+#include "cli/Output.h"
 
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Utf8.h"
@@ -41,11 +42,11 @@ std::string itemCount(std::size_t n) {
 } // namespace
 
 nlohmann::json item(const CleanupItem& item) {
-    nlohmann::json out{{"path", Utf8::valid(item.url)},
-                       {"name", Utf8::valid(item.name())},
+    nlohmann::json out{{"name", Utf8::valid(item.name())},
                        {"location", Utf8::valid(item.location())},
                        {"bytes", item.bytes},
                        {"modified", Dates::iso8601(item.modified)}};
+    Output::addPath(out, item.url);
     if (item.label) {
         out["label"] = Utf8::valid(*item.label);
     }

@@ -25,7 +25,9 @@ const Commands::Registration registration{
             for (const auto& path : options->paths) {
                 const std::int64_t bytes = DiskMath::size(path);
                 if (options->json) {
-                    array.push_back({{"path", path}, {"bytes", bytes}});
+                    nlohmann::json entry{{"bytes", bytes}};
+                    Output::addPath(entry, path);
+                    array.push_back(std::move(entry));
                 } else {
                     std::cout << DiskMath::human(bytes) << "\t" << bytes << "\t" << Utf8::valid(path) << "\n";
                 }

@@ -1,5 +1,6 @@
 // kestrune-cli map as a user runs it: the printed tree, its JSON read back, the progress line,
 // unreadable folders as an unprivileged user, and clear refusals of bad arguments.
+#include "KestruneCore/Platform/Trash.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +144,58 @@ TEST(MapCommand, BadArgumentsAreRefusedClearly) {
         const auto r = TestTree::run(argv);
         EXPECT_EQ(r.status, 2) << bad[0] << " " << r.output;
         EXPECT_NE(r.output.find("kestrune-cli:"), std::string::npos) << r.output;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Every "path" in a JSON document with its "pathBytes", wherever it nests.
+void collectPaths(const nlohmann::json& node, std::vector<std::pair<std::string, std::string>>& into) {
+    if (node.is_object()) {
+        if (node.contains("pathBytes")) {
+            into.emplace_back(node["path"].get<std::string>(), node["pathBytes"].get<std::string>());
+        }
+        for (const auto& [key, value] : node.items()) {
+            collectPaths(value, into);
+        }
+    } else if (node.is_array()) {
+        for (const auto& value : node) {
+            collectPaths(value, into);
+        }
+    }
+}
+
+// A name that is not UTF-8 reads as U+FFFD in "path" and byte for byte in "pathBytes", in every command
+// that prints paths as JSON.
+TEST(JsonPaths, ANameThatIsNotUtf8RoundTripsThroughPathBytes) {
+    TestTree::TemporaryHome home;
+    const std::string latin1 = home / "Library/Caches/caf\xe9";
+    TestTree::makeFile(latin1 + "/blob", 2 * MB);
+    const std::vector<std::vector<std::string>> commands{
+        {"size", "--json", latin1},
+        {"map", home / "Library", "--json"},
+        {"scan", "--json", "--only", "userCaches"},
+    };
+    for (const auto& arguments : commands) {
+        std::vector<std::string> argv{TestTree::cliPath()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        const auto r = TestTree::run(argv);
+        ASSERT_EQ(r.status, 0) << arguments.front() << r.output;
+        const auto json = nlohmann::json::parse(r.output.substr(r.output.find_first_of("[{")));
+        std::vector<std::pair<std::string, std::string>> paths;
+        collectPaths(json, paths);
+        ASSERT_FALSE(paths.empty()) << arguments.front() << r.output;
+        bool found = false;
+        for (const auto& [text, bytes] : paths) {
+            const auto decoded = Trash::Info::decode(bytes);
+            ASSERT_TRUE(decoded) << bytes;
+            EXPECT_TRUE(TestTree::exists(*decoded)) << bytes;
+            EXPECT_NE(text.find("\xef\xbf\xbd"), std::string::npos) << text; // U+FFFD in the text
+            found = found || *decoded == latin1;
+        }
+        EXPECT_TRUE(found) << arguments.front() << r.output;
     }
 }
 
