@@ -23,9 +23,18 @@ const Commands::Registration registration{
         command->callback([options] {
             nlohmann::json array = nlohmann::json::array();
             for (const auto& path : options->paths) {
-                const std::int64_t bytes = DiskMath::size(path);
+                const auto [bytes, unreadable] = DiskMath::measured(path);
+                if (unreadable > 0) {
+                    // The figure is a lower bound: say so rather than print it as the truth.
+                    std::cerr << "kestrune-cli size: " << Utf8::valid(path) << ": " << unreadable
+                              << (unreadable == 1 ? " entry" : " entries") << " could not be read\n";
+                    Commands::exitStatus() = 1;
+                }
                 if (options->json) {
                     nlohmann::json entry{{"bytes", bytes}};
+                    if (unreadable > 0) {
+                        entry["unreadable"] = unreadable;
+                    }
                     Output::addPath(entry, path);
                     array.push_back(std::move(entry));
                 } else {

@@ -8,6 +8,7 @@
 #include "KestruneCore/Walk/LinkSet.h"
 
 #include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <semaphore>
 #include <sys/stat.h>
@@ -60,14 +61,18 @@ std::string fixed(std::uint64_t scaled, int decimals) {
 
 // Allocated bytes below the folder `name` of `parentFd` on the file system `fsid`, each file once
 // however many links it has. Folders are opened from their parent's descriptor, so depth is no limit.
-std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet& links) {
+std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet& links,
+                     std::atomic<std::int64_t>& unreadable) {
     const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
+        if (errno != ENOENT) {
+            unreadable.fetch_add(1, std::memory_order_relaxed); // there, but its bytes cannot be counted
+        }
         return 0;
     }
     std::int64_t files = 0;
     std::vector<std::string> folders;
-    BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+    const std::size_t failed = BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
         if (entry.isSymlink || entry.fsid != fsid) {
             return; // a link, or a mount point: another file system's bytes are not this folder's
         }
@@ -77,14 +82,16 @@ std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet
             files += links.bytesOf(entry);
         }
     });
+    unreadable.fetch_add(static_cast<std::int64_t>(failed), std::memory_order_relaxed);
     std::int64_t sub = 0;
     if (folders.size() == 1) {
-        sub = measure(fd, folders.front().c_str(), fsid, links);
+        sub = measure(fd, folders.front().c_str(), fsid, links, unreadable);
     } else if (!folders.empty()) {
         std::atomic<std::int64_t> sum{0};
         tbb::this_task_arena::isolate([&] {
             tbb::parallel_for_each(folders.begin(), folders.end(), [&](const std::string& folder) {
-                sum.fetch_add(measure(fd, folder.c_str(), fsid, links), std::memory_order_relaxed);
+                sum.fetch_add(measure(fd, folder.c_str(), fsid, links, unreadable),
+                              std::memory_order_relaxed);
             });
         });
         sub = sum.load();
@@ -113,27 +120,32 @@ std::string human(std::int64_t bytes) {
 }
 
 std::int64_t size(const std::string& path) {
+    return measured(path).bytes;
+}
+
+Measurement measured(const std::string& path) {
     struct statx sx {};
     if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
               STATX_TYPE | STATX_BLOCKS, &sx) != 0) {
-        return 0;
+        return {0, errno == ENOENT ? 0 : 1};
     }
     const mode_t type = sx.stx_mode & S_IFMT;
     if (type == S_IFLNK) {
-        return 0;
+        return {};
     }
     if (type == S_IFDIR) {
         auto& gate = measureGate();
         gate.acquire();
         inFlight.fetch_add(1);
         LinkSet links;
+        std::atomic<std::int64_t> unreadable{0};
         const std::uint64_t fsid = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
-        const std::int64_t total = measure(AT_FDCWD, path.c_str(), fsid, links);
+        const std::int64_t total = measure(AT_FDCWD, path.c_str(), fsid, links, unreadable);
         inFlight.fetch_sub(1);
         gate.release();
-        return total;
+        return {total, unreadable.load()};
     }
-    return (sx.stx_mask & STATX_BLOCKS) ? static_cast<std::int64_t>(sx.stx_blocks) * 512 : 0;
+    return {(sx.stx_mask & STATX_BLOCKS) ? static_cast<std::int64_t>(sx.stx_blocks) * 512 : 0, 0};
 }
 
 Date modified(const std::string& path) {

@@ -14,8 +14,16 @@ inline constexpr int maxConcurrentMeasurements = 6;
 // "—" for zero and below; decimal KB (no decimals), MB (one) or GB (two), trailing zeros dropped.
 [[nodiscard]] std::string human(std::int64_t bytes);
 
-// Allocated bytes of a file, or of a folder's whole tree; 0 for a symbolic link or anything unreadable.
+// Allocated bytes of a file, or of a folder's whole tree on its own file system, each file once however
+// many hard links it has; 0 for a symbolic link or anything unreadable.
 [[nodiscard]] std::int64_t size(const std::string& path);
+
+struct Measurement {
+    std::int64_t bytes = 0;
+    std::int64_t unreadable = 0; // entries and folders that are there but could not be read
+};
+// The same with a count of what could not be read (entries that vanished meanwhile are not counted).
+[[nodiscard]] Measurement measured(const std::string& path);
 
 // Content modification date, never following a link; the distant past when it cannot be read.
 [[nodiscard]] Date modified(const std::string& path);

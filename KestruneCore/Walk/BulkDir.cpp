@@ -92,27 +92,44 @@ public:
     StatRing(const StatRing&) = delete;
     StatRing& operator=(const StatRing&) = delete;
 
-    // statx of names[0 ... count-1] relative to fd; false when the ring could not run them all.
+    // statx of names[0 ... count-1] relative to fd; false when the ring could not run them all. Every
+    // request that reached the kernel is reaped before this returns, so that no late completion ever
+    // writes into a batch the caller has moved on from (or redoes directly). liburing reports errors
+    // as negative return values, not through errno.
     bool run(int fd, unsigned mask, Scratch& scratch, unsigned count) {
         if (!ready) {
             return false;
         }
-        for (unsigned i = 0; i < count; ++i) {
+        unsigned prepared = 0;
+        for (; prepared < count; ++prepared) {
             io_uring_sqe* sqe = io_uring_get_sqe(&ring);
             if (sqe == nullptr) {
-                return false;
+                break;
             }
-            io_uring_prep_statx(sqe, fd, scratch.names[i], statFlags, mask, &scratch.results[i]);
-            io_uring_sqe_set_data64(sqe, i);
+            io_uring_prep_statx(sqe, fd, scratch.names[prepared], statFlags, mask,
+                                &scratch.results[prepared]);
+            io_uring_sqe_set_data64(sqe, prepared);
         }
+        unsigned submitted = 0;
         unsigned completed = 0;
-        while (completed < count) {
-            if (io_uring_submit_and_wait(&ring, 1) < 0) {
-                if (errno == EINTR) {
-                    continue;
+        bool failed = prepared < count;
+        while (submitted < prepared || completed < submitted) {
+            io_uring_cqe* waited = nullptr;
+            const int r = submitted < prepared ? io_uring_submit_and_wait(&ring, 1)
+                                               : io_uring_wait_cqe_nr(&ring, &waited, 1);
+            if (r < 0 && r != -EINTR && r != -EAGAIN && r != -EBUSY) {
+                failed = true;
+                if (submitted == 0) {
+                    // Nothing reached the kernel: drop what was prepared and stop using the ring.
+                    io_uring_queue_exit(&ring);
+                    ready = false;
+                    return false;
                 }
-                ready = false; // never again on this thread; the batch is redone directly
-                return false;
+                prepared = submitted; // wait for what is in flight, submit no more
+                continue;
+            }
+            if (submitted < prepared && r > 0) {
+                submitted += static_cast<unsigned>(r);
             }
             io_uring_cqe* cqe = nullptr;
             unsigned head = 0;
@@ -127,7 +144,11 @@ public:
             io_uring_cq_advance(&ring, seen);
             completed += seen;
         }
-        return true;
+        if (failed) {
+            ready = false; // never again on this thread; the batch is redone directly
+            io_uring_queue_exit(&ring);
+        }
+        return !failed;
     }
 
     static constexpr int statFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
@@ -144,10 +165,11 @@ StatRing& statRing() {
 
 } // namespace
 
-void forEachAt(int fd, Options options, const std::function<void(const BulkEntry&)>& visit) {
+std::size_t forEachAt(int fd, Options options, const std::function<void(const BulkEntry&)>& visit) {
     if (fd < 0) {
-        return;
+        return 0;
     }
+    std::size_t failures = 0;
     const bool withDates = (static_cast<unsigned>(options) & static_cast<unsigned>(Options::dates)) != 0;
     const unsigned mask =
         STATX_TYPE | STATX_BLOCKS | STATX_NLINK | STATX_INO | (withDates ? (STATX_MTIME | STATX_ATIME) : 0U);
@@ -164,7 +186,10 @@ void forEachAt(int fd, Options options, const std::function<void(const BulkEntry
         }
         for (unsigned i = 0; i < count; ++i) {
             if (scratch.status[i] != 0) {
-                continue; // vanished between listing and statx: it no longer exists, so it is not listed
+                // Vanished between listing and statx: it no longer exists, so it is not listed. Any
+                // other failure hides an entry that is there, and the walk says so.
+                failures += scratch.status[i] != -ENOENT ? 1 : 0;
+                continue;
             }
             const struct statx& sx = scratch.results[i];
             entry.name.assign(scratch.names[i]);
@@ -193,6 +218,7 @@ void forEachAt(int fd, Options options, const std::function<void(const BulkEntry
     while (true) {
         const long n = syscall(SYS_getdents64, fd, scratch.dents, bufferSize);
         if (n <= 0) {
+            failures += n < 0 && errno != ENOENT ? 1 : 0; // a folder removed while listed has no more
             break;
         }
         unsigned count = 0;
@@ -214,6 +240,7 @@ void forEachAt(int fd, Options options, const std::function<void(const BulkEntry
             emit(count);
         }
     }
+    return failures;
 }
 
 std::vector<BulkEntry> readAt(int fd, Options options) {

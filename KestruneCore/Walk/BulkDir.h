@@ -34,7 +34,8 @@ enum class Options : unsigned { none = 0, dates = 1 };
 
 // The same, one entry at a time, for walkers that list very many folders: the entry handed to `visit`
 // is reused (valid only during the call) and the read buffer belongs to the calling thread, so a
-// listing allocates nothing per entry. `visit` may itself list other folders.
-void forEachAt(int directoryFd, Options options, const std::function<void(const BulkEntry&)>& visit);
+// listing allocates nothing per entry. `visit` may itself list other folders. Returns how many entries
+// could not be read (or 1 for a listing that failed part-way): entries that vanished are not counted.
+std::size_t forEachAt(int directoryFd, Options options, const std::function<void(const BulkEntry&)>& visit);
 
 } // namespace BulkDir
