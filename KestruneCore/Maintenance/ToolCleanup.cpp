@@ -4,6 +4,7 @@
 
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Process.h"
+#include "KestruneCore/Platform/SystemFolder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,7 +69,7 @@ std::string run(CategoryKind kind) {
 }
 
 std::string runSimulators() {
-    const std::string xcrun = "/usr/bin/xcrun";
+    const std::string xcrun = Platform::systemFolder("/usr/bin/xcrun");
     if (Process::find(xcrun).empty()) {
         return "Xcode command-line tools not found. Install them, then try again.";
     }
@@ -86,9 +87,10 @@ std::string runSimulators() {
 
 std::string runDocker() {
     std::string docker;
+    // The home's own client sits between the system's places, as Docker Desktop installs it there.
     for (const std::string& candidate :
-         {std::string("/usr/local/bin/docker"), std::string("/opt/homebrew/bin/docker"),
-          Platform::homeFolder() + "/.docker/bin/docker", std::string("/usr/bin/docker")}) {
+         {Platform::systemFolder("/usr/local/bin/docker"), Platform::systemFolder("/opt/homebrew/bin/docker"),
+          Platform::homeFolder() + "/.docker/bin/docker", Platform::systemFolder("/usr/bin/docker")}) {
         if (!Process::find(candidate).empty()) {
             docker = candidate;
             break;
