@@ -33,8 +33,8 @@ ConfirmSheet::ConfirmSheet(const QString& title, const QString& message, const Q
     buttons->addWidget(cancel);
     buttons->addWidget(confirm);
     layout->addLayout(buttons);
-    setMinimumWidth(420);
-    setMaximumWidth(520);
+    setMinimumWidth(500);
+    setMaximumWidth(560);
     connect(confirm, &QPushButton::clicked, this, &ConfirmSheet::confirmed);
     connect(cancel, &QPushButton::clicked, this, &ConfirmSheet::cancelled);
 }

@@ -110,6 +110,7 @@ OverviewPane::OverviewPane(Engines e, AppActions& actions, QWidget* parent) : QW
     reclaim->setFocusPolicy(Qt::StrongFocus);
     heroButtons->addWidget(scan);
     heroButtons->addWidget(reclaim);
+    heroButtons->addStretch(1);
     heroLayout->addLayout(heroButtons);
     layout->addWidget(hero);
 

@@ -52,13 +52,21 @@ PermissionGate::PermissionGate(std::function<bool()> c, QWidget* parent)
     title->setFont(font);
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
-    auto* explanation = new QLabel(
+    // A wrapped label is given the height its text takes at the column's fixed width, since the
+    // centred column is laid out by size hints, which do not know the width.
+    const QMargins margins = layout->contentsMargins();
+    const int textWidth = 520 - margins.left() - margins.right();
+    const QString paragraphs =
         tr("Linux protects every app's cache and support folder individually. Without Full Disk Access, "
            "Kestrune can only see a fraction of your disk — and Linux asks for permission separately for "
-           "every single app it tries to look at.\n\nGranting it once replaces all of those prompts."),
-        column);
-    explanation->setWordWrap(true);
-    layout->addWidget(explanation);
+           "every single app it tries to look at.\n\nGranting it once replaces all of those prompts.");
+    for (const QString& paragraph : paragraphs.split(QStringLiteral("\n\n"))) {
+        auto* explanation = new QLabel(paragraph, column);
+        explanation->setWordWrap(true);
+        explanation->setFixedWidth(textWidth);
+        explanation->setMinimumHeight(explanation->heightForWidth(textWidth));
+        layout->addWidget(explanation);
+    }
     layout->addWidget(step(1, tr("Open Privacy & Security → Full Disk Access"), column));
     layout->addWidget(step(2, tr("Turn on Kestrune in the list"), column));
     layout->addWidget(step(3, tr("Come back here — Kestrune rechecks automatically"), column));
@@ -78,12 +86,16 @@ PermissionGate::PermissionGate(std::function<bool()> c, QWidget* parent)
     hint->setStyleSheet(QStringLiteral("color:%1;").arg(ChartPalette::review().name()));
     hint->setWordWrap(true);
     hint->setAlignment(Qt::AlignCenter);
+    hint->setFixedWidth(textWidth);
+    hint->setMinimumHeight(hint->heightForWidth(textWidth));
     hint->hide();
     layout->addWidget(hint);
     auto* footer = new QLabel(tr("Kestrune never sends anything anywhere. Full Disk Access is read-only "
                                  "until you choose what to remove."),
                               column);
     footer->setWordWrap(true);
+    footer->setFixedWidth(textWidth);
+    footer->setMinimumHeight(footer->heightForWidth(textWidth));
     footer->setAlignment(Qt::AlignCenter);
     QPalette secondary = footer->palette();
     secondary.setColor(QPalette::WindowText, ChartPalette::secondaryText(palette()));

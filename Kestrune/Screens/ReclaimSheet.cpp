@@ -120,11 +120,11 @@ protected:
         clip.addRoundedRect(QRectF(rect()), 4, 4);
         painter.setClipPath(clip);
         QColor used = palette().color(QPalette::WindowText);
-        used.setAlphaF(0.35f);
-        painter.fillRect(rect(), used);
+        used.setAlphaF(0.4f);
         const double w = width();
         const double freeLeft = w * (1.0 - freeShare);
-        painter.fillRect(QRectF(freeLeft, 0, w * freeShare, height()), ChartPalette::track(palette()));
+        painter.fillRect(rect(), ChartPalette::track(palette()));
+        painter.fillRect(QRectF(0, 0, freeLeft, height()), used);
         painter.fillRect(QRectF(freeLeft - w * gainShare, 0, w * gainShare, height()), ChartPalette::safe());
     }
 
