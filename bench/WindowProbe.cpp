@@ -67,17 +67,22 @@ int main(int argc, char** argv) {
     window.installEventFilter(&firstPaint);
 
     QElapsedTimer sinceTick;
+    QElapsedTimer scanTime;
     qint64 longestGap = 0;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, &window, [&] {
-        if (scan.isScanning()) {
+        // Gaps before the window's first paint belong to starting up, not to the scan.
+        if (scan.isScanning() && firstPaint.at >= 0) {
             longestGap = std::max(longestGap, sinceTick.elapsed());
+            if (qEnvironmentVariableIsSet("PROBE_VERBOSE") && sinceTick.elapsed() > 25) {
+                std::printf("  gap %lld ms at %lld ms, step %d\n", static_cast<long long>(sinceTick.elapsed()),
+                            static_cast<long long>(scanTime.elapsed()), scan.step());
+            }
         }
         sinceTick.restart();
     });
-    QElapsedTimer scanTime;
     QObject::connect(&scan, &ScanEngine::isScanningChanged, &window, [&] {
         if (scan.isScanning()) {
             scanTime.start();

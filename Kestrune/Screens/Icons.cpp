@@ -165,9 +165,26 @@ QIcon drawn(std::string_view key, const QPalette& palette) {
     return icon;
 }
 
+QIcon load(std::string_view key, const QPalette& palette);
+
 } // namespace
 
 QIcon symbol(std::string_view key, const QPalette& palette) {
+    // Views ask for icons on every paint; each key and text colour is loaded once.
+    static QHash<QString, QIcon> cache;
+    const QString cacheKey = QString::fromUtf8(key.data(), qsizetype(key.size())) + QLatin1Char('|') +
+                             palette.color(QPalette::WindowText).name();
+    if (const auto found = cache.constFind(cacheKey); found != cache.constEnd()) {
+        return *found;
+    }
+    QIcon icon = load(key, palette);
+    cache.insert(cacheKey, icon);
+    return icon;
+}
+
+namespace {
+
+QIcon load(std::string_view key, const QPalette& palette) {
     const auto& index = themeIndex();
     for (const auto& row : table()) {
         if (row.key != key) {
@@ -188,6 +205,8 @@ QIcon symbol(std::string_view key, const QPalette& palette) {
     }
     return drawn(key, palette);
 }
+
+} // namespace
 
 QIcon application() {
     QIcon icon;

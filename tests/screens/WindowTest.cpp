@@ -157,6 +157,14 @@ private slots:
         QVERIFY(!w.window->overlay()->isPresenting());
         QVERIFY(w.window->isReclaiming());
         QVERIFY(!w.window->actions().reclaim->isEnabled());
+        // Closing while the reclaim runs asks first; keeping it running leaves the window open.
+        QVERIFY(!w.window->close());
+        auto* ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QVERIFY(ask);
+        QCOMPARE(ask->objectName(), QString("closeSheet"));
+        QTest::mouseClick(ask->cancelButton(), Qt::LeftButton);
+        QVERIFY(w.window->isVisible());
+        QVERIFY(!w.window->overlay()->isPresenting());
         QVERIFY(finished.wait(120'000));
         QVERIFY(!TestTree::exists(big));
         QVERIFY(!TestTree::exists(other));
