@@ -30,9 +30,8 @@ namespace {
 QLabel* secondaryLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setWordWrap(true);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, ChartPalette::secondaryText(parent->palette()));
-    label->setPalette(p);
+    // A role of the inherited palette, so that a change of the desktop's colours reaches it.
+    label->setForegroundRole(QPalette::PlaceholderText);
     return label;
 }
 
@@ -298,10 +297,13 @@ void CategoryPane::runTool() {
             const QString sentence = QString::fromStdString(text);
             outcomeIsProblem = isProblem(sentence);
             outcome->setText(sentence);
-            QPalette p = outcome->palette();
-            p.setColor(QPalette::WindowText,
-                       outcomeIsProblem ? ChartPalette::review() : palette().color(QPalette::WindowText));
-            outcome->setPalette(p);
+            if (outcomeIsProblem) {
+                QPalette p = outcome->palette();
+                p.setColor(QPalette::WindowText, ChartPalette::review());
+                outcome->setPalette(p);
+            } else {
+                outcome->setPalette(QPalette());
+            }
             outcome->show();
             refreshHeader();
             engines.activity.recordMaintenance(std::string(CategoryKinds::title(which)), text);

@@ -44,9 +44,8 @@ QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
 }
 
 void makeSecondary(QLabel* l) {
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, ChartPalette::secondaryText(p));
-    l->setPalette(p);
+    // A role of the inherited palette, so that a change of the desktop's colours reaches it.
+    l->setForegroundRole(QPalette::PlaceholderText);
 }
 
 QLabel* figureBlock(QWidget* parent, QGridLayout* grid, int column, const QString& name) {

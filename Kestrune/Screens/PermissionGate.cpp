@@ -97,9 +97,7 @@ PermissionGate::PermissionGate(std::function<bool()> c, QWidget* parent)
     footer->setFixedWidth(textWidth);
     footer->setMinimumHeight(footer->heightForWidth(textWidth));
     footer->setAlignment(Qt::AlignCenter);
-    QPalette secondary = footer->palette();
-    secondary.setColor(QPalette::WindowText, ChartPalette::secondaryText(palette()));
-    footer->setPalette(secondary);
+    footer->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(footer);
     outer->addWidget(column, 0, Qt::AlignHCenter);
     outer->addStretch(2);

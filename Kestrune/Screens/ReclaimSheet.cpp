@@ -45,9 +45,7 @@ QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
 }
 
 void makeSecondary(QLabel* l) {
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, ChartPalette::secondaryText(p));
-    l->setPalette(p);
+    l->setForegroundRole(QPalette::PlaceholderText);
 }
 
 // A category row: the standard tick, icon and title, and the size and selection state at the right.
