@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
         if (scan.isScanning() && firstPaint.at >= 0) {
             longestGap = std::max(longestGap, sinceTick.elapsed());
             if (qEnvironmentVariableIsSet("PROBE_VERBOSE") && sinceTick.elapsed() > 25) {
-                std::printf("  gap %lld ms at %lld ms, step %d\n", static_cast<long long>(sinceTick.elapsed()),
+                std::printf("  gap %lld ms at %lld ms, step %d\n",
+                            static_cast<long long>(sinceTick.elapsed()),
                             static_cast<long long>(scanTime.elapsed()), scan.step());
             }
         }
