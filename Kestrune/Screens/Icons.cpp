@@ -2,6 +2,8 @@
 // find GTK's ".symbolic.png" files, which is how the Adwaita theme ships its monochrome icons.
 #include "Kestrune/Screens/Icons.h"
 
+#include "KestruneCore/Model/CategoryKind.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QHash>
@@ -207,6 +209,12 @@ QIcon load(std::string_view key, const QPalette& palette) {
 }
 
 } // namespace
+
+void preloadCategories(const QPalette& palette) {
+    for (const CategoryKind kind : CategoryKinds::allCases()) {
+        (void)symbol(CategoryKinds::symbol(kind), palette);
+    }
+}
 
 QIcon application() {
     QIcon icon;

@@ -14,6 +14,9 @@ namespace Icons {
 // no icon theme, shows something too.
 [[nodiscard]] QIcon symbol(std::string_view key, const QPalette& palette);
 
+// Loads the icons of every category, so that categories appearing during a scan draw without file reads.
+void preloadCategories(const QPalette& palette);
+
 // The application's own icon, drawn (the window, the tray and the screenshots use it).
 [[nodiscard]] QIcon application();
 

@@ -32,6 +32,7 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
     setWindowIcon(Icons::application());
     setMinimumSize(760, 480);
     appActions = new AppActions(engines, this);
+    Icons::preloadCategories(palette());
 
     auto* file = menuBar()->addMenu(tr("&File"));
     file->addAction(appActions->rescan);

@@ -374,6 +374,13 @@ private slots:
         TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
         QVERIFY(w.start());
         QCOMPARE(w.window->statusMenu(), nullptr); // no tray offscreen, and the window works without it
+        QAction* refresh = w.window->actions().refreshDiskMap;
+        QVERIFY(refresh->isEnabled());
+        refresh->trigger();
+        QVERIFY(w.treemap.isBuilding());
+        QVERIFY(!refresh->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        QVERIFY(refresh->isEnabled());
         SidebarModel& model = w.window->sidebarModel();
         QCOMPARE(model.rowCount(), SidebarModel::paneRows + 1 + 2);
         QCOMPARE(model.index(SidebarModel::paneRows).data().toString(), QString("Categories"));
