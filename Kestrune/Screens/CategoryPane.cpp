@@ -275,6 +275,10 @@ bool CategoryPane::isProblem(const QString& text) {
            text.contains(QStringLiteral("not found"), Qt::CaseInsensitive);
 }
 
+QString CategoryPane::noteText() const {
+    return note->isHidden() ? QString() : note->text();
+}
+
 QString CategoryPane::toolOutcome() const {
     return outcome->isHidden() ? QString() : outcome->text();
 }

@@ -33,6 +33,7 @@ public:
     [[nodiscard]] QPushButton* confirmRunButton() const { return confirmRun; }
     [[nodiscard]] QPushButton* copyCommandButton() const { return copyCommand; }
     [[nodiscard]] QString toolOutcome() const;
+    [[nodiscard]] QString noteText() const; // "" when no note is shown
     [[nodiscard]] bool isToolOutcomeProblem() const { return outcomeIsProblem; }
     [[nodiscard]] bool isRunningTool() const { return runningTool; }
 

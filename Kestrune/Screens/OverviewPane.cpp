@@ -353,6 +353,12 @@ QString OverviewPane::bigFigure() const {
 QString OverviewPane::caption() const {
     return figureCaption->text();
 }
+QString OverviewPane::scanningMessage() const {
+    return scanning->isHidden() ? QString() : scanning->text();
+}
+bool OverviewPane::isHoldOnShown() const {
+    return !holdOn->isHidden();
+}
 bool OverviewPane::isTrashBannerShown() const {
     return !trashBanner->isHidden();
 }

@@ -29,6 +29,8 @@ public:
     // For tests and the screenshots: what the pane shows.
     [[nodiscard]] QString bigFigure() const;
     [[nodiscard]] QString caption() const;
+    [[nodiscard]] QString scanningMessage() const; // "" when hidden
+    [[nodiscard]] bool isHoldOnShown() const;
     [[nodiscard]] bool isTrashBannerShown() const;
     [[nodiscard]] QString movedLine() const; // "" when hidden
     [[nodiscard]] bool isEmptyStateShown() const;

@@ -5,6 +5,7 @@
 #include "Kestrune/Screens/AppActions.h"
 #include "Kestrune/Screens/CategoryItemModel.h"
 #include "Kestrune/Screens/SidebarModel.h"
+#include "KestruneCore/Scanners/CloudBackupScanners.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
 #include "tests/screens/ScreenHarness.h"
@@ -170,6 +171,32 @@ private slots:
         model.setData(model.index(1, CategoryItemModel::nameColumn), Qt::Unchecked, Qt::CheckStateRole);
         QVERIFY(w.scan.selected().empty());
         QVERIFY(TestTree::exists(small));
+    }
+
+    void theHeaderSaysWhenKestruneIsGuessingAndWhatEvictionMeans() {
+        Window w({std::make_shared<UserCachesScanner>(), std::make_shared<DownloadsScanner>(),
+                  std::make_shared<CloudClutterScanner>()});
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        TestTree::setModified(TestTree::makeFile(w.home / "Downloads/Old.dmg", 6'000'000),
+                              std::chrono::system_clock::now() - 24h * 60);
+        TestTree::makeFile(w.home / "Library/Mobile Documents/com~apple~CloudDocs/film.mov", 60'000'000);
+        QVERIFY(w.start());
+        CategoryPane* pane = w.window->category();
+        w.window->setPane(Pane::of(CategoryKind::userCaches));
+        QVERIFY(pane->noteText().isEmpty());
+        QCOMPARE(pane->selectAllBox()->text(), QString("Select all 1"));
+        QVERIFY(pane->selectAllBox()->isChecked()); // caches are safe, so selected after the scan
+        QVERIFY(!pane->runButton()->isVisible());
+        w.window->setPane(Pane::of(CategoryKind::downloads));
+        QVERIFY(pane->noteText().contains("Kestrune is guessing here. Check the list before reclaiming."));
+        QVERIFY(!pane->selectAllBox()->isChecked());
+        w.window->setPane(Pane::of(CategoryKind::cloudClutter));
+        QCOMPARE(
+            pane->noteText(),
+            QString(
+                "Reclaim evicts local iCloud copies only. Files stay in iCloud and can re-download later."));
+        QCOMPARE(pane->itemModel().rowCount(), 1);
+        QVERIFY(pane->itemModel().flags(pane->itemModel().index(0, 0)) & Qt::ItemIsUserCheckable);
     }
 
     void revealGoesToTheFileManagerAndFallsBackToTheParentFolder() {

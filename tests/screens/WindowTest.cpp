@@ -24,12 +24,15 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QToolButton>
 #include <QtTest>
+
+#include <future>
 
 namespace {
 
@@ -87,6 +90,21 @@ std::set<std::string> itemUrls(const ScanEngine& scan, CategoryKind kind) {
     const CategoryResult* result = scan.result(kind);
     return result ? TestTree::urls(result->items) : std::set<std::string>{};
 }
+
+// The one stand-in scanner: finds nothing, and only once the test lets it finish, which holds a scan
+// in its middle so that the screens can be looked at while it runs.
+class HeldScanner final : public Scanner {
+public:
+    explicit HeldScanner(std::shared_future<void> release) : release(std::move(release)) {}
+    [[nodiscard]] CategoryKind kind() const override { return CategoryKind::logs; }
+    [[nodiscard]] std::vector<CleanupItem> scan() const override {
+        release.wait();
+        return {};
+    }
+
+private:
+    std::shared_future<void> release;
+};
 
 bool chattr(const std::string& flag, const std::string& path) {
     return TestTree::run({"/usr/bin/chattr", flag, path}).status == 0;
@@ -467,6 +485,90 @@ private slots:
         QVERIFY(w.scan.isScanning());
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
         QVERIFY(w.scan.result(CategoryKind::userCaches));
+    }
+
+    void whileAScanRunsTheHeroAndTheActionBarSayWhatItDoes() {
+        std::promise<void> release;
+        Window w({std::make_shared<UserCachesScanner>(),
+                  std::make_shared<HeldScanner>(release.get_future().share())});
+        TestTree::makeFile(w.home / "Documents/notes.txt", 10'000);
+        w.window->show();
+        QTRY_COMPARE_WITH_TIMEOUT(w.scan.step(), 1, 30'000);
+        OverviewPane* overview = w.window->overview();
+        overview->refresh();
+        QVERIFY(w.scan.isScanning());
+        QCOMPARE(overview->caption(), QString("found so far"));
+        QCOMPARE(overview->bigFigure(), QString("—"));
+        QCOMPARE(overview->scanningMessage(), QString("Scanning Caches… (1 of 2)"));
+        QVERIFY(overview->isHoldOnShown());
+        QCOMPARE(w.window->actionBar()->statusText(), QString("Scanning Caches…"));
+        QVERIFY(w.window->actionBar()->sizeText().isEmpty());
+        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
+        QVERIFY(!w.window->actions().rescan->isEnabled());
+        ReclaimSheet sheet({w.scan, w.treemap, w.activity});
+        QCOMPARE(sheet.emptyExplanation(),
+                 QString("Scan is still running — categories will show up here when it finishes."));
+        release.set_value();
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        overview->refresh();
+        QVERIFY(overview->scanningMessage().isEmpty());
+        QVERIFY(!overview->isHoldOnShown());
+        QCOMPARE(overview->caption(), QString("reclaimable"));
+        QCOMPARE(w.window->actionBar()->statusText(), QString("0 selected"));
+        QCOMPARE(w.window->actionBar()->sizeText(), QString("—"));
+        QCOMPARE(sheet.emptyExplanation(),
+                 QString("The last scan found nothing Kestrune can move to Trash."));
+    }
+
+    void theSidebarShowsTheDiskMapAndTheHistory() {
+        Window w(locationScanners());
+        tester(&w.window->sidebarModel());
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        ReclaimSheet before({w.scan, w.treemap, w.activity});
+        QCOMPARE(before.emptyExplanation(),
+                 QString("Run a scan from Overview first, then open Reclaim again."));
+        QVERIFY(w.start());
+        SidebarModel& model = w.window->sidebarModel();
+        const QModelIndex diskMap = model.indexOf(Pane{Pane::Kind::treemap, {}});
+        const QModelIndex history = model.indexOf(Pane{Pane::Kind::history, {}});
+        QVERIFY(w.treemap.current());
+        QCOMPARE(diskMap.data(int(SidebarModel::Role::accessory)).toString(),
+                 human(w.treemap.current()->bytes));
+        QCOMPARE(diskMap.data(int(SidebarModel::Role::progress)).toDouble(), -1.0);
+        QCOMPARE(history.data(int(SidebarModel::Role::accessory)).toString(),
+                 QString::number(w.activity.events().size()));
+        QCOMPARE(diskMap.data().toString(), QString("Disk Map"));
+        QCOMPARE(model.index(0).data().toString(), QString("Overview"));
+
+        // After a reclaim the History row shows what was reclaimed in all.
+        ReclaimSheet* sheet = openSheet(w);
+        QVERIFY(sheet);
+        sheet->setStep(2);
+        QSignalSpy finished(w.window.get(), &MainWindow::reclaimFinished);
+        QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
+        QVERIFY(finished.wait(60'000));
+        QVERIFY(w.activity.lifetimeReclaimed() >= 2'000'000);
+        QCOMPARE(history.data(int(SidebarModel::Role::accessory)).toString(),
+                 human(w.activity.lifetimeReclaimed()));
+
+        // The Empty Trash question can be put away without emptying anything.
+        const std::string waiting =
+            TestTree::makeFile(Platform::trashFilesFolder() + "/waiting.iso", 3'000'000);
+        ScreenTest::await(w.scan.refreshTrashBytesLive());
+        w.window->overview()->refresh();
+        QTest::mouseClick(w.window->overview()->emptyTrashButton(), Qt::LeftButton);
+        auto* confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QVERIFY(confirm);
+        QCOMPARE(confirm->findChild<QLabel*>("confirmTitle")->text(),
+                 QString("Empty Trash and permanently delete %1?").arg(human(w.scan.trashBytesLive())));
+        QTest::keyClick(confirm->confirmButton(), Qt::Key_Escape);
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QTest::mouseClick(w.window->overview()->emptyTrashButton(), Qt::LeftButton);
+        confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QTest::mouseClick(confirm->cancelButton(), Qt::LeftButton);
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QVERIFY(TestTree::exists(waiting));
+        QVERIFY(!w.scan.isScanning());
     }
 
     void geometryIsKeptAndTheFirstLaunchForgetsOldFrames() {
