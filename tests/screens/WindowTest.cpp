@@ -571,6 +571,38 @@ private slots:
         QVERIFY(!w.scan.isScanning());
     }
 
+    void tabReachesEveryControlOfTheOverviewAndTheActionBar() {
+        Window w(locationScanners());
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        TestTree::makeFile(Platform::trashFilesFolder() + "/waiting.iso", 3'000'000);
+        QVERIFY(w.start());
+        w.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        w.window->overview()->refresh();
+        w.window->sidebar()->setFocus();
+        QList<QWidget*> reached;
+        for (int i = 0; i < 20 && !reached.contains(QApplication::focusWidget()); ++i) {
+            reached << QApplication::focusWidget();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        const QList<QWidget*> expected{w.window->sidebar(),
+                                       w.window->overview()->scanButton(),
+                                       w.window->overview()->emptyTrashButton(),
+                                       w.window->overview()->categoryBars(),
+                                       w.window->actionBar()->rescanButton(),
+                                       w.window->actionBar()->reclaimButton()};
+        int last = -1;
+        for (QWidget* widget : expected) {
+            const int at = int(reached.indexOf(widget));
+            QVERIFY2(at > last, qPrintable(widget->objectName() + " is not reached in order"));
+            last = at;
+        }
+        // Space on the focused Reclaim button opens the confirmation.
+        w.window->actionBar()->reclaimButton()->setFocus();
+        QTest::keyClick(w.window->actionBar()->reclaimButton(), Qt::Key_Space);
+        QVERIFY(qobject_cast<ReclaimSheet*>(w.window->overlay()->sheet()));
+    }
+
     void geometryIsKeptAndTheFirstLaunchForgetsOldFrames() {
         TestTree::TemporaryHome home;
         const QString file = QString::fromStdString(home / "settings.ini");
