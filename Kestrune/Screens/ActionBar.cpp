@@ -11,6 +11,9 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QToolButton>
+#include <QVariantAnimation>
+
+#include <cmath>
 
 ActionBar::ActionBar(Engines e, AppActions& actions, QWidget* parent) : QWidget(parent), engines(e) {
     setObjectName(QStringLiteral("actionBar"));
@@ -48,6 +51,13 @@ ActionBar::ActionBar(Engines e, AppActions& actions, QWidget* parent) : QWidget(
     layout->addWidget(rescan);
     layout->addWidget(reclaim);
     restyle();
+    sizeAnimation = new QVariantAnimation(this);
+    sizeAnimation->setDuration(250);
+    sizeAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    connect(sizeAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        shownBytes = std::llround(value.toDouble());
+        size->setText(QString::fromStdString(DiskMath::human(shownBytes)));
+    });
 
     for (auto signal : {&ScanEngine::isScanningChanged, &ScanEngine::progressChanged,
                         &ScanEngine::progressLabelChanged, &ScanEngine::selectedChanged}) {
@@ -65,7 +75,18 @@ void ActionBar::refresh() {
         status->setText(QString::fromStdString(engines.scan.progressLabel()));
     } else {
         status->setText(tr("%n selected", nullptr, int(engines.scan.selected().size())));
-        size->setText(QString::fromStdString(DiskMath::human(engines.scan.selectedBytes())));
+        const std::int64_t target = engines.scan.selectedBytes();
+        if (target != shownBytes || size->text().isEmpty()) {
+            sizeAnimation->stop();
+            if (isVisible() && !size->text().isEmpty()) {
+                sizeAnimation->setStartValue(double(shownBytes));
+                sizeAnimation->setEndValue(double(target));
+                sizeAnimation->start();
+            } else {
+                shownBytes = target;
+                size->setText(QString::fromStdString(DiskMath::human(target)));
+            }
+        }
     }
 }
 

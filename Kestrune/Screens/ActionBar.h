@@ -6,10 +6,13 @@
 
 #include <QWidget>
 
+#include <cstdint>
+
 class AppActions;
 class QLabel;
 class QProgressBar;
 class QToolButton;
+class QVariantAnimation;
 
 class ActionBar : public QWidget {
     Q_OBJECT
@@ -36,4 +39,7 @@ private:
     QLabel* size;
     QToolButton* rescan;
     QToolButton* reclaim;
+    // Counts the size from the figure shown to the new one when the selection changes.
+    QVariantAnimation* sizeAnimation;
+    std::int64_t shownBytes = 0;
 };

@@ -2,9 +2,11 @@
 // the item actions (a fake file manager on the test's D-Bus session receives what is revealed; without
 // one, the parent folder is opened), and the advisory panel that runs Docker's and the simulators' tools.
 #include "Kestrune/Screens/CategoryPane.h"
+#include "Kestrune/Screens/ActionBar.h"
 #include "Kestrune/Screens/AppActions.h"
 #include "Kestrune/Screens/CategoryItemModel.h"
 #include "Kestrune/Screens/SidebarModel.h"
+#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
@@ -119,6 +121,10 @@ private slots:
         QCOMPARE(w.scan.selectionState(CategoryKind::downloads).checked, 300);
         QCOMPARE(w.scan.selected().size(), std::size_t{301});
         QVERIFY(pane->selectAllBox()->isChecked());
+        // The action bar counts to the new figure.
+        QCOMPARE(w.window->actionBar()->statusText(), QString("301 selected"));
+        QTRY_COMPARE(w.window->actionBar()->sizeText(),
+                     QString::fromStdString(DiskMath::human(w.scan.selectedBytes())));
         const QModelIndex logsRow = w.window->sidebarModel().indexOf(Pane::of(CategoryKind::downloads));
         QCOMPARE(logsRow.data(int(SidebarModel::Role::checked)).toInt(), 300);
         clickBox(pane->selectAllBox());

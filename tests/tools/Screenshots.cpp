@@ -89,7 +89,8 @@ void waitFor(const std::function<bool()>& done) {
 }
 
 void save(QWidget& window, const QString& dir, const QString& name, const QString& theme) {
-    settle();
+    // Long enough for the selected size to have counted to its figure.
+    settle(400);
     const QString path = QStringLiteral("%1/%2-%3.png").arg(dir, name, theme);
     if (!window.grab().save(path)) {
         std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
