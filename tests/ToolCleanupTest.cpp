@@ -1,0 +1,120 @@
+// The tool runners with real child processes: a stand-in Docker client where Docker keeps its own
+// (in the temporary home) records what it was asked; the sentences follow what the tool said.
+#include "KestruneCore/Maintenance/ToolCleanup.h"
+#include "KestruneCore/Maintenance/Permissions.h"
+#include "tests/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Writes its arguments one per line to ~/docker-arguments, prints `output`, exits with `status`.
+void installDocker(const TestTree::TemporaryHome& home, const std::string& output, int status) {
+    const std::string path = TestTree::writeFile(
+        home / ".docker/bin/docker", "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> \"" + home.path() +
+                                         "/docker-arguments\"; done\nprintf '%s\\n' '" + output + "'\nexit " +
+                                         std::to_string(status) + "\n");
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+}
+
+// The tools' system places below the temporary home, so that a client installed on this machine is
+// never run.
+struct SystemRoot {
+    explicit SystemRoot(const TestTree::TemporaryHome& home) : path(TestTree::makeFolder(home / "system")) {
+        setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1);
+    }
+    ~SystemRoot() { unsetenv("KESTRUNE_SYSTEM_ROOT"); }
+    std::string path;
+};
+
+void installTool(const std::string& path, const std::string& output, int status) {
+    TestTree::writeFile(path, "#!/bin/sh\necho \"$@\" > \"$0.arguments\"\nprintf '%s' '" + output +
+                                  "'\nexit " + std::to_string(status) + "\n");
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+}
+
+TEST(ToolCleanup, OnlySimulatorsAndDockerHaveARunnerAndOthersStartNothing) {
+    TestTree::TemporaryHome home;
+    SystemRoot system(home);
+    installDocker(home, "", 0);
+    for (const CategoryKind kind : CategoryKinds::allCases()) {
+        const bool runnable = kind == CategoryKind::simulators || kind == CategoryKind::docker;
+        EXPECT_EQ(ToolCleanup::isRunnable(kind), runnable);
+        EXPECT_EQ(ToolCleanup::command(kind).empty(), !runnable);
+        if (!runnable) {
+            EXPECT_EQ(ToolCleanup::run(kind), "This category has no in-app runner.");
+        }
+    }
+    EXPECT_FALSE(TestTree::exists(home / "docker-arguments"));
+}
+
+TEST(ToolCleanup, DockerIsOnlyAskedWhatItCouldReclaim) {
+    TestTree::TemporaryHome home;
+    SystemRoot system(home);
+    installDocker(home, "TYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)", 0);
+    const std::string outcome = ToolCleanup::run(CategoryKind::docker);
+    EXPECT_EQ(TestTree::readFile(home / "docker-arguments"), "system\ndf\n");
+    EXPECT_EQ(
+        outcome,
+        "Docker reports this space (see RECLAIMABLE):\nTYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)");
+    EXPECT_EQ(ToolCleanup::command(CategoryKind::docker).find("--privileged"), std::string::npos);
+}
+
+TEST(ToolCleanup, DockerFailuresBecomeTheirSentences) {
+    TestTree::TemporaryHome home;
+    SystemRoot system(home);
+    installDocker(home, "Cannot connect to the Docker daemon at unix:///var/run/docker.sock.", 1);
+    EXPECT_EQ(ToolCleanup::runDocker(),
+              "Docker doesn't look like it's running. Start it, wait until it's idle, then try again.");
+    installDocker(home, "", 1);
+    EXPECT_EQ(ToolCleanup::runDocker(), "Docker query failed.");
+    installDocker(home, "  unknown flag: --weird  ", 3);
+    EXPECT_EQ(ToolCleanup::runDocker(), "Docker query failed: unknown flag: --weird");
+    installDocker(home, "", 0);
+    EXPECT_EQ(ToolCleanup::runDocker(), "Docker reports nothing to reclaim.");
+    std::filesystem::remove(home / ".docker/bin/docker");
+    EXPECT_EQ(ToolCleanup::runDocker(), "Docker CLI not found. Install Docker, start it, then try again.");
+}
+
+TEST(ToolCleanup, TheSystemsDockerComesBeforeTheHomesOne) {
+    TestTree::TemporaryHome home;
+    SystemRoot system(home);
+    installDocker(home, "from the home", 0);
+    installTool(system.path + "/usr/local/bin/docker", "from the system", 0);
+    EXPECT_EQ(ToolCleanup::runDocker(), "Docker reports this space (see RECLAIMABLE):\nfrom the system");
+    EXPECT_EQ(TestTree::readFile(system.path + "/usr/local/bin/docker.arguments"), "system df\n");
+    EXPECT_FALSE(TestTree::exists(home / "docker-arguments"));
+}
+
+TEST(ToolCleanup, SimulatorSentencesFollowWhatSimctlSaid) {
+    TestTree::TemporaryHome home;
+    SystemRoot system(home);
+    EXPECT_EQ(ToolCleanup::runSimulators(),
+              "Xcode command-line tools not found. Install them, then try again.");
+    EXPECT_EQ(ToolCleanup::run(CategoryKind::simulators), ToolCleanup::runSimulators());
+    const std::string xcrun = system.path + "/usr/bin/xcrun";
+    installTool(xcrun, "", 0);
+    EXPECT_EQ(ToolCleanup::runSimulators(), "Unavailable simulators deleted.");
+    EXPECT_EQ(TestTree::readFile(xcrun + ".arguments"), "simctl delete unavailable\n");
+    installTool(xcrun, "  Deleted: iPhone 8 (A1B2)\n", 0);
+    EXPECT_EQ(ToolCleanup::runSimulators(), "Unavailable simulators deleted.\nDeleted: iPhone 8 (A1B2)");
+    installTool(xcrun, "error: tool requires XCODE to be selected", 1);
+    EXPECT_EQ(ToolCleanup::runSimulators(),
+              "Couldn't talk to simctl. Open Xcode once (or run xcode-select) and try again.");
+    installTool(xcrun, "", 72);
+    EXPECT_EQ(ToolCleanup::runSimulators(), "simctl failed.");
+    installTool(xcrun, "device busy", 1);
+    EXPECT_EQ(ToolCleanup::runSimulators(), "simctl failed: device busy");
+}
+
+TEST(Permissions, LinuxHasNoPrivacyGate) {
+    EXPECT_TRUE(Permissions::hasFullDiskAccess());
+    EXPECT_TRUE(Permissions::fullDiskAccessSettingsURL().empty());
+}
+
+} // namespace

@@ -1,0 +1,343 @@
+// The category pane in the real window: "Select all" over 300 items, Space and clicks on rows, sorting,
+// the item actions (a fake file manager on the test's D-Bus session receives what is revealed; without
+// one, the parent folder is opened), and the advisory panel that runs Docker's and the simulators' tools.
+#include "Kestrune/Screens/CategoryPane.h"
+#include "Kestrune/Screens/ActionBar.h"
+#include "Kestrune/Screens/AppActions.h"
+#include "Kestrune/Screens/CategoryItemModel.h"
+#include "Kestrune/Screens/SidebarModel.h"
+#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Scanners/CloudBackupScanners.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
+#include "KestruneCore/Scanners/ToolOwnedScanners.h"
+#include "tests/screens/ScreenHarness.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QTreeView>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using ScreenTest::Window;
+
+// The desktop's file manager as far as D-Bus is concerned: records every ShowItems call.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId) {
+        Q_UNUSED(startupId);
+        shown << uris;
+    }
+};
+
+// Where QDesktopServices sends file URLs in these tests: records them instead of starting a program.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+QStringList dockerArguments(const std::string& home) {
+    return QString::fromStdString(TestTree::readFile(home + "/docker-arguments"))
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// A stand-in Docker client where Docker keeps its own: writes its arguments down, prints `output`
+// and exits with `status`.
+void installDocker(const TestTree::TemporaryHome& home, const std::string& output, int status) {
+    const std::string path = TestTree::writeFile(
+        home / ".docker/bin/docker", "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> \"" + home.path() +
+                                         "/docker-arguments\"; done\nprintf '%s\\n' '" + output + "'\nexit " +
+                                         std::to_string(status) + "\n");
+    chmod(path.c_str(), 0755);
+}
+
+// Clicks a widget once the layouts that a change just asked for have run, as they would have before a
+// user's click.
+void click(QWidget* widget) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+int scans(const Window& w) {
+    const auto& events = w.activity.events();
+    return int(std::count_if(events.begin(), events.end(),
+                             [](const ActivityEvent& e) { return e.kind == ActivityKind::scan; }));
+}
+
+// A check box takes clicks on its box and label only.
+void clickBox(QCheckBox* box) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->iconSize().width() / 2 + 2, box->height() / 2));
+}
+
+} // namespace
+
+class CategoryPaneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void selectAllTicksEveryItemAndUntickingRemovesExactlyThose() {
+        Window w({std::make_shared<DownloadsScanner>(), std::make_shared<LogsScanner>()});
+        const auto old = std::chrono::system_clock::now() - 24h * 60;
+        for (int i = 0; i < 300; ++i) {
+            const std::string path = TestTree::makeFile(
+                w.home / ("Downloads/setup-" + std::to_string(i) + ".zip"), 5'001'000 + i * 4096);
+            TestTree::setModified(path, old);
+        }
+        const std::string log = TestTree::makeFile(w.home / "Library/Logs/app/app.log", 1'000'000);
+        QVERIFY(w.start());
+        w.window->setPane(Pane::of(CategoryKind::downloads));
+        CategoryPane* pane = w.window->category();
+        new QAbstractItemModelTester(&pane->itemModel(),
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        QCOMPARE(w.window->shownPane(), pane);
+        QCOMPARE(pane->itemModel().rowCount(), 300);
+        QCOMPARE(pane->selectAllBox()->text(), QString("Select all 300"));
+        QVERIFY(!pane->selectAllBox()->isChecked());
+        QCOMPARE(w.scan.selected().size(), std::size_t{1}); // the log, selected as safe
+        clickBox(pane->selectAllBox());
+        QCOMPARE(w.scan.selectionState(CategoryKind::downloads).checked, 300);
+        QCOMPARE(w.scan.selected().size(), std::size_t{301});
+        QVERIFY(pane->selectAllBox()->isChecked());
+        // The action bar counts to the new figure.
+        QCOMPARE(w.window->actionBar()->statusText(), QString("301 selected"));
+        QTRY_COMPARE(w.window->actionBar()->sizeText(),
+                     QString::fromStdString(DiskMath::human(w.scan.selectedBytes())));
+        const QModelIndex logsRow = w.window->sidebarModel().indexOf(Pane::of(CategoryKind::downloads));
+        QCOMPARE(logsRow.data(int(SidebarModel::Role::checked)).toInt(), 300);
+        clickBox(pane->selectAllBox());
+        QCOMPARE(w.scan.selectionState(CategoryKind::downloads).checked, 0);
+        QCOMPARE(w.scan.selected().size(), std::size_t{1});
+        QVERIFY(w.scan.selected().contains(CleanupItem(w.home / "Library/Logs/app", 0, {})));
+        QVERIFY(TestTree::exists(log));
+    }
+
+    void spaceAndClicksToggleRowsAndTheListSorts() {
+        Window w({std::make_shared<DownloadsScanner>()});
+        const auto old = std::chrono::system_clock::now() - 24h * 60;
+        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::int64_t>>{
+                 {"b-medium.dmg", 8'000'000}, {"a-small.dmg", 6'000'000}, {"c-large.dmg", 12'000'000}}) {
+            TestTree::setModified(TestTree::makeFile(w.home / ("Downloads/" + name), bytes), old);
+        }
+        QVERIFY(w.start());
+        w.window->setPane(Pane::of(CategoryKind::downloads));
+        CategoryPane* pane = w.window->category();
+        new QAbstractItemModelTester(&pane->itemModel(),
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        CategoryItemModel& model = pane->itemModel();
+        QTreeView* view = pane->list();
+        auto nameAt = [&](int row) {
+            return model.index(row, CategoryItemModel::nameColumn).data().toString();
+        };
+        QCOMPARE(nameAt(0), QString("c-large.dmg")); // largest first
+        QCOMPARE(nameAt(2), QString("a-small.dmg"));
+        view->sortByColumn(CategoryItemModel::nameColumn, Qt::AscendingOrder);
+        QCOMPARE(nameAt(0), QString("a-small.dmg"));
+        QCOMPARE(nameAt(2), QString("c-large.dmg"));
+        view->sortByColumn(CategoryItemModel::sizeColumn, Qt::AscendingOrder);
+        QCOMPARE(nameAt(0), QString("a-small.dmg"));
+
+        const std::string small = w.home / "Downloads/a-small.dmg";
+        view->setFocus();
+        view->setCurrentIndex(model.index(0, CategoryItemModel::sizeColumn));
+        QTest::keyClick(view, Qt::Key_Space);
+        QCOMPARE(w.scan.selected().size(), std::size_t{1});
+        QVERIFY(w.scan.selected().contains(CleanupItem(small, 0, {})));
+        QCOMPARE(model.index(0, CategoryItemModel::nameColumn).data(Qt::CheckStateRole).toInt(),
+                 int(Qt::Checked));
+        QTest::keyClick(view, Qt::Key_Space);
+        QVERIFY(w.scan.selected().empty());
+
+        // A click on the folder of the second row ticks it; a click on its tick box unticks it again.
+        const QRect folder = view->visualRect(model.index(1, CategoryItemModel::locationColumn));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, folder.center());
+        QVERIFY(w.scan.selected().contains(CleanupItem(w.home / "Downloads/b-medium.dmg", 0, {})));
+        model.setData(model.index(1, CategoryItemModel::nameColumn), Qt::Unchecked, Qt::CheckStateRole);
+        QVERIFY(w.scan.selected().empty());
+        QVERIFY(TestTree::exists(small));
+    }
+
+    void theHeaderSaysWhenKestruneIsGuessingAndWhatEvictionMeans() {
+        Window w({std::make_shared<UserCachesScanner>(), std::make_shared<DownloadsScanner>(),
+                  std::make_shared<CloudClutterScanner>()});
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        TestTree::setModified(TestTree::makeFile(w.home / "Downloads/Old.dmg", 6'000'000),
+                              std::chrono::system_clock::now() - 24h * 60);
+        TestTree::makeFile(w.home / "Library/Mobile Documents/com~apple~CloudDocs/film.mov", 60'000'000);
+        QVERIFY(w.start());
+        CategoryPane* pane = w.window->category();
+        w.window->setPane(Pane::of(CategoryKind::userCaches));
+        QVERIFY(pane->noteText().isEmpty());
+        QCOMPARE(pane->selectAllBox()->text(), QString("Select all 1"));
+        QVERIFY(pane->selectAllBox()->isChecked()); // caches are safe, so selected after the scan
+        QVERIFY(!pane->runButton()->isVisible());
+        w.window->setPane(Pane::of(CategoryKind::downloads));
+        QVERIFY(pane->noteText().contains("Kestrune is guessing here. Check the list before reclaiming."));
+        QVERIFY(!pane->selectAllBox()->isChecked());
+        w.window->setPane(Pane::of(CategoryKind::cloudClutter));
+        QCOMPARE(
+            pane->noteText(),
+            QString(
+                "Reclaim evicts local iCloud copies only. Files stay in iCloud and can re-download later."));
+        QCOMPARE(pane->itemModel().rowCount(), 1);
+        QVERIFY(pane->itemModel().flags(pane->itemModel().index(0, 0)) & Qt::ItemIsUserCheckable);
+    }
+
+    void revealGoesToTheFileManagerAndFallsBackToTheParentFolder() {
+        FakeFileManager fileManager;
+        auto bus = QDBusConnection::sessionBus();
+        QVERIFY2(bus.isConnected(), "the screen tests run under dbus-run-session");
+        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &fileManager,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
+
+        Window w({std::make_shared<UserCachesScanner>()});
+        const std::string folder = TestTree::makeFolder(w.home / "Library/Caches/com.example.app");
+        TestTree::makeFile(folder + "/blob", 2'000'000);
+        QVERIFY(w.start());
+        w.window->setPane(Pane::of(CategoryKind::userCaches));
+        CategoryPane* pane = w.window->category();
+        QTreeView* view = pane->list();
+        const QModelIndex reveal = pane->itemModel().index(0, CategoryItemModel::revealColumn);
+        QCOMPARE(reveal.data(Qt::ToolTipRole).toString(), QString("Reveal in File Manager"));
+        const auto selectedBefore = w.scan.selected();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(reveal).center());
+        QTRY_COMPARE(fileManager.shown,
+                     QStringList{QUrl::fromLocalFile(QString::fromStdString(folder)).toString()});
+        QCOMPARE(w.scan.selected(), selectedBefore); // revealing selects nothing
+        QVERIFY(catcher.opened.isEmpty());
+
+        view->setCurrentIndex(pane->itemModel().index(0, CategoryItemModel::nameColumn));
+        w.window->actions().copyPath->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(folder));
+        w.window->actions().openItem->trigger();
+        QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(folder))});
+
+        // Without a file manager on the bus, the folder that holds the item opens.
+        bus.unregisterService("org.freedesktop.FileManager1");
+        bus.unregisterObject("/org/freedesktop/FileManager1");
+        catcher.opened.clear();
+        w.window->actions().revealItem->trigger();
+        QTRY_COMPARE(catcher.opened,
+                     QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.home / "Library/Caches"))});
+        QCOMPARE(fileManager.shown.size(), 1);
+        QDesktopServices::unsetUrlHandler("file");
+    }
+
+    void theDockerPanelAsksDockerWhatItCouldReclaimAndNeverRunsAContainer() {
+        Window w({std::make_shared<DockerScanner>(), std::make_shared<SimulatorScanner>()});
+        const std::string image = TestTree::makeFile(
+            w.home / "Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw", 120'000'000);
+        TestTree::makeFile(w.home / "Library/Developer/CoreSimulator/Devices/A1B2/data/disk.img",
+                           150'000'000);
+        installDocker(w.home,
+                      "TYPE   TOTAL  ACTIVE  SIZE  RECLAIMABLE\nImages 3      1       2GB   1.2GB (60%)", 0);
+        QVERIFY(w.start());
+        const auto before = TestTree::snapshot(w.home / "Library");
+        w.window->setPane(Pane::of(CategoryKind::docker));
+        CategoryPane* pane = w.window->category();
+        new QAbstractItemModelTester(&pane->itemModel(),
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        QVERIFY(!pane->selectAllBox()->isVisible());
+        QVERIFY(pane->runButton()->isVisible());
+        CategoryItemModel& model = pane->itemModel();
+        QCOMPARE(model.rowCount(), 1);
+        QVERIFY(!(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable));
+        QVERIFY(!model.index(0, 0).data(Qt::CheckStateRole).isValid());
+        QTreeView* view = pane->list();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(model.index(0, CategoryItemModel::locationColumn)).center());
+        QTest::keyClick(view, Qt::Key_Space);
+        QVERIFY(w.scan.selected().empty());
+
+        click(pane->copyCommandButton());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("docker system prune"));
+
+        // Run asks first; only the confirmation starts the tool.
+        click(pane->runButton());
+        QVERIFY(!TestTree::exists(w.home / "docker-arguments"));
+        QVERIFY(pane->confirmRunButton()->isVisible());
+        click(pane->confirmRunButton());
+        QVERIFY(pane->isRunningTool());
+        QVERIFY(!pane->runButton()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->isRunningTool(), 30'000);
+        QCOMPARE(dockerArguments(w.home.path()), QStringList({"system", "df"}));
+        QVERIFY(pane->toolOutcome().startsWith("Docker reports this space"));
+        QVERIFY(pane->toolOutcome().contains("RECLAIMABLE"));
+        QVERIFY(!pane->isToolOutcomeProblem());
+        // The tool is followed by a rescan.
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle() && scans(w) == 2, 60'000);
+        const auto& events = w.activity.events();
+        QCOMPARE(std::count_if(events.begin(), events.end(),
+                               [](const ActivityEvent& e) {
+                                   return e.kind == ActivityKind::maintenance &&
+                                          e.title == "Maintenance \u00B7 Docker" &&
+                                          e.detail.value_or("").starts_with("Docker reports");
+                               }),
+                 1);
+        QCOMPARE(TestTree::snapshot(w.home / "Library"), before);
+        QVERIFY(TestTree::exists(image));
+
+        // A daemon that does not answer is a problem, whatever the capitals.
+        std::filesystem::remove(w.home / "docker-arguments");
+        installDocker(w.home, "Cannot connect to the Docker daemon at unix:///var/run/docker.sock.", 1);
+        click(pane->runButton());
+        click(pane->confirmRunButton());
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->isRunningTool(), 30'000);
+        QCOMPARE(
+            pane->toolOutcome(),
+            QString(
+                "Docker doesn't look like it's running. Start it, wait until it's idle, then try again."));
+        QVERIFY(pane->isToolOutcomeProblem());
+        QCOMPARE(dockerArguments(w.home.path()), QStringList({"system", "df"}));
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+
+        // Without xcrun the simulators' runner says so and starts nothing.
+        w.window->setPane(Pane::of(CategoryKind::simulators));
+        QCOMPARE(pane->category(), std::optional(CategoryKind::simulators));
+        QVERIFY(pane->toolOutcome().isEmpty());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("docker system prune"));
+        click(pane->runButton());
+        click(pane->confirmRunButton());
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->isRunningTool(), 30'000);
+        QCOMPARE(pane->toolOutcome(),
+                 QString("Xcode command-line tools not found. Install them, then try again."));
+        QVERIFY(pane->isToolOutcomeProblem());
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+    }
+
+    void outcomeSentencesAreProblemsByTheirWords() {
+        QVERIFY(CategoryPane::isProblem("simctl FAILED: oops"));
+        QVERIFY(CategoryPane::isProblem("Docker CLI not found. Install Docker, start it, then try again."));
+        QVERIFY(CategoryPane::isProblem("Couldn't talk to simctl."));
+        QVERIFY(!CategoryPane::isProblem("Unavailable simulators deleted."));
+        QVERIFY(!CategoryPane::isProblem("Docker reports nothing to reclaim."));
+    }
+};
+
+QTEST_MAIN(CategoryPaneTest)
+#include "CategoryPaneTest.moc"

@@ -1,0 +1,68 @@
+#include "tests/screens/ScreenHarness.h"
+
+#include "KestruneCore/Model/DiskMath.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QFutureWatcher>
+#include <QTest>
+
+#include <cstdlib>
+
+namespace ScreenTest {
+
+SystemRoot::SystemRoot(const TestTree::TemporaryHome& home) : path(home / "system") {
+    TestTree::makeFile(path + "/usr/share/doc/readme", 40'000);
+    setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1);
+}
+
+SystemRoot::~SystemRoot() {
+    unsetenv("KESTRUNE_SYSTEM_ROOT");
+}
+
+Window::Window(ScannerList registry, std::function<bool()> hasAccess) : scan(std::move(registry)) {
+    scan.activity = &activity;
+    treemap.activity = &activity;
+    // No desktop Trash service exists here; what the direct wipe leaves stays.
+    scan.emptyTrashViaFileManager = [] { return std::nullopt; };
+    scan.openTrashFolder = [](const std::string&) {};
+    window = std::make_unique<MainWindow>(Engines{scan, treemap, activity}, settings, std::move(hasAccess));
+}
+
+Window::~Window() {
+    window.reset();
+    // The overview starts a Trash measurement each time it is shown, and the engine's continuation of
+    // it asserts in Debug builds when the engine is gone first: the engines outlive every measurement
+    // and the delivery of its result (a measurement of the small test Trash takes microseconds; the
+    // pause lets the finished threads' queued results arrive).
+    await(scan.refreshTrashBytesLive());
+    (void)QTest::qWaitFor([] { return DiskMath::measurementsInFlight() == 0; }, 10'000);
+    QTest::qWait(100);
+    QCoreApplication::processEvents();
+}
+
+bool Window::idle() const {
+    return scan.hasScanned() && !scan.isScanning() && !treemap.isBuilding();
+}
+
+bool Window::start() {
+    window->show();
+    return QTest::qWaitFor([this] { return idle(); }, 120'000);
+}
+
+void await(const QFuture<void>& future) {
+    QEventLoop loop;
+    QFutureWatcher<void> watcher;
+    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished()) {
+        loop.exec();
+    }
+}
+
+bool fontsInstalled() {
+    return QFontDatabase::families().contains(QStringLiteral("DejaVu Sans"));
+}
+
+} // namespace ScreenTest

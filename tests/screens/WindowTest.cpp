@@ -1,0 +1,640 @@
+// The main window on a real temporary home with the real engines: the overview's states, the Reclaim
+// button's conditions, the three-step confirmation, a full reclaim driven by clicks that leaves every
+// unselected file byte for byte, the permission gate, the sidebar's routing, the charts, the saved
+// geometry, and a window without a tray.
+#include "Kestrune/Screens/ActionBar.h"
+#include "Kestrune/Screens/AppActions.h"
+#include "Kestrune/Screens/CategoryBars.h"
+#include "Kestrune/Screens/CategoryPane.h"
+#include "Kestrune/Screens/CompositionBar.h"
+#include "Kestrune/Screens/ConfirmSheet.h"
+#include "Kestrune/Screens/OverviewPane.h"
+#include "Kestrune/Screens/PermissionGate.h"
+#include "Kestrune/Screens/ReclaimCategoryModel.h"
+#include "Kestrune/Screens/ReclaimSheet.h"
+#include "Kestrune/Screens/SheetOverlay.h"
+#include "Kestrune/Screens/SidebarModel.h"
+#include "Kestrune/Screens/SidebarView.h"
+#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Platform/TrashFolder.h"
+#include "KestruneCore/Scanners/CloudBackupScanners.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
+#include "KestruneCore/Scanners/ToolOwnedScanners.h"
+#include "tests/screens/ScreenHarness.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QToolButton>
+#include <QtTest>
+
+#include <future>
+
+namespace {
+
+using namespace std::chrono_literals;
+using ScreenTest::Window;
+
+QString human(std::int64_t bytes) {
+    return QString::fromStdString(DiskMath::human(bytes));
+}
+
+ScannerList locationScanners() {
+    return {std::make_shared<UserCachesScanner>(), std::make_shared<LogsScanner>(),
+            std::make_shared<DownloadsScanner>(), std::make_shared<TrashScanner>()};
+}
+
+void tester(QAbstractItemModel* model) {
+    new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
+}
+
+ReclaimSheet* openSheet(Window& w) {
+    QToolButton* button = w.window->actionBar()->reclaimButton();
+    if (!button->isEnabled()) {
+        return nullptr;
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+    auto* sheet = qobject_cast<ReclaimSheet*>(w.window->overlay()->sheet());
+    if (sheet) {
+        tester(&sheet->categoryModel());
+    }
+    return sheet;
+}
+
+int rowOf(ReclaimSheet* sheet, CategoryKind kind) {
+    const auto& kinds = sheet->categoryModel().categories();
+    return int(std::find(kinds.begin(), kinds.end(), kind) - kinds.begin());
+}
+
+// Moves the current row of the sheet's list to the category and presses Space, as a keyboard user would.
+void toggleRow(ReclaimSheet* sheet, CategoryKind kind) {
+    QListView* list = sheet->categoryList();
+    list->setFocus();
+    list->setCurrentIndex(sheet->categoryModel().index(rowOf(sheet, kind)));
+    QTest::keyClick(list, Qt::Key_Space);
+}
+
+std::set<std::string> selectedUrls(const ScanEngine& scan) {
+    std::set<std::string> urls;
+    for (const auto& item : scan.selected()) {
+        urls.insert(item.url);
+    }
+    return urls;
+}
+
+std::set<std::string> itemUrls(const ScanEngine& scan, CategoryKind kind) {
+    const CategoryResult* result = scan.result(kind);
+    return result ? TestTree::urls(result->items) : std::set<std::string>{};
+}
+
+// The one stand-in scanner: finds nothing, and only once the test lets it finish, which holds a scan
+// in its middle so that the screens can be looked at while it runs.
+class HeldScanner final : public Scanner {
+public:
+    explicit HeldScanner(std::shared_future<void> release) : release(std::move(release)) {}
+    [[nodiscard]] CategoryKind kind() const override { return CategoryKind::logs; }
+    [[nodiscard]] std::vector<CleanupItem> scan() const override {
+        release.wait();
+        return {};
+    }
+
+private:
+    std::shared_future<void> release;
+};
+
+bool chattr(const std::string& flag, const std::string& path) {
+    return TestTree::run({"/usr/bin/chattr", flag, path}).status == 0;
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(ScreenTest::fontsInstalled(),
+                 "fonts-dejavu-core is missing: every text would draw as boxes");
+    }
+
+    void aFullReclaimByClicksEmptiesTheTrashAndLeavesTheRestByteForByte() {
+        Window w(locationScanners());
+        tester(&w.window->sidebarModel());
+        const std::string big =
+            TestTree::makeFile(w.home / "Library/Caches/com.example.big/data", 1'200'000'000);
+        const std::string other =
+            TestTree::makeFile(w.home / "Library/Caches/org.example.other/blob", 800'000'000);
+        TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
+        const std::string installer = TestTree::makeFile(w.home / "Downloads/Setup.dmg", 6'000'000);
+        TestTree::setModified(installer, std::chrono::system_clock::now() - 24h * 60);
+        TestTree::writeFile(w.home / "Documents/notes.txt", "kept as it is");
+        const std::string trash = Platform::trashFilesFolder();
+        TestTree::makeFile(trash + "/old-download.iso", 5'000'000);
+        QVERIFY(w.start());
+        OverviewPane* overview = w.window->overview();
+        overview->refresh();
+        QVERIFY(overview->isTrashBannerShown());
+        QVERIFY(overview->movedLine().isEmpty());
+
+        ReclaimSheet* sheet = openSheet(w);
+        QVERIFY(sheet);
+        QCOMPARE(sheet->step(), 0);
+        QVERIFY(sheet->caption().startsWith("Choose categories."));
+        const auto logs = itemUrls(w.scan, CategoryKind::logs);
+        QCOMPARE(logs.size(), std::size_t{1});
+        const auto before = selectedUrls(w.scan);
+        toggleRow(sheet, CategoryKind::logs);
+        auto expected = before;
+        for (const auto& url : logs) {
+            expected.erase(url);
+        }
+        QCOMPARE(selectedUrls(w.scan), expected);
+        QCOMPARE(sheet->selectionCount(), QString("%1 items selected").arg(expected.size()));
+        QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
+        QCOMPARE(sheet->caption(),
+                 QString("Nothing is erased yet — items go to Trash first so you can put anything "
+                         "back. File Manager Trash opens when reclaim finishes."));
+        QCOMPARE(sheet->cardTitles(), QStringList({"Other items move to Trash", "Restore anything you need",
+                                                   "Reclaim finishes by emptying Trash"}));
+        QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
+        QCOMPARE(sheet->caption(),
+                 QString("Last step. Reclaim moves the selection to Trash, then empties Trash so "
+                         "free space actually rises."));
+        QCOMPARE(sheet->finalSummary(), QString("3 items · 2 categories"));
+        QVERIFY(sheet->finalSentence().contains("~" + human(w.scan.selectedBytes()) + " ("));
+
+        const auto kept = TestTree::snapshot(w.home / "Library/Logs");
+        const auto keptDownloads = TestTree::snapshot(w.home / "Downloads");
+        const auto keptDocuments = TestTree::snapshot(w.home / "Documents");
+        QSignalSpy finished(w.window.get(), &MainWindow::reclaimFinished);
+        QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QVERIFY(w.window->isReclaiming());
+        QVERIFY(!w.window->actions().reclaim->isEnabled());
+        // Closing while the reclaim runs asks first; keeping it running leaves the window open.
+        QVERIFY(!w.window->close());
+        auto* ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QVERIFY(ask);
+        QCOMPARE(ask->objectName(), QString("closeSheet"));
+        QTest::mouseClick(ask->cancelButton(), Qt::LeftButton);
+        QVERIFY(w.window->isVisible());
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QVERIFY(finished.wait(120'000));
+        QVERIFY(!TestTree::exists(big));
+        QVERIFY(!TestTree::exists(other));
+        QVERIFY(!TestTree::exists(trash + "/old-download.iso"));
+        QCOMPARE(TestTree::allocatedTree(trash), std::int64_t{0});
+        QCOMPARE(TestTree::snapshot(w.home / "Library/Logs"), kept);
+        QCOMPARE(TestTree::snapshot(w.home / "Downloads"), keptDownloads);
+        QCOMPARE(TestTree::snapshot(w.home / "Documents"), keptDocuments);
+        QVERIFY(w.scan.lastReclaimed() >= 2'000'000'000);
+
+        // 900,000 bytes in the Trash after a 2 GB reclaim: the line, not the banner.
+        TestTree::makeFile(trash + "/small", 900'000);
+        ScreenTest::await(w.scan.refreshTrashBytesLive());
+        overview->refresh();
+        QVERIFY(!overview->isTrashBannerShown());
+        QCOMPARE(overview->movedLine(),
+                 QString("Moved %1 to Trash last run").arg(human(w.scan.lastReclaimed())));
+
+        // 5 MB: the banner, which speaks of the last reclaim; Empty Trash asks, then empties and rescans.
+        TestTree::makeFile(trash + "/more", 4'100'000);
+        ScreenTest::await(w.scan.refreshTrashBytesLive());
+        overview->refresh();
+        QVERIFY(overview->isTrashBannerShown());
+        QVERIFY(overview->movedLine().isEmpty());
+        QTest::mouseClick(overview->emptyTrashButton(), Qt::LeftButton);
+        auto* confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QVERIFY(confirm);
+        QVERIFY(TestTree::exists(trash + "/more"));
+        QTest::mouseClick(confirm->confirmButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !TestTree::exists(trash + "/more") && w.idle() && w.scan.trashBytesLive() == 0, 60'000);
+        overview->refresh();
+        QVERIFY(!overview->isTrashBannerShown());
+        QCOMPARE(TestTree::snapshot(w.home / "Library/Logs"), kept);
+    }
+
+    void aScanThatFindsNothingSaysNothingToSweep() {
+        Window w(locationScanners());
+        TestTree::writeFile(w.home / "Documents/notes.txt", "nothing to reclaim here");
+        QVERIFY(w.start());
+        OverviewPane* overview = w.window->overview();
+        overview->refresh();
+        QVERIFY(overview->isEmptyStateShown());
+        QCOMPARE(overview->bigFigure(), QString("—"));
+        QCOMPARE(overview->caption(), QString("reclaimable"));
+        QVERIFY(!overview->isTrashBannerShown());
+        QVERIFY(overview->errorLines().isEmpty());
+        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
+        QCOMPARE(overview->categoryBars()->rows().size(), std::size_t{0});
+        QCOMPARE(w.window->actionBar()->statusText(), QString("0 selected"));
+    }
+
+    void theErrorsCardListsEveryItemThatCouldNotMove() {
+        Window w(locationScanners());
+        const std::string stuckA = TestTree::makeFolder(w.home / "Library/Caches/com.example.locked");
+        TestTree::makeFile(stuckA + "/data", 2'000'000);
+        const std::string stuckB = TestTree::makeFolder(w.home / "Library/Caches/org.example.frozen");
+        TestTree::makeFile(stuckB + "/data", 3'000'000);
+        const std::string movable = TestTree::makeFile(w.home / "Library/Caches/net.example.fine", 2'000'000);
+        if (!chattr("+i", stuckA) || !chattr("+i", stuckB)) {
+            chattr("-i", stuckA);
+            QSKIP("read-only folders cannot be made here (chattr +i)");
+        }
+        QVERIFY(w.start());
+        // The reclaim step alone: the whole reclaim ends with a rescan, and a scan starts by clearing
+        // the messages.
+        ScreenTest::await(w.scan.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
+        const bool stuckStayed = TestTree::exists(stuckA + "/data") && TestTree::exists(stuckB + "/data");
+        chattr("-i", stuckA);
+        chattr("-i", stuckB);
+        QVERIFY(stuckStayed);
+        QVERIFY(!TestTree::exists(movable));
+        OverviewPane* overview = w.window->overview();
+        overview->refresh();
+        QCOMPARE(overview->errorsTitle(), QString("2 items could not be removed"));
+        QStringList expected;
+        for (const auto& message : w.scan.errors()) {
+            expected << QString::fromStdString(message);
+        }
+        QCOMPARE(overview->errorLines(), expected);
+        QVERIFY(overview->errorLines().filter(QRegularExpression("^com\\.example\\.locked: ")).size() == 1);
+        QVERIFY(overview->errorLines().filter(QRegularExpression("^org\\.example\\.frozen: ")).size() == 1);
+    }
+
+    void reclaimIsOffAfterAnAdvisoryOnlyScanAndWhileScanning() {
+        Window w({std::make_shared<DockerScanner>(), std::make_shared<UserCachesScanner>()});
+        TestTree::makeFile(w.home / "Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw",
+                           120'000'000);
+        QVERIFY(w.start());
+        QVERIFY(w.scan.result(CategoryKind::docker));
+        QVERIFY(!w.window->actions().reclaim->isEnabled());
+        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
+        w.window->requestReclaim();
+        QVERIFY(!w.window->overlay()->isPresenting());
+
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        QTest::mouseClick(w.window->actionBar()->rescanButton(), Qt::LeftButton);
+        QVERIFY(w.scan.isScanning());
+        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
+        QVERIFY(!w.window->actionBar()->rescanButton()->isEnabled());
+        QTRY_VERIFY(!w.window->overview()->scanButton()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        QVERIFY(w.window->actionBar()->reclaimButton()->isEnabled());
+    }
+
+    void theConfirmationFollowsTheKindOfSelection() {
+        Window w({std::make_shared<UserCachesScanner>(), std::make_shared<CloudClutterScanner>()});
+        const std::string cache =
+            TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        const std::string cloud = TestTree::makeFile(
+            w.home / "Library/Mobile Documents/com~apple~CloudDocs/Movies/film.mov", 60'000'000);
+        QVERIFY(w.start());
+        const auto before = TestTree::snapshot(w.home.path());
+        ReclaimSheet* sheet = openSheet(w);
+        QVERIFY(sheet);
+        QCOMPARE(sheet->categoryModel().rowCount(), 2);
+
+        // Cloud copies only.
+        QTest::mouseClick(sheet->deselectAllButton(), Qt::LeftButton);
+        QVERIFY(w.scan.selected().empty());
+        QCOMPARE(sheet->selectionCount(), QString("0 items selected"));
+        QVERIFY(!sheet->nextButton()->isEnabled());
+        toggleRow(sheet, CategoryKind::cloudClutter);
+        const auto cloudItems = itemUrls(w.scan, CategoryKind::cloudClutter);
+        QCOMPARE(cloudItems.size(), std::size_t{1});
+        QCOMPARE(selectedUrls(w.scan), cloudItems);
+        QVERIFY(sheet->nextButton()->isEnabled());
+        QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
+        QCOMPARE(sheet->caption(),
+                 QString("iCloud items are evicted locally — they stay in iCloud and re-download on "
+                         "demand. Nothing is permanently deleted."));
+        QCOMPARE(sheet->cardTitles(), QStringList({"iCloud copies are evicted locally"}));
+        QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
+        QCOMPARE(sheet->caption(),
+                 QString("Last step. Reclaim frees local iCloud copies without deleting cloud files."));
+
+        // Both kinds.
+        QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
+        QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
+        QCOMPARE(sheet->step(), 0);
+        toggleRow(sheet, CategoryKind::userCaches);
+        auto both = cloudItems;
+        both.insert(w.home / "Library/Caches/com.example.cache");
+        QCOMPARE(selectedUrls(w.scan), both);
+        sheet->setStep(1);
+        QCOMPARE(sheet->caption(),
+                 QString("Trashable items go to Trash first (undoable). iCloud items are only "
+                         "evicted locally and stay in the cloud."));
+        QCOMPARE(sheet->cardTitles().size(), 4);
+        sheet->setStep(2);
+        QCOMPARE(sheet->caption(),
+                 QString("Last step. Reclaim trashes selected files (then empties Trash) and evicts "
+                         "selected iCloud local copies."));
+        QCOMPARE(sheet->finalSummary(), QString("2 items · 2 categories"));
+
+        // Unticking one category removes exactly its items.
+        sheet->setStep(0);
+        toggleRow(sheet, CategoryKind::cloudClutter);
+        QCOMPARE(selectedUrls(w.scan), std::set<std::string>{w.home / "Library/Caches/com.example.cache"});
+
+        // Nothing selected: neither Next nor Reclaim.
+        QTest::mouseClick(sheet->deselectAllButton(), Qt::LeftButton);
+        QVERIFY(!sheet->nextButton()->isEnabled());
+        sheet->setStep(2);
+        QVERIFY(!sheet->reclaimButton()->isEnabled());
+        QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
+        QVERIFY(!w.window->isReclaiming());
+
+        // Escape discards; so does a click on the dimmed window. Nothing was touched.
+        QTest::mouseClick(sheet->recommendedButton(), Qt::LeftButton);
+        QCOMPARE(selectedUrls(w.scan), std::set<std::string>{w.home / "Library/Caches/com.example.cache"});
+        QTest::keyClick(sheet->reclaimButton(), Qt::Key_Escape);
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QVERIFY(openSheet(w));
+        QTest::mouseClick(w.window->overlay(), Qt::LeftButton, {}, QPoint(4, 4));
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QVERIFY(!w.window->isReclaiming());
+        QCOMPARE(TestTree::snapshot(w.home.path()), before);
+        QVERIFY(TestTree::exists(cache) && TestTree::exists(cloud));
+    }
+
+    void theScanButtonRescansAndTheSheetSaysWhenItIsStillScanning() {
+        Window w(locationScanners());
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        QVERIFY(w.start());
+        QCOMPARE(w.window->overview()->caption(), QString("reclaimable"));
+        QTest::mouseClick(w.window->overview()->scanButton(), Qt::LeftButton);
+        QVERIFY(w.scan.isScanning());
+        w.window->overview()->refresh();
+        QCOMPARE(w.window->overview()->caption(), QString("found so far"));
+        // The sheet cannot be opened during a scan from the window; its own text for the case still holds.
+        ReclaimSheet sheet({w.scan, w.treemap, w.activity});
+        tester(&sheet.categoryModel());
+        QCOMPARE(sheet.emptyExplanation(),
+                 QString("Scan is still running — categories will show up here when it finishes."));
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        QVERIFY(sheet.emptyExplanation().isEmpty());
+        QCOMPARE(std::count_if(w.activity.events().begin(), w.activity.events().end(),
+                               [](const ActivityEvent& e) { return e.kind == ActivityKind::scan; }),
+                 2);
+    }
+
+    void theSidebarRoutesAndAVanishedCategoryShowsTheOverview() {
+        Window w(locationScanners());
+        tester(&w.window->sidebarModel());
+        const std::string logs = TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        QVERIFY(w.start());
+        QCOMPARE(w.window->statusMenu(), nullptr); // no tray offscreen, and the window works without it
+        QAction* refresh = w.window->actions().refreshDiskMap;
+        QVERIFY(refresh->isEnabled());
+        refresh->trigger();
+        QVERIFY(w.treemap.isBuilding());
+        QVERIFY(!refresh->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        QVERIFY(refresh->isEnabled());
+        SidebarModel& model = w.window->sidebarModel();
+        QCOMPARE(model.rowCount(), SidebarModel::paneRows + 1 + 2);
+        QCOMPARE(model.index(SidebarModel::paneRows).data().toString(), QString("Categories"));
+        const QModelIndex logsRow = model.indexOf(Pane::of(CategoryKind::logs));
+        QVERIFY(logsRow.isValid());
+        QCOMPARE(logsRow.data(int(SidebarModel::Role::checked)).toInt(), 1);
+        QCOMPARE(logsRow.data(int(SidebarModel::Role::total)).toInt(), 1);
+        SidebarView* sidebar = w.window->sidebar();
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(logsRow).center());
+        QVERIFY(w.window->pane() == Pane::of(CategoryKind::logs));
+        QCOMPARE(w.window->shownPane(), w.window->category());
+        QVERIFY(w.window->actionBar()->isVisible());
+
+        const QModelIndex diskMap = model.indexOf(Pane{Pane::Kind::treemap, {}});
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(diskMap).center());
+        QVERIFY(w.window->pane().kind == Pane::Kind::treemap);
+        QVERIFY(w.window->shownPane() != w.window->overview());
+        QVERIFY(!w.window->actionBar()->isVisible());
+
+        w.window->setPane(Pane::of(CategoryKind::logs));
+        std::filesystem::remove_all(w.home / "Library/Logs");
+        QTest::keyClick(w.window.get(), Qt::Key_R, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        QVERIFY(!w.scan.result(CategoryKind::logs));
+        QCOMPARE(w.window->shownPane(), w.window->overview());
+        QVERIFY(sidebar->selectionModel()->selectedIndexes().isEmpty());
+        QVERIFY(!TestTree::exists(logs));
+    }
+
+    void theCategoryBarsAndTheCompositionBarDrawTheResults() {
+        Window w(locationScanners());
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 9'000'000);
+        TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
+        const std::string installer = TestTree::makeFile(w.home / "Downloads/Tool.zip", 6'000'000);
+        TestTree::setModified(installer, std::chrono::system_clock::now() - 24h * 60);
+        QVERIFY(w.start());
+        OverviewPane* overview = w.window->overview();
+        overview->refresh();
+        CategoryBars* bars = overview->categoryBars();
+        QCOMPARE(bars->rows().size(), std::size_t{3});
+        QCOMPARE(bars->rows()[0].kind, CategoryKind::userCaches);
+        QCOMPARE(bars->rows()[1].kind, CategoryKind::downloads);
+        QVERIFY(bars->selectedText(1).isEmpty()); // review: nothing selected, no figure
+        QCOMPARE(bars->selectedText(0), QString("%1 of %1 selected").arg(human(bars->rows()[0].bytes)));
+        QCOMPARE(overview->compositionBar()->shownSegments().size(), std::size_t{3});
+        QTest::mouseClick(bars, Qt::LeftButton, {}, bars->rowRect(1).center());
+        QVERIFY(w.window->pane() == Pane::of(CategoryKind::downloads));
+        QCOMPARE(w.window->shownPane(), w.window->category());
+
+        std::vector<ChartEntry> seven;
+        for (int i = 0; i < 7; ++i) {
+            seven.push_back({CategoryKinds::allCases()[std::size_t(i)], std::int64_t(1000 * (i + 1)), 0});
+        }
+        const auto segments = CompositionBar::segments(seven);
+        QCOMPARE(segments.size(), std::size_t{7});
+        QCOMPARE(segments[0].kind, std::optional(CategoryKinds::allCases()[6]));
+        QCOMPARE(segments[5].bytes, std::int64_t{2000});
+        QVERIFY(!segments[6].kind);
+        QCOMPARE(segments[6].bytes, std::int64_t{1000});
+        QVERIFY(CompositionBar::segments({}).empty());
+    }
+
+    void theGateStaysUntilACheckFindsAccessThenTheScanStarts() {
+        bool granted = false;
+        Window w(locationScanners(), [&granted] { return granted; });
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        PermissionGate* gate = w.window->gate();
+        QVERIFY(gate->isVisible());
+        QVERIFY(!w.scan.isScanning());
+        QVERIFY(!w.scan.hasScanned());
+        QVERIFY(!gate->isHintShown());
+        QTest::mouseClick(gate->openSettingsButton(), Qt::LeftButton);
+        QVERIFY(!gate->isHintShown());
+        QVERIFY(!w.scan.isScanning());
+        QTest::mouseClick(gate->checkAgainButton(), Qt::LeftButton);
+        QVERIFY(gate->isHintShown());
+        QVERIFY(gate->isVisible());
+        QVERIFY(!w.scan.isScanning());
+        granted = true;
+        QTest::mouseClick(gate->checkAgainButton(), Qt::LeftButton);
+        QVERIFY(!gate->isVisible());
+        QVERIFY(w.scan.isScanning());
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        QVERIFY(w.scan.result(CategoryKind::userCaches));
+    }
+
+    void whileAScanRunsTheHeroAndTheActionBarSayWhatItDoes() {
+        std::promise<void> release;
+        Window w({std::make_shared<UserCachesScanner>(),
+                  std::make_shared<HeldScanner>(release.get_future().share())});
+        TestTree::makeFile(w.home / "Documents/notes.txt", 10'000);
+        w.window->show();
+        QTRY_COMPARE_WITH_TIMEOUT(w.scan.step(), 1, 30'000);
+        OverviewPane* overview = w.window->overview();
+        overview->refresh();
+        QVERIFY(w.scan.isScanning());
+        QCOMPARE(overview->caption(), QString("found so far"));
+        QCOMPARE(overview->bigFigure(), QString("—"));
+        QCOMPARE(overview->scanningMessage(), QString("Scanning Caches… (1 of 2)"));
+        QVERIFY(overview->isHoldOnShown());
+        QCOMPARE(w.window->actionBar()->statusText(), QString("Scanning Caches…"));
+        QVERIFY(w.window->actionBar()->sizeText().isEmpty());
+        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
+        QVERIFY(!w.window->actions().rescan->isEnabled());
+        ReclaimSheet sheet({w.scan, w.treemap, w.activity});
+        QCOMPARE(sheet.emptyExplanation(),
+                 QString("Scan is still running — categories will show up here when it finishes."));
+        release.set_value();
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        overview->refresh();
+        QVERIFY(overview->scanningMessage().isEmpty());
+        QVERIFY(!overview->isHoldOnShown());
+        QCOMPARE(overview->caption(), QString("reclaimable"));
+        QCOMPARE(w.window->actionBar()->statusText(), QString("0 selected"));
+        QCOMPARE(w.window->actionBar()->sizeText(), QString("—"));
+        QCOMPARE(sheet.emptyExplanation(),
+                 QString("The last scan found nothing Kestrune can move to Trash."));
+    }
+
+    void theSidebarShowsTheDiskMapAndTheHistory() {
+        Window w(locationScanners());
+        tester(&w.window->sidebarModel());
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        ReclaimSheet before({w.scan, w.treemap, w.activity});
+        QCOMPARE(before.emptyExplanation(),
+                 QString("Run a scan from Overview first, then open Reclaim again."));
+        QVERIFY(w.start());
+        SidebarModel& model = w.window->sidebarModel();
+        const QModelIndex diskMap = model.indexOf(Pane{Pane::Kind::treemap, {}});
+        const QModelIndex history = model.indexOf(Pane{Pane::Kind::history, {}});
+        QVERIFY(w.treemap.current());
+        QCOMPARE(diskMap.data(int(SidebarModel::Role::accessory)).toString(),
+                 human(w.treemap.current()->bytes));
+        QCOMPARE(diskMap.data(int(SidebarModel::Role::progress)).toDouble(), -1.0);
+        QCOMPARE(history.data(int(SidebarModel::Role::accessory)).toString(),
+                 QString::number(w.activity.events().size()));
+        QCOMPARE(diskMap.data().toString(), QString("Disk Map"));
+        QCOMPARE(model.index(0).data().toString(), QString("Overview"));
+
+        // After a reclaim the History row shows what was reclaimed in all.
+        ReclaimSheet* sheet = openSheet(w);
+        QVERIFY(sheet);
+        sheet->setStep(2);
+        QSignalSpy finished(w.window.get(), &MainWindow::reclaimFinished);
+        QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
+        QVERIFY(finished.wait(60'000));
+        QVERIFY(w.activity.lifetimeReclaimed() >= 2'000'000);
+        QCOMPARE(history.data(int(SidebarModel::Role::accessory)).toString(),
+                 human(w.activity.lifetimeReclaimed()));
+
+        // The Empty Trash question can be put away without emptying anything.
+        const std::string waiting =
+            TestTree::makeFile(Platform::trashFilesFolder() + "/waiting.iso", 3'000'000);
+        ScreenTest::await(w.scan.refreshTrashBytesLive());
+        w.window->overview()->refresh();
+        QTest::mouseClick(w.window->overview()->emptyTrashButton(), Qt::LeftButton);
+        auto* confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QVERIFY(confirm);
+        QCOMPARE(confirm->findChild<QLabel*>("confirmTitle")->text(),
+                 QString("Empty Trash and permanently delete %1?").arg(human(w.scan.trashBytesLive())));
+        QTest::keyClick(confirm->confirmButton(), Qt::Key_Escape);
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QTest::mouseClick(w.window->overview()->emptyTrashButton(), Qt::LeftButton);
+        confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QTest::mouseClick(confirm->cancelButton(), Qt::LeftButton);
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QVERIFY(TestTree::exists(waiting));
+        QVERIFY(!w.scan.isScanning());
+    }
+
+    void tabReachesEveryControlOfTheOverviewAndTheActionBar() {
+        Window w(locationScanners());
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        TestTree::makeFile(Platform::trashFilesFolder() + "/waiting.iso", 3'000'000);
+        QVERIFY(w.start());
+        w.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        w.window->overview()->refresh();
+        w.window->sidebar()->setFocus();
+        QList<QWidget*> reached;
+        for (int i = 0; i < 20 && !reached.contains(QApplication::focusWidget()); ++i) {
+            reached << QApplication::focusWidget();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        const QList<QWidget*> expected{w.window->sidebar(),
+                                       w.window->overview()->scanButton(),
+                                       w.window->overview()->emptyTrashButton(),
+                                       w.window->overview()->categoryBars(),
+                                       w.window->actionBar()->rescanButton(),
+                                       w.window->actionBar()->reclaimButton()};
+        int last = -1;
+        for (QWidget* widget : expected) {
+            const int at = int(reached.indexOf(widget));
+            QVERIFY2(at > last, qPrintable(widget->objectName() + " is not reached in order"));
+            last = at;
+        }
+        // Space on the focused Reclaim button opens the confirmation.
+        w.window->actionBar()->reclaimButton()->setFocus();
+        QTest::keyClick(w.window->actionBar()->reclaimButton(), Qt::Key_Space);
+        QVERIFY(qobject_cast<ReclaimSheet*>(w.window->overlay()->sheet()));
+    }
+
+    void geometryIsKeptAndTheFirstLaunchForgetsOldFrames() {
+        TestTree::TemporaryHome home;
+        const QString file = QString::fromStdString(home / "settings.ini");
+        {
+            QSettings old(file, QSettings::IniFormat);
+            old.setValue("window/geometry", QByteArray("a frame from an older version"));
+        }
+        AppSettings first(file);
+        first.migrateDefaultWindowSizeIfNeeded();
+        QVERIFY(first.windowGeometry().isEmpty());
+        QVERIFY(first.didResetWindowFrame());
+        first.setWindowGeometry("kept");
+        first.migrateDefaultWindowSizeIfNeeded();
+        QCOMPARE(first.windowGeometry(), QByteArray("kept"));
+
+        Window w(locationScanners());
+        QVERIFY(w.start());
+        QCOMPARE(w.window->size(), QSize(1130, 820));
+        QCOMPARE(w.window->minimumSize(), QSize(760, 480));
+        QCOMPARE(w.window->windowTitle(), QString("Kestrune"));
+        w.window->resize(900, 600);
+        w.window->splitter()->setSizes({300, 600});
+        const QList<int> sizes = w.window->splitter()->sizes();
+        QVERIFY(w.window->close());
+        QVERIFY(!w.settings.windowGeometry().isEmpty());
+        MainWindow again({w.scan, w.treemap, w.activity}, w.settings, [] { return true; });
+        QCOMPARE(again.size(), QSize(900, 600));
+        again.show();
+        QCOMPARE(again.splitter()->sizes(), sizes);
+        again.hide();
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"

@@ -1,0 +1,180 @@
+// Renders every screen of the window to PNG files, light and dark, on a prepared temporary home with
+// the real engines, so that the screens can be looked at without a desktop:
+//   screenshots DIR
+// Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+#include "Kestrune/Engines/ActivityEngine.h"
+#include "Kestrune/Engines/ScanEngine.h"
+#include "Kestrune/Engines/TreemapEngine.h"
+#include "Kestrune/Screens/AppSettings.h"
+#include "Kestrune/Screens/CategoryPane.h"
+#include "Kestrune/Screens/MainWindow.h"
+#include "Kestrune/Screens/OverviewPane.h"
+#include "Kestrune/Screens/ReclaimSheet.h"
+#include "Kestrune/Screens/SheetOverlay.h"
+#include "tests/TestHome.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void prepare(const TestTree::TemporaryHome& home) {
+    const auto old = std::chrono::system_clock::now() - 24h * 90;
+    TestTree::makeFile(home / "Library/Caches/org.mozilla.firefox/cache2/entries", 412'000'000);
+    TestTree::makeFile(home / "Library/Caches/com.spotify.client/Data/storage", 268'000'000);
+    TestTree::makeFile(home / "Library/Caches/pip/http/wheels", 96'000'000);
+    TestTree::makeFile(home / "Library/Logs/DiagnosticReports/crash.log", 14'000'000);
+    TestTree::makeFile(home / "Library/Logs/Kestrel/session.log", 3'500'000);
+    TestTree::makeFile(home / "Projects/website/node_modules/react/index.js", 185'000'000);
+    TestTree::makeFile(home / "Projects/api/node_modules/lodash/lodash.js", 62'000'000);
+    for (const std::string name : {"VirtualBox-7.0.dmg", "Slack-4.36.pkg", "Zoom-installer.dmg"}) {
+        TestTree::makeFile(home / ("Downloads/" + name), 130'000'000);
+        TestTree::setModified(home / ("Downloads/" + name), old);
+    }
+    TestTree::makeFile(home / ".local/share/Trash/files/old-videos/clip.mp4", 220'000'000);
+    TestTree::writeFile(home / ".local/share/Trash/info/old-videos.trashinfo",
+                        "[Trash Info]\nPath=/home/user/old-videos\nDeletionDate=2026-11-01T10:00:00\n");
+    TestTree::makeFile(home / "Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw",
+                       2'400'000'000);
+    TestTree::makeFile(home / "Documents/report.pdf", 2'000'000);
+    TestTree::makeFolder(home / "system/usr/share");
+    TestTree::makeFile(home / "system/usr/share/dict/words", 4'000'000);
+}
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2b, 0x2b, 0x2e), base(0x1f, 0x1f, 0x22), text(0xea, 0xea, 0xec);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(0x27, 0x27, 0x2a));
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x90));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Highlight, QColor(0x2f, 0x7f, 0xe0));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x5a, 0xa8, 0xff));
+    p.setColor(QPalette::Mid, QColor(0x44, 0x44, 0x48));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+    p.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4e));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x7a, 0x7a, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x7a, 0x7a, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x7a, 0x7a, 0x80));
+    return p;
+}
+
+void settle(int ms = 60) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void waitFor(const std::function<bool()>& done) {
+    while (!done()) {
+        settle(20);
+    }
+}
+
+void save(QWidget& window, const QString& dir, const QString& name, const QString& theme) {
+    // Long enough for the selected size to have counted to its figure.
+    settle(400);
+    const QString path = QStringLiteral("%1/%2-%3.png").arg(dir, name, theme);
+    if (!window.grab().save(path)) {
+        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+void render(const QString& dir, const QString& theme, const TestTree::TemporaryHome& home) {
+    ScanEngine scan;
+    TreemapEngine treemap;
+    ActivityEngine activity;
+    scan.activity = &activity;
+    treemap.activity = &activity;
+    scan.emptyTrashViaFileManager = [] { return std::nullopt; };
+    AppSettings settings(QString::fromStdString(home / "screenshots.ini"));
+    Engines engines{scan, treemap, activity};
+    {
+        MainWindow window(engines, settings, [] { return true; });
+        window.resize(1130, 820);
+        window.show();
+        waitFor([&] { return scan.hasScanned() && !scan.isScanning() && !treemap.isBuilding(); });
+        window.overview()->refresh();
+        save(window, dir, QStringLiteral("overview"), theme);
+
+        window.setPane(Pane::of(CategoryKind::userCaches));
+        save(window, dir, QStringLiteral("category"), theme);
+        window.setPane(Pane::of(CategoryKind::docker));
+        save(window, dir, QStringLiteral("category-docker"), theme);
+
+        window.setPane(Pane{});
+        scan.selectAllReclaimable();
+        window.requestReclaim();
+        auto* sheet = qobject_cast<ReclaimSheet*>(window.overlay()->sheet());
+        save(window, dir, QStringLiteral("reclaim-1-select"), theme);
+        sheet->setStep(1);
+        save(window, dir, QStringLiteral("reclaim-2-review"), theme);
+        sheet->setStep(2);
+        save(window, dir, QStringLiteral("reclaim-3-confirm"), theme);
+        window.overlay()->close();
+        window.requestEmptyTrash();
+        save(window, dir, QStringLiteral("empty-trash"), theme);
+        window.overlay()->close();
+
+        window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
+        save(window, dir, QStringLiteral("placeholder"), theme);
+
+        window.setPane(Pane{});
+        window.resize(760, 480);
+        save(window, dir, QStringLiteral("overview-small"), theme);
+        window.hide();
+    }
+    {
+        MainWindow gate(engines, settings, [] { return false; });
+        gate.resize(1130, 820);
+        gate.show();
+        save(gate, dir, QStringLiteral("permission-gate"), theme);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: screenshots DIR\n");
+        return 2;
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    const QString dir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(dir);
+    TestTree::TemporaryHome home;
+    prepare(home);
+    qputenv("KESTRUNE_SYSTEM_ROOT", QByteArray::fromStdString(home / "system"));
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(9.5);
+    QApplication::setFont(font);
+    const QPalette light = QApplication::style()->standardPalette();
+    QApplication::setPalette(light);
+    render(dir, QStringLiteral("light"), home);
+    QApplication::setPalette(darkPalette());
+    render(dir, QStringLiteral("dark"), home);
+    return 0;
+}
