@@ -84,7 +84,7 @@ inline constexpr std::size_t defaultSplitFrom = 64 * 1024;
 // time; one that grew past 16 MiB is given back when its holder goes away.
 class KeptBuffer {
 public:
-    enum class Slot { file, data };
+    enum class Slot { file }; // the file being read; the reader keeps its own buffers likewise
     explicit KeptBuffer(Slot slot);
     ~KeptBuffer();
     KeptBuffer(const KeptBuffer&) = delete;
