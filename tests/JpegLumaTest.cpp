@@ -420,12 +420,18 @@ Bytes handMadeHeader(int width, int height, int restartInterval, bool longBlocks
     return b;
 }
 
-// `pattern` over and over, then zero bytes and the end-of-image marker, to `size` bytes.
+// `pattern` over and over, then zero bytes and the end-of-image marker, to `size` bytes. Copied in
+// doubling spans, which keeps building 16 MiB quick in a sanitized build.
 void fillTo(Bytes& file, const Bytes& pattern, std::size_t size) {
-    while (file.size() + pattern.size() + 2 <= size) {
-        file.insert(file.end(), pattern.begin(), pattern.end());
-    }
+    const std::size_t at = file.size();
+    const std::size_t total = (size - 2 - at) / pattern.size() * pattern.size();
     file.resize(size - 2, 0);
+    std::copy(pattern.begin(), pattern.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+    for (std::size_t done = pattern.size(); done < total;) {
+        const std::size_t more = std::min(done, total - done);
+        std::memcpy(file.data() + at + done, file.data() + at, more);
+        done += more;
+    }
     file.push_back(0xFF);
     file.push_back(0xD9);
 }

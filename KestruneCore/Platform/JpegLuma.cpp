@@ -494,10 +494,10 @@ struct Data {
     bool atEndOfFile = false;        // the last one ends with the file rather than a marker
 };
 
-// Copies the data into `clean` and stops as soon as the data is
-// known not to decode: when a segment before the last ends in anything but the next restart marker,
-// or holds fewer bits than its MCUs need (`fullBits` for a whole interval, `lastBits` for the last
-// segment). Either way the first run would fail there, and libjpeg-turbo with it.
+// Copies the data into `clean` and stops as soon as it is known not to decode: when a segment before
+// the last ends in anything but the next restart marker, or holds fewer bits than its MCUs need
+// (`fullBits` for a whole interval, `lastBits` for the last segment). Either way the first run would
+// fail there, and libjpeg-turbo with it.
 bool unstuff(Bytes file, std::size_t start, Buffer<std::uint8_t>& clean, Data& data, std::size_t needed,
              std::uint64_t fullBits, std::uint64_t lastBits) {
     const std::uint8_t* f = file.data();
@@ -509,7 +509,8 @@ bool unstuff(Bytes file, std::size_t start, Buffer<std::uint8_t>& clean, Data& d
     std::size_t pos = start;
     bool atEnd = true;
     while (pos < size) {
-        const void* found = std::memchr(f + pos, 0xFF, size - pos);
+        // Data made of little but FF bytes should not cost a call for each.
+        const void* found = f[pos] == 0xFF ? f + pos : std::memchr(f + pos, 0xFF, size - pos);
         const std::size_t run =
             found == nullptr ? size - pos
                              : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - (f + pos));
