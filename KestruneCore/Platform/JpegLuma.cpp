@@ -456,29 +456,45 @@ void buildDc(DcTable& table) {
 
 constexpr std::size_t padding = 8192; // zero bytes after the data: more than one MCU can overrun
 
+constexpr std::size_t largestKept = std::size_t{16} * 1024 * 1024;
+
 // A buffer kept between files is given back once it grew past 16 MiB.
-template <class Vector> void releaseIfLarge(Vector& items) {
-    if (items.capacity() * sizeof(typename Vector::value_type) > std::size_t{16} * 1024 * 1024) {
-        Vector().swap(items);
+template <class T> void releaseIfLarge(std::vector<T>& items) {
+    if (items.capacity() * sizeof(T) > largestKept) {
+        std::vector<T>().swap(items);
     }
 }
 
-// Leaves new elements uninitialised: a buffer sized for the most that one file could need then costs
-// memory only for the pages actually written.
-template <class T> struct Uninitialised : std::allocator<T> {
-    Uninitialised() = default;
-    template <class U> explicit Uninitialised(const Uninitialised<U>&) noexcept {}
-    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
-    template <class U, class... Args> void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+// Memory a thread keeps between files whose contents are written afresh for each: what it held is not
+// kept when it grows, and new memory is left uninitialised, so a buffer sized for the most that one
+// file could need costs only the pages actually written.
+template <class T> class Scratch {
+public:
+    T* atLeast(std::size_t count) {
+        if (count > size_) {
+            items_.reset();
+            items_.reset(new T[count]);
+            size_ = count;
+        }
+        return items_.get();
     }
+    T* data() const { return items_.get(); }
+    friend void releaseIfLarge(Scratch& scratch) {
+        if (scratch.size_ * sizeof(T) > largestKept) {
+            scratch.items_.reset();
+            scratch.size_ = 0;
+        }
+    }
+
+private:
+    std::unique_ptr<T[]> items_;
+    std::size_t size_ = 0;
 };
-template <class T> using Buffer = std::vector<T, Uninitialised<T>>;
 
 // Buffers a thread keeps between files, like KeptBuffer's.
-template <class T> struct Kept {
-    Buffer<T>& items;
-    explicit Kept(Buffer<T>& slot) : items(slot) {}
+template <class Items> struct Kept {
+    Items& items;
+    explicit Kept(Items& slot) : items(slot) {}
     ~Kept() { releaseIfLarge(items); }
     Kept(const Kept&) = delete;
     Kept& operator=(const Kept&) = delete;
@@ -498,12 +514,12 @@ struct Data {
 // the last ends in anything but the next restart marker, or holds fewer bits than its MCUs need
 // (`fullBits` for a whole interval, `lastBits` for the last segment). Either way the first run would
 // fail there, and libjpeg-turbo with it.
-bool unstuff(Bytes file, std::size_t start, Buffer<std::uint8_t>& clean, Data& data, std::size_t needed,
+bool unstuff(Bytes file, std::size_t start, Scratch<std::uint8_t>& copy, Data& data, std::size_t needed,
              std::uint64_t fullBits, std::uint64_t lastBits) {
     const std::uint8_t* f = file.data();
     const std::size_t size = file.size();
     // Never longer than the data it comes from.
-    clean.resize(size - start + padding);
+    std::uint8_t* const clean = copy.atLeast(size - start + padding);
     std::size_t used = 0;
     std::uint64_t segmentStart = 0;
     std::size_t pos = start;
@@ -514,7 +530,7 @@ bool unstuff(Bytes file, std::size_t start, Buffer<std::uint8_t>& clean, Data& d
         const std::size_t run =
             found == nullptr ? size - pos
                              : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - (f + pos));
-        std::memcpy(clean.data() + used, f + pos, run);
+        std::memcpy(clean + used, f + pos, run);
         used += run;
         pos += run;
         if (found == nullptr) {
@@ -552,7 +568,7 @@ bool unstuff(Bytes file, std::size_t start, Buffer<std::uint8_t>& clean, Data& d
     }
     data.ends.push_back(end);
     data.atEndOfFile = atEnd;
-    std::memset(clean.data() + used, 0, padding);
+    std::memset(clean + used, 0, padding);
     return true;
 }
 
@@ -778,8 +794,8 @@ struct McuStart {
 // on a code no table holds it steps one bit on and starts afresh. Data that keeps breaking it (a real
 // file's falls into step within a few codes) makes it give up, which leaves the rest to the first run.
 struct GuessRole {
-    Buffer<McuStart>& starts;
-    Buffer<std::uint32_t>& fresh; // indexes into `starts` where the run started afresh
+    std::vector<McuStart>& starts;
+    std::vector<std::uint32_t>& fresh; // indexes into `starts` where the run started afresh
     std::uint16_t* lumaBase = nullptr;
     int lumaPerMcu = 0;
     std::uint64_t endBit = 0;
@@ -884,7 +900,7 @@ struct ExactRole {
     // Whether the guessing run started an MCU at this bit and went on from there, unbroken and within
     // the data, to the end of the last MCU.
     [[gnu::noinline]] bool joins(std::uint32_t lumaPrediction, std::uint64_t bit) {
-        const Buffer<McuStart>& starts = guess->starts;
+        const std::vector<McuStart>& starts = guess->starts;
         while (nextStart < starts.size() && starts[nextStart].bit < bit) {
             ++nextStart;
         }
@@ -895,7 +911,7 @@ struct ExactRole {
         if (last >= starts.size() || starts[last].bit > guess->endBit) {
             return false;
         }
-        const Buffer<std::uint32_t>& fresh = guess->fresh;
+        const std::vector<std::uint32_t>& fresh = guess->fresh;
         const auto after = std::upper_bound(fresh.begin(), fresh.end(), nextStart);
         if (after != fresh.end() && *after <= last) {
             return false;
@@ -1161,9 +1177,9 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
     const std::int64_t segmentsNeeded = interval == 0 ? 1 : (totalMcus + interval - 1) / interval;
     const std::int64_t lastMcus = totalMcus - (segmentsNeeded - 1) * interval;
 
-    thread_local Buffer<std::uint8_t> cleanSlot;
-    const Kept<std::uint8_t> kept(cleanSlot);
-    Buffer<std::uint8_t>& clean = kept.items;
+    thread_local Scratch<std::uint8_t> cleanSlot;
+    const Kept<Scratch<std::uint8_t>> kept(cleanSlot);
+    Scratch<std::uint8_t>& clean = kept.items;
     Data data;
     if (!unstuff(file, m.dataStart, clean, data, static_cast<std::size_t>(segmentsNeeded),
                  static_cast<std::uint64_t>(interval) * mcuBits,
@@ -1171,15 +1187,15 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
         return Outcome::failed;
     }
 
-    thread_local Buffer<std::uint16_t> lumaSlot;
-    thread_local Buffer<std::uint16_t> guessLumaSlot;
-    thread_local Buffer<McuStart> startsSlot;
-    thread_local Buffer<std::uint32_t> freshSlot;
-    const Kept<std::uint16_t> lumaTerms(lumaSlot);
-    const Kept<std::uint16_t> guessLumaTerms(guessLumaSlot);
-    const Kept<McuStart> starts(startsSlot);
-    const Kept<std::uint32_t> fresh(freshSlot);
-    lumaTerms.items.resize(static_cast<std::size_t>(totalMcus) * static_cast<std::size_t>(lumaPerMcu));
+    thread_local Scratch<std::uint16_t> lumaSlot;
+    thread_local Scratch<std::uint16_t> guessLumaSlot;
+    thread_local std::vector<McuStart> startsSlot;
+    thread_local std::vector<std::uint32_t> freshSlot;
+    const Kept<Scratch<std::uint16_t>> lumaTerms(lumaSlot);
+    const Kept<Scratch<std::uint16_t>> guessLumaTerms(guessLumaSlot);
+    const Kept<std::vector<McuStart>> starts(startsSlot);
+    const Kept<std::vector<std::uint32_t>> fresh(freshSlot);
+    lumaTerms.items.atLeast(static_cast<std::size_t>(totalMcus) * static_cast<std::size_t>(lumaPerMcu));
 
     std::array<std::uint32_t, 4> exactPrediction{};
     std::array<std::uint32_t, 4> guessPrediction{};
@@ -1206,7 +1222,7 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
         guessRole.cap = static_cast<std::size_t>(std::min(static_cast<std::uint64_t>(totalMcus),
                                                           (dataBits - guessByte * 8) / mcuBits)) +
                         2;
-        guessLumaTerms.items.resize(guessRole.cap * static_cast<std::size_t>(lumaPerMcu));
+        guessLumaTerms.items.atLeast(guessRole.cap * static_cast<std::size_t>(lumaPerMcu));
         guessRole.lumaBase = guessLumaTerms.items.data();
         guessRole.lumaPerMcu = lumaPerMcu;
         guessRole.endBit = dataBits;
