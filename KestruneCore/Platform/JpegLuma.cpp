@@ -1227,6 +1227,8 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
         guessRole.lumaPerMcu = lumaPerMcu;
         guessRole.endBit = dataBits;
         starts.items.clear();
+        // All at once: pages cost only when written, and no copies as it grows.
+        starts.items.reserve(guessRole.cap + 1);
         fresh.items.clear();
         Run guess = exact;
         guess.prediction = guessPrediction.data();
