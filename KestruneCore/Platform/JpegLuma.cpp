@@ -932,9 +932,11 @@ constexpr std::uint64_t fillTo = 57;
 constexpr std::uint64_t lookAhead = fillTo - 1;
 
 // Whether libjpeg-turbo, decoding the `mcus` MCUs of the segment from bit `from` to `end` of `clean`
-// (data that decoded without fault), reads past `end`. It follows libjpeg-turbo code by code: a lookup
-// of 8 bits, longer codes from 9 bits on one bit at a time, then a code's extra bits, each asking for
-// a fill when the buffer holds fewer bits than it wants.
+// (data that decoded without fault), reads past `end`. It follows libjpeg-turbo code by code where a
+// fill may come: a lookup of 8 bits, longer codes from 9 bits on one bit at a time, then a code's
+// extra bits, each asking for a fill when the buffer holds fewer bits than it wants. While the buffer
+// holds 8 bits more than a whole entry of the AC table takes, no fill can come inside it, and the entry
+// is taken at once as the decoding loop does.
 bool readsPastEnd(const std::uint8_t* clean, std::uint64_t from, std::uint64_t end, std::int64_t mcus,
                   const std::vector<BlockPlan>& blocks) {
     std::uint64_t at = from;     // bits taken
@@ -951,50 +953,63 @@ bool readsPastEnd(const std::uint8_t* clean, std::uint64_t from, std::uint64_t e
         }
         return true;
     };
-    // The next code's symbol, or -1 when reading it runs past the end.
-    const auto code = [&](const Canonical& table) {
-        if (!want(8)) {
-            return -1;
-        }
+    const auto window = [&] {
         std::uint64_t word;
         std::memcpy(&word, clean + at / 8, sizeof word);
-        const auto [length, symbol] = table.decode(__builtin_bswap64(word) << (at % 8), 1, 16);
-        if (length > 8) {
-            for (int l = 9; l <= length; ++l) {
-                if (!want(l == 9 ? 9 : 1)) {
-                    return -1;
-                }
-                at += l == 9 ? 9 : 1;
-            }
-        } else {
-            at += static_cast<unsigned>(length);
+        return __builtin_bswap64(word) << (at % 8);
+    };
+    // Takes a code of `length` bits; false when reading it runs past the end.
+    const auto take = [&](int length) {
+        if (!want(8)) {
+            return false;
         }
-        return symbol;
+        if (length <= 8) {
+            at += static_cast<unsigned>(length);
+            return true;
+        }
+        for (int l = 9; l <= length; ++l) {
+            if (!want(l == 9 ? 9 : 1)) {
+                return false;
+            }
+            at += l == 9 ? 9 : 1;
+        }
+        return true;
     };
     for (std::int64_t mcu = 0; mcu < mcus; ++mcu) {
         for (const BlockPlan& block : blocks) {
-            const int size = code(block.dc->canonical);
-            if (size < 0 || !want(static_cast<std::uint64_t>(size))) {
+            const std::uint64_t dcWindow = window();
+            const DcEntry& d = block.dc->look[dcWindow >> (64 - dcLookBits)];
+            const auto [length, size] = d.length != 0
+                                            ? std::pair<int, int>{d.length, d.size}
+                                            : block.dc->canonical.decode(dcWindow, dcLookBits + 1, 16);
+            if (!take(length) || !want(static_cast<std::uint64_t>(size))) {
                 return true;
             }
             at += static_cast<unsigned>(size);
-            for (int k = 1; k < 64; ++k) {
-                const int symbol = code(block.ac->canonical);
-                if (symbol < 0) {
+            const AcTable& ac = *block.ac;
+            for (unsigned k = 1; k < 64;) {
+                const std::uint64_t acWindow = window();
+                const AcEntry& e = ac.look[acWindow >> (64 - acLookBits)];
+                if (k < e.limit && loaded - at >= std::uint64_t{e.bits} + 8) {
+                    at += e.bits;
+                    k += e.inc;
+                    continue;
+                }
+                const auto [codeLength, symbol] = e.codeLength != 0
+                                                      ? std::pair<int, int>{e.codeLength, e.symbol}
+                                                      : ac.canonical.decode(acWindow, acLookBits + 1, 16);
+                const auto run = static_cast<unsigned>(symbol) >> 4;
+                const auto magnitude = static_cast<unsigned>(symbol) & 15;
+                if (!take(codeLength) || !want(magnitude)) {
                     return true;
                 }
-                const int run = symbol >> 4;
-                const int magnitude = symbol & 15;
+                at += magnitude;
                 if (magnitude != 0) {
-                    k += run;
-                    if (!want(static_cast<std::uint64_t>(magnitude))) {
-                        return true;
-                    }
-                    at += static_cast<unsigned>(magnitude);
+                    k += run + 1;
                 } else if (run != 15) {
                     break;
                 } else {
-                    k += 15;
+                    k += 16;
                 }
             }
         }
