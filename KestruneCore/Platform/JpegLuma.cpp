@@ -473,7 +473,7 @@ public:
     T* atLeast(std::size_t count) {
         if (count > size_) {
             items_.reset();
-            items_.reset(new T[count]);
+            items_ = std::make_unique_for_overwrite<T[]>(count);
             size_ = count;
         }
         return items_.get();
@@ -510,7 +510,7 @@ struct Data {
     bool atEndOfFile = false;        // the last one ends with the file rather than a marker
 };
 
-// Copies the data into `clean` and stops as soon as it is known not to decode: when a segment before
+// Copies the data into `copy` and stops as soon as it is known not to decode: when a segment before
 // the last ends in anything but the next restart marker, or holds fewer bits than its MCUs need
 // (`fullBits` for a whole interval, `lastBits` for the last segment). Either way the first run would
 // fail there, and libjpeg-turbo with it.
