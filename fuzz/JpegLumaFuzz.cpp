@@ -1,7 +1,7 @@
 // libFuzzer target of the JPEG luma reader: any bytes decode or are refused without a crash, a hang or
-// a large allocation, and whatever the reader decodes, libjpeg-turbo (on its careful path) decodes to
-// the same plane. Read as two runs taking turns, the outcome and plane are those of one run. The grid
-// is made from every decoded plane.
+// a large allocation; whatever the reader decodes, libjpeg-turbo (on its careful path) decodes to the
+// same plane, and whatever it refuses, libjpeg-turbo refuses too. Read as two runs taking turns, the
+// outcome and plane are those of one run. The grid is made from every decoded plane.
 #include "KestruneCore/Platform/Images.h"
 #include "KestruneCore/Platform/JpegLuma.h"
 
@@ -24,6 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (splitOutcome != outcome || (outcome == JpegLuma::Outcome::decoded && split.pixels != fast.pixels)) {
         std::abort();
     }
+    JpegLuma::Plane reference;
+    if (outcome == JpegLuma::Outcome::failed) {
+        if (JpegLuma::decodeWithLibjpeg(file, reference, maximumPixels, 64) != JpegLuma::Outcome::failed) {
+            std::abort();
+        }
+        return 0;
+    }
     if (outcome != JpegLuma::Outcome::decoded) {
         return 0;
     }
@@ -32,7 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto grid = Images::gridFromLuma(fast);
     static_cast<void>(grid);
-    JpegLuma::Plane reference;
     if (JpegLuma::decodeWithLibjpeg(file, reference, maximumPixels, 64) != JpegLuma::Outcome::decoded ||
         reference.pixels != fast.pixels) {
         std::abort();

@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <string>
 
 namespace {
 
@@ -350,6 +352,164 @@ TEST(JpegLuma, DamageNearTheEndGivesLibjpegsOutcomeInTwoRuns) {
     }
     EXPECT_GT(failed, 1000);
     EXPECT_GT(decoded, 1000);
+}
+
+// Data that runs to the end of the file, with no end-of-image marker: whether it decodes depends on
+// how far libjpeg-turbo reads ahead from its last code, so a few bytes more or less decide it.
+TEST(JpegLuma, DataRunningToTheEndOfTheFileGivesLibjpegsOutcome) {
+    std::mt19937 random(3);
+    int failed = 0;
+    int decoded = 0;
+    for (int round = 0; round < 24; ++round) {
+        const Settings s = randomSettings(random);
+        const Bytes original = encode(s, picture(random, s.width, s.height, s.components));
+        ASSERT_GT(scanData(original), 0u);
+        for (int extra = 0; extra <= 12; ++extra) {
+            Bytes file(original.begin(), original.end() - 2); // without the end-of-image marker
+            for (int i = 0; i < extra; ++i) {
+                file.push_back(round % 2 == 0 ? 0 : static_cast<std::uint8_t>(random() % 0xFF));
+            }
+            bool wasDecoded = false;
+            ASSERT_TRUE(decodesLikeLibjpeg(file, JpegLuma::defaultSplitFrom, wasDecoded))
+                << describe(s) << " with " << extra << " more bytes";
+            ASSERT_TRUE(decodesLikeLibjpeg(file, 1, wasDecoded))
+                << describe(s) << " with " << extra << " more bytes, in two runs";
+            ++(wasDecoded ? decoded : failed);
+        }
+    }
+    EXPECT_GT(failed, 24);
+    EXPECT_GT(decoded, 100);
+}
+
+namespace {
+
+// Files no camera writes. Each block of these tables takes two bits, the fewest there can be (a
+// one-bit DC code of size 0, a one-bit end-of-block); with `longBlocks` the one AC code is a
+// coefficient instead, so a block of zero bits runs to its end: 127 bits.
+Bytes handMadeHeader(int width, int height, int restartInterval, bool longBlocks) {
+    const auto high = [](int v) { return static_cast<std::uint8_t>(v >> 8); };
+    const auto low = [](int v) { return static_cast<std::uint8_t>(v); };
+    Bytes b = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+    b.insert(b.end(), 64, 1);
+    for (const std::uint8_t v : {0xFF, 0xC0, 0x00, 0x0B, 0x08}) {
+        b.push_back(v);
+    }
+    for (const std::uint8_t v : {high(height), low(height), high(width), low(width), std::uint8_t{1},
+                                 std::uint8_t{1}, std::uint8_t{0x11}, std::uint8_t{0}}) {
+        b.push_back(v);
+    }
+    for (const std::uint8_t table : {0x00, 0x10}) {
+        for (const std::uint8_t v : {0xFF, 0xC4, 0x00, 0x14}) {
+            b.push_back(v);
+        }
+        b.push_back(table);
+        b.push_back(1);
+        b.insert(b.end(), 15, 0);
+        b.push_back(table == 0x10 && longBlocks ? 0x01 : 0x00);
+    }
+    if (restartInterval != 0) {
+        for (const std::uint8_t v : {0xFF, 0xDD, 0x00, 0x04}) {
+            b.push_back(v);
+        }
+        b.push_back(high(restartInterval));
+        b.push_back(low(restartInterval));
+    }
+    for (const std::uint8_t v : {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}) {
+        b.push_back(v);
+    }
+    return b;
+}
+
+// `pattern` over and over, then zero bytes and the end-of-image marker, to `size` bytes. Copied in
+// doubling spans, which keeps building 16 MiB quick in a sanitized build.
+void fillTo(Bytes& file, const Bytes& pattern, std::size_t size) {
+    const std::size_t at = file.size();
+    const std::size_t total = (size - 2 - at) / pattern.size() * pattern.size();
+    file.resize(size - 2, 0);
+    std::copy(pattern.begin(), pattern.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+    for (std::size_t done = pattern.size(); done < total;) {
+        const std::size_t more = std::min(done, total - done);
+        std::memcpy(file.data() + at + done, file.data() + at, more);
+        done += more;
+    }
+    file.push_back(0xFF);
+    file.push_back(0xD9);
+}
+
+std::int64_t statusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field + ":")) {
+            return std::stoll(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+// A header may claim any size and the data may be anything: what one file costs stays within a small
+// multiple of its size, whatever it holds. Peak resident memory is measured around each decode, which
+// gives libjpeg-turbo's outcome.
+TEST(JpegLuma, HostileDataCostsMemoryInProportionToItsSize) {
+    constexpr std::size_t size = 16 * 1024 * 1024;
+    struct Case {
+        const char* name;
+        int width;
+        int height;
+        int interval;
+        bool longBlocks;
+        Bytes pattern;
+        std::size_t goodBytes; // zero bytes before the pattern
+        JpegLuma::Outcome outcome;
+        bool endMarker = true;
+    };
+    const Bytes restartMarkers = {0xFF, 0xD0, 0xFF, 0xD1, 0xFF, 0xD2, 0xFF, 0xD3,
+                                  0xFF, 0xD4, 0xFF, 0xD5, 0xFF, 0xD6, 0xFF, 0xD7};
+    Bytes intervals;
+    for (std::uint8_t marker = 0xD0; marker <= 0xD7; ++marker) {
+        for (const std::uint8_t v : {std::uint8_t{0}, std::uint8_t{0xFF}, marker}) {
+            intervals.push_back(v);
+        }
+    }
+    const std::vector<Case> cases = {
+        {"restart markers only", 4032, 3024, 1, false, restartMarkers, 0, JpegLuma::Outcome::failed},
+        {"stuffed FF bytes only", 4032, 3024, 0, false, {0xFF, 0x00}, 0, JpegLuma::Outcome::failed},
+        {"good data, then FF 00", 8000, 8000, 0, true, {0xFF, 0x00}, size / 2, JpegLuma::Outcome::failed},
+        {"an interval in every 3 bytes", 8000, 8000, 4, false, intervals, 0, JpegLuma::Outcome::decoded},
+        {"two-bit blocks", 8000, 8000, 0, false, {0x00}, 0, JpegLuma::Outcome::decoded},
+        {"the largest picture in 4 KiB", 65500, 3816, 0, false, {}, 4096, JpegLuma::Outcome::failed},
+        // 250,000 blocks of 127 bits, the data ending with the file: libjpeg-turbo reads past its end,
+        // unless eight bytes more follow.
+        {"no marker after", 4000, 4000, 0, true, {}, 3'968'750, JpegLuma::Outcome::failed, false},
+        {"8 bytes, no marker after", 4000, 4000, 0, true, {}, 3'968'758, JpegLuma::Outcome::decoded, false},
+    };
+    for (const Case& c : cases) {
+        Bytes file = handMadeHeader(c.width, c.height, c.interval, c.longBlocks);
+        file.resize(file.size() + c.goodBytes, 0);
+        if (c.pattern.empty()) {
+            if (c.endMarker) {
+                file.push_back(0xFF);
+                file.push_back(0xD9);
+            }
+        } else {
+            fillTo(file, c.pattern, size);
+        }
+        for (const std::size_t splitFrom : {JpegLuma::defaultSplitFrom, std::size_t{1}}) {
+            std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+            const std::int64_t before = statusKiB("VmRSS");
+            JpegLuma::Plane plane;
+            EXPECT_EQ(JpegLuma::decodeDc(file, plane, anySize, splitFrom), c.outcome) << c.name;
+            const std::int64_t grown = (statusKiB("VmHWM") - before) * 1024;
+            ASSERT_GE(before, 0);
+            EXPECT_LE(grown, static_cast<std::int64_t>(3 * file.size() + 32 * 1024 * 1024))
+                << c.name << ": " << grown / (1024 * 1024) << " MiB for a file of "
+                << file.size() / (1024 * 1024) << " MiB";
+        }
+        // And libjpeg-turbo comes to the same.
+        bool decoded = false;
+        EXPECT_TRUE(decodesLikeLibjpeg(file, JpegLuma::defaultSplitFrom, decoded)) << c.name;
+    }
 }
 
 TEST(JpegLuma, OtherKindsOfJpegAreLeftToLibjpegAndCmykToLibvips) {

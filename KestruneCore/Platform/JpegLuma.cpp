@@ -456,31 +456,82 @@ void buildDc(DcTable& table) {
 
 constexpr std::size_t padding = 8192; // zero bytes after the data: more than one MCU can overrun
 
-constexpr int otherMarker = -1;
-constexpr int endOfFile = -2;
+constexpr std::size_t largestKept = std::size_t{16} * 1024 * 1024;
 
-struct Segment {
-    std::uint64_t endBit = 0;
-    int restart = endOfFile; // the RSTn that ended it, otherMarker, or endOfFile
+// A buffer kept between files is given back once it grew past 16 MiB.
+template <class T> void releaseIfLarge(std::vector<T>& items) {
+    if (items.capacity() * sizeof(T) > largestKept) {
+        std::vector<T>().swap(items);
+    }
+}
+
+// Memory a thread keeps between files whose contents are written afresh for each: what it held is not
+// kept when it grows, and new memory is left uninitialised, so a buffer sized for the most that one
+// file could need costs only the pages actually written.
+template <class T> class Scratch {
+public:
+    T* atLeast(std::size_t count) {
+        if (count > size_) {
+            items_.reset();
+            items_ = std::make_unique_for_overwrite<T[]>(count);
+            size_ = count;
+        }
+        return items_.get();
+    }
+    T* data() const { return items_.get(); }
+    friend void releaseIfLarge(Scratch& scratch) {
+        if (scratch.size_ * sizeof(T) > largestKept) {
+            scratch.items_.reset();
+            scratch.size_ = 0;
+        }
+    }
+
+private:
+    std::unique_ptr<T[]> items_;
+    std::size_t size_ = 0;
 };
 
-// Copies the scan's data without stuffing, one segment per restart interval.
-void unstuff(Bytes file, std::size_t start, std::vector<std::uint8_t>& clean,
-             std::vector<Segment>& segments) {
+// Buffers a thread keeps between files, like KeptBuffer's.
+template <class Items> struct Kept {
+    Items& items;
+    explicit Kept(Items& slot) : items(slot) {}
+    ~Kept() { releaseIfLarge(items); }
+    Kept(const Kept&) = delete;
+    Kept& operator=(const Kept&) = delete;
+};
+
+// Every block takes at least two bits: a DC code and an AC code, each one bit or more.
+constexpr std::uint64_t fewestBitsPerBlock = 2;
+
+// The scan's data without stuffing, one segment per restart interval up to the one holding the last
+// MCU: libjpeg-turbo reads nothing after that.
+struct Data {
+    std::vector<std::uint64_t> ends; // where each segment ends, in bits of the copy
+    bool atEndOfFile = false;        // the last one ends with the file rather than a marker
+};
+
+// Copies the data into `copy` and stops as soon as it is known not to decode: when a segment before
+// the last ends in anything but the next restart marker, or holds fewer bits than its MCUs need
+// (`fullBits` for a whole interval, `lastBits` for the last segment). Either way the first run would
+// fail there, and libjpeg-turbo with it.
+bool unstuff(Bytes file, std::size_t start, Scratch<std::uint8_t>& copy, Data& data, std::size_t needed,
+             std::uint64_t fullBits, std::uint64_t lastBits) {
     const std::uint8_t* f = file.data();
     const std::size_t size = file.size();
     // Never longer than the data it comes from.
-    clean.resize(size - start + padding);
-    std::uint8_t* out = clean.data();
+    std::uint8_t* const clean = copy.atLeast(size - start + padding);
+    std::size_t used = 0;
+    std::uint64_t segmentStart = 0;
     std::size_t pos = start;
-    int ended = endOfFile;
+    bool atEnd = true;
     while (pos < size) {
-        const void* found = std::memchr(f + pos, 0xFF, size - pos);
+        // Data made of little but FF bytes should not cost a call for each.
+        const void* found = f[pos] == 0xFF ? f + pos : std::memchr(f + pos, 0xFF, size - pos);
         const std::size_t run =
             found == nullptr ? size - pos
                              : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - (f + pos));
-        std::memcpy(out, f + pos, run);
-        out += run;
+        std::memcpy(clean + used, f + pos, run);
+        used += run;
         pos += run;
         if (found == nullptr) {
             break;
@@ -494,19 +545,31 @@ void unstuff(Bytes file, std::size_t start, std::vector<std::uint8_t>& clean,
         }
         const std::uint8_t code = f[next];
         if (code == 0x00) {
-            *out++ = 0xFF;
+            clean[used++] = 0xFF;
             pos = next + 1;
-        } else if (code >= 0xD0 && code <= 0xD7) {
-            segments.push_back({static_cast<std::uint64_t>(out - clean.data()) * 8, code - 0xD0});
-            pos = next + 1;
-        } else {
-            ended = otherMarker;
+            continue;
+        }
+        // A marker: the end of a segment.
+        const std::uint64_t end = std::uint64_t{used} * 8;
+        if (data.ends.size() + 1 == needed) {
+            atEnd = false;
             break;
         }
+        if (code != 0xD0 + data.ends.size() % 8 || end - segmentStart < fullBits) {
+            return false;
+        }
+        data.ends.push_back(end);
+        segmentStart = end;
+        pos = next + 1;
     }
-    const auto used = static_cast<std::size_t>(out - clean.data());
-    segments.push_back({used * 8, ended});
-    std::memset(out, 0, clean.size() - used);
+    const std::uint64_t end = std::uint64_t{used} * 8;
+    if (data.ends.size() + 1 != needed || end - segmentStart < lastBits) {
+        return false;
+    }
+    data.ends.push_back(end);
+    data.atEndOfFile = atEnd;
+    std::memset(clean + used, 0, padding);
+    return true;
 }
 
 // Bits most significant first, refilled before every lookup without a branch: after `refill` at least
@@ -556,22 +619,6 @@ struct BlockPlan {
     const AcTable* ac = nullptr;
     int scanComponent = 0;
     bool luma = false;
-};
-
-// A buffer kept between files is given back once it grew past 16 MiB.
-template <class T> void releaseIfLarge(std::vector<T>& items) {
-    if (items.capacity() * sizeof(T) > std::size_t{16} * 1024 * 1024) {
-        std::vector<T>().swap(items);
-    }
-}
-
-// Buffers a thread keeps between files, like KeptBuffer's.
-template <class T> struct Kept {
-    std::vector<T>& items;
-    explicit Kept(std::vector<T>& slot) : items(slot) {}
-    ~Kept() { releaseIfLarge(items); }
-    Kept(const Kept&) = delete;
-    Kept& operator=(const Kept&) = delete;
 };
 
 // One run through entropy-coded data, block by block. It keeps each luma block's DC term (the running
@@ -744,7 +791,8 @@ struct McuStart {
 // though, and once this run and the one from the start stand at the same bit at the start of an MCU,
 // they decode the same from there on. Only the DC predictions differ, by the same amount for the rest
 // of the data, since a DC code is a difference. So this run notes where each of its MCUs starts, and
-// on a code no table holds it steps one bit on and starts afresh.
+// on a code no table holds it steps one bit on and starts afresh. Data that keeps breaking it (a real
+// file's falls into step within a few codes) makes it give up, which leaves the rest to the first run.
 struct GuessRole {
     std::vector<McuStart>& starts;
     std::vector<std::uint32_t>& fresh; // indexes into `starts` where the run started afresh
@@ -752,11 +800,15 @@ struct GuessRole {
     int lumaPerMcu = 0;
     std::uint64_t endBit = 0;
     std::size_t cap = 0; // more MCUs than the data can hold in step
+    static constexpr std::size_t mostRestarts = 64;
 
     [[gnu::always_inline]] bool nextMcu(Run& run) {
         if (run.broken) [[unlikely]] {
             run.broken = false;
             starts.pop_back(); // the MCU it was in
+            if (fresh.size() == mostRestarts) {
+                return false;
+            }
             fresh.push_back(static_cast<std::uint32_t>(starts.size()));
             run.reader.refill();
             run.reader.consume(1);
@@ -782,17 +834,17 @@ struct ExactRole {
     std::int64_t mcu = 0; // MCUs begun
     std::int64_t totalMcus = 0;
     std::int64_t interval = 0;
-    const std::vector<Segment>* segments = nullptr;
+    const std::vector<std::uint64_t>* segmentEnds = nullptr;
     std::size_t segment = 0;
-    std::int64_t restarts = 0;
     std::uint16_t* lumaBase = nullptr;
     int lumaPerMcu = 0;
     // With a guessing run
     std::uint64_t guessBit = 0;
     const GuessRole* guess = nullptr;
     std::size_t nextStart = 0;
-    std::size_t joined = 0;  // the guessing run's MCU where this run's own ended
-    std::uint16_t shift = 0; // what the guessing run's luma terms lack from `joined` on
+    std::size_t joined = 0;   // the guessing run's MCU where this run's own ended
+    std::uint16_t shift = 0;  // what the guessing run's luma terms lack from `joined` on
+    std::uint64_t endBit = 0; // where the last MCU ended, once decoded
 
     [[gnu::always_inline]] bool nextMcu(Run& run) {
         if (run.broken) [[unlikely]] {
@@ -800,22 +852,22 @@ struct ExactRole {
             return false;
         }
         const std::uint64_t bit = run.reader.position();
-        if (bit > (*segments)[segment].endBit) {
+        if (bit > (*segmentEnds)[segment]) {
             outcome = Outcome::failed; // ran out of data: truncated, or a marker where data should be
             return false;
         }
         if (mcu == totalMcus) {
             outcome = Outcome::decoded;
+            endBit = bit;
             return false;
         }
+        // Copying the data checked that each segment before the last ends in the right marker.
         if (interval != 0 && mcu != 0 && mcu % interval == 0) {
-            if ((*segments)[segment].restart != static_cast<int>(restarts % 8) ||
-                segment + 1 >= segments->size()) {
+            if (segment + 1 >= segmentEnds->size()) {
                 outcome = Outcome::failed;
                 return false;
             }
-            ++restarts;
-            run.reader.seekByte((*segments)[segment].endBit / 8);
+            run.reader.seekByte((*segmentEnds)[segment] / 8);
             ++segment;
             std::fill_n(run.prediction, 4, 0u);
         }
@@ -865,16 +917,111 @@ struct ExactRole {
             return false;
         }
         joined = nextStart;
+        endBit = starts[last].bit;
         shift = static_cast<std::uint16_t>(lumaPrediction - starts[nextStart].lumaPrediction);
         return true;
     }
 };
 
+// libjpeg-turbo's careful path keeps its bits in a 64-bit buffer, which it fills to at least 57 bits,
+// a byte at a time, whenever a code or the bits after one would need more than it holds. A file whose
+// last segment runs to the end of the file fails there when such a fill wants a byte past the end, even
+// if all the bits it needs are there. Since fills happen only at the start of a code, which is at least
+// one bit before the end of the last MCU, data that goes on for `lookAhead` bits after it is safe.
+constexpr std::uint64_t fillTo = 57;
+constexpr std::uint64_t lookAhead = fillTo - 1;
+
+// Whether libjpeg-turbo, decoding the `mcus` MCUs of the segment from bit `from` to `end` of `clean`
+// (data that decoded without fault), reads past `end`. It follows libjpeg-turbo code by code where a
+// fill may come: a lookup of 8 bits, longer codes from 9 bits on one bit at a time, then a code's
+// extra bits, each asking for a fill when the buffer holds fewer bits than it wants. While the buffer
+// holds 8 bits more than a whole entry of the AC table takes, no fill can come inside it, and the entry
+// is taken at once as the decoding loop does.
+bool readsPastEnd(const std::uint8_t* clean, std::uint64_t from, std::uint64_t end, std::int64_t mcus,
+                  const std::vector<BlockPlan>& blocks) {
+    std::uint64_t at = from;     // bits taken
+    std::uint64_t loaded = from; // bits read into the buffer
+    const auto want = [&](std::uint64_t bits) {
+        if (loaded - at >= bits) {
+            return true;
+        }
+        while (loaded - at < fillTo) {
+            if (loaded >= end) {
+                return false;
+            }
+            loaded += 8;
+        }
+        return true;
+    };
+    const auto window = [&] {
+        std::uint64_t word;
+        std::memcpy(&word, clean + at / 8, sizeof word);
+        return __builtin_bswap64(word) << (at % 8);
+    };
+    // Takes a code of `length` bits; false when reading it runs past the end.
+    const auto take = [&](int length) {
+        if (!want(8)) {
+            return false;
+        }
+        if (length <= 8) {
+            at += static_cast<unsigned>(length);
+            return true;
+        }
+        for (int l = 9; l <= length; ++l) {
+            if (!want(l == 9 ? 9 : 1)) {
+                return false;
+            }
+            at += l == 9 ? 9 : 1;
+        }
+        return true;
+    };
+    for (std::int64_t mcu = 0; mcu < mcus; ++mcu) {
+        for (const BlockPlan& block : blocks) {
+            const std::uint64_t dcWindow = window();
+            const DcEntry& d = block.dc->look[dcWindow >> (64 - dcLookBits)];
+            const auto [length, size] = d.length != 0
+                                            ? std::pair<int, int>{d.length, d.size}
+                                            : block.dc->canonical.decode(dcWindow, dcLookBits + 1, 16);
+            if (!take(length) || !want(static_cast<std::uint64_t>(size))) {
+                return true;
+            }
+            at += static_cast<unsigned>(size);
+            const AcTable& ac = *block.ac;
+            for (unsigned k = 1; k < 64;) {
+                const std::uint64_t acWindow = window();
+                const AcEntry& e = ac.look[acWindow >> (64 - acLookBits)];
+                if (k < e.limit && loaded - at >= std::uint64_t{e.bits} + 8) {
+                    at += e.bits;
+                    k += e.inc;
+                    continue;
+                }
+                const auto [codeLength, symbol] = e.codeLength != 0
+                                                      ? std::pair<int, int>{e.codeLength, e.symbol}
+                                                      : ac.canonical.decode(acWindow, acLookBits + 1, 16);
+                const auto run = static_cast<unsigned>(symbol) >> 4;
+                const auto magnitude = static_cast<unsigned>(symbol) & 15;
+                if (!take(codeLength) || !want(magnitude)) {
+                    return true;
+                }
+                at += magnitude;
+                if (magnitude != 0) {
+                    k += run + 1;
+                } else if (run != 15) {
+                    break;
+                } else {
+                    k += 16;
+                }
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 KeptBuffer::KeptBuffer(Slot slot)
     : bytes([slot]() -> std::vector<std::uint8_t>& {
-          thread_local std::array<std::vector<std::uint8_t>, 2> slots;
+          thread_local std::array<std::vector<std::uint8_t>, 1> slots;
           return slots[static_cast<std::size_t>(slot)];
       }()) {}
 
@@ -1035,25 +1182,35 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
     const int lumaPerMcu = lumaH * lumaV;
     const std::int64_t totalMcus = std::int64_t{mcusPerRow} * mcuRows;
 
-    const KeptBuffer kept(KeptBuffer::Slot::data);
-    std::vector<std::uint8_t>& clean = kept.bytes;
-    std::vector<Segment> segments;
-    unstuff(file, m.dataStart, clean, segments);
-    // Data that runs to the very end of the file, with no marker after it, is cut short even when the
-    // last block happens to be complete; libjpeg-turbo reports that too (reading ahead, it meets the end).
-    if (segments.back().restart == endOfFile) {
+    // Nothing is allocated for more MCUs than the data can hold: a header may claim any size.
+    const auto blocksPerMcu = static_cast<std::uint64_t>(blocks.size());
+    const std::uint64_t mcuBits = fewestBitsPerBlock * blocksPerMcu;
+    if (static_cast<std::uint64_t>(totalMcus) > (file.size() - m.dataStart) * std::uint64_t{8} / mcuBits) {
+        return Outcome::failed;
+    }
+    const std::int64_t interval = m.restartInterval;
+    const std::int64_t segmentsNeeded = interval == 0 ? 1 : (totalMcus + interval - 1) / interval;
+    const std::int64_t lastMcus = totalMcus - (segmentsNeeded - 1) * interval;
+
+    thread_local Scratch<std::uint8_t> cleanSlot;
+    const Kept<Scratch<std::uint8_t>> kept(cleanSlot);
+    Scratch<std::uint8_t>& clean = kept.items;
+    Data data;
+    if (!unstuff(file, m.dataStart, clean, data, static_cast<std::size_t>(segmentsNeeded),
+                 static_cast<std::uint64_t>(interval) * mcuBits,
+                 static_cast<std::uint64_t>(lastMcus) * mcuBits)) {
         return Outcome::failed;
     }
 
-    thread_local std::vector<std::uint16_t> lumaSlot;
-    thread_local std::vector<std::uint16_t> guessLumaSlot;
+    thread_local Scratch<std::uint16_t> lumaSlot;
+    thread_local Scratch<std::uint16_t> guessLumaSlot;
     thread_local std::vector<McuStart> startsSlot;
     thread_local std::vector<std::uint32_t> freshSlot;
-    const Kept<std::uint16_t> lumaTerms(lumaSlot);
-    const Kept<std::uint16_t> guessLumaTerms(guessLumaSlot);
-    const Kept<McuStart> starts(startsSlot);
-    const Kept<std::uint32_t> fresh(freshSlot);
-    lumaTerms.items.resize(static_cast<std::size_t>(totalMcus) * static_cast<std::size_t>(lumaPerMcu));
+    const Kept<Scratch<std::uint16_t>> lumaTerms(lumaSlot);
+    const Kept<Scratch<std::uint16_t>> guessLumaTerms(guessLumaSlot);
+    const Kept<std::vector<McuStart>> starts(startsSlot);
+    const Kept<std::vector<std::uint32_t>> fresh(freshSlot);
+    lumaTerms.items.atLeast(static_cast<std::size_t>(totalMcus) * static_cast<std::size_t>(lumaPerMcu));
 
     std::array<std::uint32_t, 4> exactPrediction{};
     std::array<std::uint32_t, 4> guessPrediction{};
@@ -1066,22 +1223,27 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
     ExactRole exactRole;
     exactRole.totalMcus = totalMcus;
     exactRole.interval = m.restartInterval;
-    exactRole.segments = &segments;
+    exactRole.segmentEnds = &data.ends;
     exactRole.lumaBase = lumaTerms.items.data();
     exactRole.lumaPerMcu = lumaPerMcu;
 
-    const std::uint64_t dataBits = segments[0].endBit;
+    const std::uint64_t dataBits = data.ends[0];
     GuessRole guessRole{starts.items, fresh.items};
     // MCU starts are kept as 32-bit bit positions.
-    if (m.restartInterval == 0 && segments.size() == 1 && dataBits / 8 >= splitFrom && totalMcus > 1 &&
+    if (m.restartInterval == 0 && data.ends.size() == 1 && dataBits / 8 >= splitFrom && totalMcus > 1 &&
         dataBits <= std::numeric_limits<std::uint32_t>::max()) {
         const std::uint64_t guessByte = dataBits / 16;
-        guessRole.cap = static_cast<std::size_t>(totalMcus) + 2;
-        guessLumaTerms.items.resize(guessRole.cap * static_cast<std::size_t>(lumaPerMcu));
+        // As many MCUs as the second half can hold, and two more: the end of the last, and one to spare.
+        guessRole.cap = static_cast<std::size_t>(std::min(static_cast<std::uint64_t>(totalMcus),
+                                                          (dataBits - guessByte * 8) / mcuBits)) +
+                        2;
+        guessLumaTerms.items.atLeast(guessRole.cap * static_cast<std::size_t>(lumaPerMcu));
         guessRole.lumaBase = guessLumaTerms.items.data();
         guessRole.lumaPerMcu = lumaPerMcu;
         guessRole.endBit = dataBits;
         starts.items.clear();
+        // All at once: pages cost only when written, and no copies as it grows.
+        starts.items.reserve(guessRole.cap + 1);
         fresh.items.clear();
         Run guess = exact;
         guess.prediction = guessPrediction.data();
@@ -1095,7 +1257,8 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
         if (exactGoing && guessGoing) {
             takeTurns(exact, exactRole, exactGoing, guess, guessRole, guessGoing);
         }
-        if (guessGoing) {
+        // Only while the first run waits for it: once that failed, the outcome is known.
+        if (guessGoing && exactRole.phase == ExactRole::Phase::waiting) {
             runAlone(guess, guessRole);
         }
         if (exactRole.phase == ExactRole::Phase::waiting) {
@@ -1111,6 +1274,14 @@ Outcome decodeDc(Bytes file, Plane& plane, std::int64_t maximumPixels, std::size
     }
     if (exactRole.outcome != Outcome::decoded) {
         return exactRole.outcome;
+    }
+    // Data that runs to the end of the file, with no marker after it, fails where libjpeg-turbo, which
+    // reads ahead, meets the end of the file before the last MCU is done.
+    if (data.atEndOfFile && exactRole.endBit + lookAhead > data.ends.back()) {
+        const std::uint64_t from = data.ends.size() > 1 ? data.ends[data.ends.size() - 2] : 0;
+        if (readsPastEnd(clean.data(), from, data.ends.back(), lastMcus, blocks)) {
+            return Outcome::failed;
+        }
     }
 
     plane.imageWidth = m.width;

@@ -52,7 +52,9 @@ enum class Outcome {
 };
 
 // Decodes `file` (the whole file in memory) into `plane`. Images of more than `maximumPixels` stored
-// pixels fail before anything is allocated.
+// pixels fail before anything is allocated. Whatever the file holds, the memory this takes stays within
+// about its size plus what `maximumPixels` bounds (a dozen bytes for each 8 x 8 block), and nothing
+// is allocated for blocks the data is too short to hold.
 //
 // Coded data of at least `splitFrom` bytes with no restart markers is read by two runs taking turns on
 // this thread: one from the start, one from halfway, which falls into step with the first within a few
@@ -84,7 +86,7 @@ inline constexpr std::size_t defaultSplitFrom = 64 * 1024;
 // time; one that grew past 16 MiB is given back when its holder goes away.
 class KeptBuffer {
 public:
-    enum class Slot { file, data };
+    enum class Slot { file }; // the file being read; the reader keeps its own buffers likewise
     explicit KeptBuffer(Slot slot);
     ~KeptBuffer();
     KeptBuffer(const KeptBuffer&) = delete;
