@@ -53,11 +53,15 @@ private:
     int running = 0;
 };
 
+// Found by name: Jobs has no meta-object of its own, so a search by type would take any child.
 inline Jobs& jobsOf(QObject* context) {
-    if (auto* jobs = context->findChild<Jobs*>(QString(), Qt::FindDirectChildrenOnly)) {
-        return *jobs;
+    static const QString name = QStringLiteral("kestrune-background-jobs");
+    if (auto* found = context->findChild<QObject*>(name, Qt::FindDirectChildrenOnly)) {
+        return *static_cast<Jobs*>(found);
     }
-    return *new Jobs(context);
+    auto* jobs = new Jobs(context);
+    jobs->setObjectName(name);
+    return *jobs;
 }
 
 // Set once the context is being destroyed.
