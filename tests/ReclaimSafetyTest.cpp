@@ -292,7 +292,13 @@ TEST(ReclaimSafety, InjectedSystemCallFailuresLoseNothingAndAreReported) {
     if (access("/usr/bin/strace", X_OK) != 0) {
         GTEST_SKIP() << "strace is not installed";
     }
-    for (const std::string call : {"renameat2", "unlinkat", "fsync", "write", "openat"}) {
+#if defined(__SANITIZE_ADDRESS__)
+    // A failed write inside the sanitizer's own runtime aborts it, whatever the program does.
+    const std::vector<std::string> calls{"renameat2", "unlinkat", "fsync", "openat"};
+#else
+    const std::vector<std::string> calls{"renameat2", "unlinkat", "fsync", "write", "openat"};
+#endif
+    for (const std::string& call : calls) {
         const int calls = callsPerThread(call);
         for (int when = 1; when <= std::max(calls, 1); when += (call == "openat" ? stride : 1)) {
             FaultHome home;

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -91,6 +92,19 @@ template <typename Work, typename Then> void run(QObject* context, Work work, Th
             Qt::QueuedConnection);
         jobs->leave();
     }).detach();
+}
+
+// Runs `then` on the GUI thread once `future` has finished, unless `context` is gone by then. Unlike
+// QFuture::then(context, ...), whose debug build asserts when the future ends after its context (an
+// engine destroyed mid-operation cancels its pending steps), this simply drops the step.
+template <typename Then> void after(const QFuture<void>& future, QObject* context, Then then) {
+    auto* watcher = new QFutureWatcher<void>(context);
+    QObject::connect(watcher, &QFutureWatcher<void>::finished, context,
+                     [watcher, then = std::move(then)]() mutable {
+                         watcher->deleteLater();
+                         then();
+                     });
+    watcher->setFuture(future);
 }
 
 // A finished future, for operations that have nothing to do.

@@ -316,7 +316,7 @@ QFuture<void> ScanEngine::scan() {
                     hasScanned_ = true;
                     emit hasScannedChanged();
                 }
-                refreshTrashBytesLive().then(this, [this, start, done] {
+                Background::after(refreshTrashBytesLive(), this, [this, start, done] {
                     const double seconds =
                         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                     int items = 0;
@@ -346,7 +346,7 @@ QFuture<void> ScanEngine::refreshTrashBytesLive() {
 
 QFuture<void> ScanEngine::reconcileTrashWithDisk() {
     return asFuture([this](Continuation done) {
-        refreshTrashBytesLive().then(this, [this, done] {
+        Background::after(refreshTrashBytesLive(), this, [this, done] {
             const auto* trash = result(CategoryKind::trash);
             if (trash != nullptr) {
                 const std::int64_t scanned = trash->bytes();
@@ -419,13 +419,14 @@ ReclaimPlan ScanEngine::plan() const {
 QFuture<void> ScanEngine::reclaimAndEmptyTrash() {
     const bool movesToTrash = selectionMovesToTrash();
     return asFuture([this, movesToTrash](Continuation done) {
-        clean(OpenTrash::no, movesToTrash ? Rescan::no : Rescan::yes).then(this, [this, movesToTrash, done] {
-            if (!movesToTrash) {
-                done();
-                return;
-            }
-            emptyReclaimed(Rescan::yes).then(this, [done] { done(); });
-        });
+        Background::after(clean(OpenTrash::no, movesToTrash ? Rescan::no : Rescan::yes), this,
+                          [this, movesToTrash, done] {
+                              if (!movesToTrash) {
+                                  done();
+                                  return;
+                              }
+                              Background::after(emptyReclaimed(Rescan::yes), this, [done] { done(); });
+                          });
     });
 }
 
@@ -537,7 +538,7 @@ QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAft
                 }
                 if (rescanAfter == Rescan::yes) {
                     keepErrors_ = true; // the reclaim's failures stay on screen after its rescan
-                    scan().then(this, [done] { done(); });
+                    Background::after(scan(), this, [done] { done(); });
                 } else {
                     done();
                 }
@@ -582,7 +583,7 @@ QFuture<void> ScanEngine::emptyReclaimed(Rescan rescanAfter) {
         auto finished = [this, rescanAfter, done] {
             if (rescanAfter == Rescan::yes) {
                 keepErrors_ = true;
-                scan().then(this, [done] { done(); });
+                Background::after(scan(), this, [done] { done(); });
             } else {
                 done();
             }
@@ -643,7 +644,7 @@ QFuture<void> ScanEngine::emptyReclaimed(Rescan rescanAfter) {
                 errors.insert(errors.end(), r.messages.begin(), r.messages.end());
                 setErrors(std::move(errors));
                 refreshFreeSpace();
-                refreshTrashBytesLive().then(this, [this, finished] {
+                Background::after(refreshTrashBytesLive(), this, [this, finished] {
                     setScanning(false);
                     setProgressLabel("");
                     finished();
@@ -680,12 +681,12 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                 auto finish = [this, rescanAfter, done] {
                     refreshFreeSpace();
                     setSelected({});
-                    refreshTrashBytesLive().then(this, [this, rescanAfter, done] {
+                    Background::after(refreshTrashBytesLive(), this, [this, rescanAfter, done] {
                         dropTrashFromResults();
                         setScanning(false);
                         setProgressLabel("");
                         if (rescanAfter == Rescan::yes) {
-                            scan().then(this, [done] { done(); });
+                            Background::after(scan(), this, [done] { done(); });
                         } else {
                             done();
                         }

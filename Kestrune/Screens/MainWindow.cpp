@@ -2,6 +2,7 @@
 // first comes up with access granted, not before (the gate may be shown first).
 #include "Kestrune/Screens/MainWindow.h"
 
+#include "Kestrune/Engines/Background.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
 #include "Kestrune/Screens/ActionBar.h"
@@ -179,7 +180,7 @@ void MainWindow::requestReclaim() {
     connect(sheet, &ReclaimSheet::proceed, this, [this] {
         sheets->close();
         reclaiming = true;
-        engines.scan.reclaimAndEmptyTrash().then(this, [this] {
+        Background::after(engines.scan.reclaimAndEmptyTrash(), this, [this] {
             reclaiming = false;
             emit reclaimFinished();
         });
