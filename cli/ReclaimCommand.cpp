@@ -115,6 +115,22 @@ void reclaim(const ReclaimOptions& options) {
         }
         engine.setSelected(std::move(selection));
     }
+    // What a running application owns stays until the user quits it: moving a cache from under an open
+    // browser or editor breaks the session and is refilled at once.
+    {
+        ScanEngine::Selection kept = engine.selected();
+        std::erase_if(kept, [](const CleanupItem& item) {
+            if (item.inUseBy.empty()) {
+                return false;
+            }
+            std::cerr << "kestrune-cli: quit " << Utf8::valid(item.inUseBy) << " first to reclaim "
+                      << Utf8::valid(item.name()) << " (" << Utf8::valid(item.location()) << "); skipped\n";
+            return true;
+        });
+        if (kept.size() != engine.selected().size()) {
+            engine.setSelected(std::move(kept));
+        }
+    }
     if (engine.selected().empty()) {
         std::cout << "Nothing to reclaim.\n";
         return;

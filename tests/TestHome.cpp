@@ -79,7 +79,8 @@ TemporaryHome::TemporaryHome() {
     const std::map<std::string, std::string> vars{{"HOME", root},
                                                   {"XDG_DATA_HOME", root + "/.local/share"},
                                                   {"XDG_CONFIG_HOME", root + "/.config"},
-                                                  {"XDG_CACHE_HOME", root + "/.cache"}};
+                                                  {"XDG_CACHE_HOME", root + "/.cache"},
+                                                  {"XDG_STATE_HOME", root + "/.local/state"}};
     for (const auto& [name, value] : vars) {
         const char* old = std::getenv(name.c_str());
         savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;

@@ -57,12 +57,14 @@ std::string fixed(std::uint64_t scaled, int decimals) {
     return out;
 }
 
-std::int64_t measure(const std::string& path) {
+// Stays on the measured folder's own file system: a mount inside it (a FUSE portal in ~/.cache, a
+// tmpfs) is neither counted nor entered, since reclaiming the folder would not free it.
+std::int64_t measure(const std::string& path, std::uint64_t fsid) {
     const auto entries = BulkDir::read(path);
     std::int64_t files = 0;
     std::vector<std::string> folders;
     for (const auto& entry : entries) {
-        if (entry.isSymlink) {
+        if (entry.isSymlink || entry.fsid != fsid) {
             continue;
         }
         if (entry.isDirectory) {
@@ -72,7 +74,7 @@ std::int64_t measure(const std::string& path) {
         }
     }
     if (folders.size() == 1) {
-        return files + measure(folders.front());
+        return files + measure(folders.front(), fsid);
     }
     if (folders.empty()) {
         return files;
@@ -80,7 +82,7 @@ std::int64_t measure(const std::string& path) {
     std::atomic<std::int64_t> sub{0};
     tbb::this_task_arena::isolate([&] {
         tbb::parallel_for_each(folders.begin(), folders.end(), [&](const std::string& folder) {
-            sub.fetch_add(measure(folder), std::memory_order_relaxed);
+            sub.fetch_add(measure(folder, fsid), std::memory_order_relaxed);
         });
     });
     return files + sub.load();
@@ -119,7 +121,8 @@ std::int64_t size(const std::string& path) {
         auto& gate = measureGate();
         gate.acquire();
         inFlight.fetch_add(1);
-        const std::int64_t total = measure(path);
+        const std::int64_t total =
+            measure(path, (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor);
         inFlight.fetch_sub(1);
         gate.release();
         return total;

@@ -14,7 +14,8 @@ inline constexpr int maxConcurrentMeasurements = 6;
 // "—" for zero and below; decimal KB (no decimals), MB (one) or GB (two), trailing zeros dropped.
 [[nodiscard]] std::string human(std::int64_t bytes);
 
-// Allocated bytes of a file, or of a folder's whole tree; 0 for a symbolic link or anything unreadable.
+// Allocated bytes of a file, or of a folder's whole tree on the folder's own file system (mounts inside
+// it are left out); 0 for a symbolic link or anything unreadable.
 [[nodiscard]] std::int64_t size(const std::string& path);
 
 // Content modification date, never following a link; the distant past when it cannot be read.
