@@ -95,6 +95,12 @@ std::string labelled(std::string_view owner, std::string_view what) {
     return label;
 }
 
+// "org.gnome.Maps" -> "Maps".
+std::string_view lastDotPart(std::string_view id) {
+    const auto dot = id.rfind('.');
+    return dot == std::string_view::npos ? id : id.substr(dot + 1);
+}
+
 void append(std::vector<CleanupItem>& to, std::vector<CleanupItem> more) {
     to.insert(to.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
 }
@@ -137,16 +143,25 @@ std::vector<CleanupItem> UserCachesScanner::scan() const {
         Platform::reachableWithin(root, thumbnails)) {
         candidates.push_back({thumbnails, std::nullopt, {}, true});
     }
+    // A sandboxed app runs under its own name: a Snap's, or the last part of a Flatpak id in lower case
+    // (org.mozilla.firefox runs as "firefox").
+    const auto running = Platform::runningProgramNames();
+    const auto inUse = [&running](const std::string& id, std::string process) {
+        std::transform(process.begin(), process.end(), process.begin(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+        return running.contains(process) ? id : std::string();
+    };
     for (const auto& app : ScannerHelpers::subfolders(underHome(root, ".var/app"))) {
         std::string cache = underHome(root, ".var/app/" + app + "/cache");
         if (Platform::reachableWithin(root, cache)) {
-            candidates.push_back({std::move(cache), labelled(app, "cache"), {}, true});
+            candidates.push_back(
+                {std::move(cache), labelled(app, "cache"), inUse(app, std::string(lastDotPart(app))), true});
         }
     }
     for (const auto& snap : ScannerHelpers::subfolders(underHome(root, "snap"))) {
         std::string cache = underHome(root, "snap/" + snap + "/common/.cache");
         if (Platform::reachableWithin(root, cache)) {
-            candidates.push_back({std::move(cache), labelled(snap, "cache"), {}, true});
+            candidates.push_back({std::move(cache), labelled(snap, "cache"), inUse(snap, snap), true});
         }
     }
     append(items, ScannerHelpers::measured(candidates, cacheFloor));
