@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -210,34 +209,6 @@ const std::map<std::string, std::string>& precious() {
     return files;
 }
 
-// A program named like an application, really running: a copy of sleep under that name.
-class RunningProgram {
-public:
-    RunningProgram(const std::string& folder, const std::string& name) {
-        path = folder + "/" + name;
-        fs::create_directories(folder);
-        fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
-        child = TestTree::start({path, "600"});
-        // fork() runs before exec(): wait until the child really is the named program.
-        const std::string exeLink = "/proc/" + std::to_string(child.pid) + "/exe";
-        for (int i = 0; i < 1000 && !execed; ++i) {
-            std::error_code ec;
-            execed = fs::read_symlink(exeLink, ec) == path;
-            if (!execed) {
-                std::this_thread::sleep_for(5ms);
-            }
-        }
-    }
-    ~RunningProgram() { TestTree::finish(child, SIGKILL); }
-    RunningProgram(const RunningProgram&) = delete;
-    RunningProgram& operator=(const RunningProgram&) = delete;
-    bool execed = false;
-
-private:
-    std::string path;
-    TestTree::Spawned child;
-};
-
 // A tmpfs mounted for the test's lifetime; `reason` says why not where mounting is refused.
 class Tmpfs {
 public:
@@ -342,9 +313,9 @@ TEST(LinuxHome, EveryLocationIsFoundInItsCategoryAndNothingElseIsTouchedByAFullR
         TestTree::writeFile(home / ("media/usb/.Trash-" + uid + "/info/holiday.mov.trashinfo"),
                             "[Trash Info]\nPath=/media/usb/holiday.mov\nDeletionDate=2024-01-01T10:00:00\n");
     }
-    RunningProgram firefox(home / "procs", "firefox");
-    RunningProgram spotify(home / "procs", "spotify");
-    ASSERT_TRUE(firefox.execed && spotify.execed);
+    TestTree::RunningProgram firefox(home / "procs", "firefox");
+    TestTree::RunningProgram spotify(home / "procs", "spotify");
+    ASSERT_TRUE(firefox.started && spotify.started);
 
     const std::map<std::string, std::string> environment{{"KESTRUNE_SYSTEM_ROOT", system},
                                                          {"PATH", withPath(tools)}};

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -218,6 +219,26 @@ void giveToUnprivileged(const std::string& path) {
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         lchown(it->path().c_str(), 65534, 65534);
     }
+}
+
+RunningProgram::RunningProgram(const std::string& folder, const std::string& name) {
+    const std::string path = folder + "/" + name;
+    fs::create_directories(folder);
+    fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
+    child = start({path, "600"});
+    // fork() comes before exec(): wait until the child really is the named program.
+    const std::string exeLink = "/proc/" + std::to_string(child.pid) + "/exe";
+    for (int i = 0; i < 2000 && !started && child.pid > 0; ++i) {
+        std::error_code ec;
+        started = fs::read_symlink(exeLink, ec) == path;
+        if (!started) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+}
+
+RunningProgram::~RunningProgram() {
+    finish(child, SIGKILL);
 }
 
 std::string cliPath() {
