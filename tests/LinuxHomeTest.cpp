@@ -5,6 +5,8 @@
 #include "KestruneCore/Platform/DesktopEntries.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Scanners/AppLeftoversScanner.h"
+#include "KestruneCore/Scanners/CacheScanners.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -214,7 +216,7 @@ class Tmpfs {
 public:
     explicit Tmpfs(const std::string& at) : point(at) {
         fs::create_directories(at);
-        if (mount("kestrune-test", at.c_str(), "tmpfs", 0, "size=16m") == 0) {
+        if (mount("kestrune-test", at.c_str(), "tmpfs", 0, "size=64m") == 0) {
             mounted = true;
         } else {
             reason = std::string("mounting a tmpfs was refused: ") + std::strerror(errno);
@@ -404,6 +406,27 @@ TEST(LinuxHome, EveryLocationIsFoundInItsCategoryAndNothingElseIsTouchedByAFullR
     for (const auto& [file, text] : precious()) {
         EXPECT_EQ(TestTree::readFile(home / file), text) << file;
     }
+}
+
+TEST(LinuxHome, ACacheFolderLinkedToAnotherFileSystemIsListedButNoLinkBelowItIsFollowed) {
+    TestTree::TemporaryHome home;
+    Tmpfs fast(home / "fast");
+    if (!fast.mounted) {
+        GTEST_SKIP() << fast.reason;
+    }
+    TestTree::makeFile(home / "fast/cache/thumbnails/large/a.png", 2 * MB);
+    TestTree::makeFile(home / "fast/cache/JetBrains/GoLand2023.1/caches/a", 21 * MB);
+    TestTree::makeFile(home / "fast/cache/JetBrains/GoLand2024.1/caches/a", 21 * MB);
+    TestTree::makeFile(home / "elsewhere/Rider2022.1/caches/a", 21 * MB);
+    fs::create_directory_symlink(home / "fast/cache", home / "cache-link");
+    fs::create_directory_symlink(home / "elsewhere/Rider2022.1", home / "fast/cache/JetBrains/Rider2021.1");
+    setenv("XDG_CACHE_HOME", (home / "cache-link").c_str(), 1);
+    EXPECT_EQ(TestTree::urls(UserCachesScanner().scan()),
+              std::set<std::string>{home / "cache-link/thumbnails"});
+    // The older GoLand only: the newest holds local history, and a version folder that is a link is
+    // never entered (nor does it count as the newest Rider).
+    EXPECT_EQ(TestTree::urls(AppCacheScanner().scan()),
+              std::set<std::string>{home / "cache-link/JetBrains/GoLand2023.1"});
 }
 
 TEST(LinuxHome, FlatpakLeftoversNeedTheInstalledListAndSnapLeftoversNeedSnapd) {

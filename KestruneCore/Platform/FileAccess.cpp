@@ -24,11 +24,11 @@ bool sameFolder(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-std::optional<std::uint64_t> fileSystemOf(const std::string& path) {
+std::optional<std::uint64_t> fileSystemOf(const std::string& path, Links links) {
     struct statx sx {};
-    if (path.empty() ||
-        statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_TYPE,
-              &sx) != 0) {
+    const int flags =
+        (links == Links::followed ? 0 : AT_SYMLINK_NOFOLLOW) | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
+    if (path.empty() || statx(AT_FDCWD, path.c_str(), flags, STATX_TYPE, &sx) != 0) {
         return std::nullopt;
     }
     return (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
@@ -39,7 +39,7 @@ bool reachableWithin(const std::string& base, const std::string& path) {
         path[base.size()] != '/') {
         return false;
     }
-    const auto device = fileSystemOf(base);
+    const auto device = fileSystemOf(base, Links::followed);
     if (!device) {
         return false;
     }

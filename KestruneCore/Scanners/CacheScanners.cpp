@@ -180,7 +180,8 @@ std::string jetBrainsProcess(std::string product) {
 
 // Every version's cache but the newest of each product, which holds the IDE's local history.
 void addJetBrainsCaches(std::vector<Candidate>& out, const Running& running) {
-    const std::string base = Paths::child(Platform::cacheHome(), "JetBrains");
+    const std::string cache = Platform::cacheHome();
+    const std::string base = Paths::child(cache, "JetBrains");
     std::map<std::string, std::vector<JetBrainsFolder>> byProduct;
     for (const auto& name : subfolders(base)) {
         if (auto folder = jetBrainsFolder(name)) {
@@ -194,7 +195,7 @@ void addJetBrainsCaches(std::vector<Candidate>& out, const Running& running) {
         const std::string process = jetBrainsProcess(product);
         const std::string inUse = running.contains(process) ? "JetBrains " + product : std::string();
         for (const auto& folder : folders) {
-            addIfReachable(out, base, folder.name, labelled("JetBrains", folder.name), inUse);
+            addIfReachable(out, cache, "JetBrains/" + folder.name, labelled("JetBrains", folder.name), inUse);
         }
     }
 }

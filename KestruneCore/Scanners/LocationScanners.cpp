@@ -182,7 +182,7 @@ std::vector<CleanupItem> LogsScanner::scan() const {
     const std::string data = Platform::dataHome();
     const std::string xorg = Paths::child(data, "xorg");
     std::vector<BulkEntry> xorgLogs;
-    const auto xorgDevice = Platform::fileSystemOf(xorg);
+    const auto xorgDevice = Platform::fileSystemOf(xorg, Platform::Links::followed);
     for (auto& entry : BulkDir::read(xorg, BulkDir::Options::dates)) {
         if (!entry.isDirectory && !entry.isSymlink && xorgDevice && entry.fsid == *xorgDevice &&
             (entry.name.ends_with(".log") || entry.name.ends_with(".log.old"))) {
@@ -217,10 +217,11 @@ std::vector<CleanupItem> LogsScanner::scan() const {
                                   true});
         }
     }
-    const std::string jetBrains = Paths::child(Platform::cacheHome(), "JetBrains");
+    const std::string cache = Platform::cacheHome();
+    const std::string jetBrains = Paths::child(cache, "JetBrains");
     for (const auto& version : ScannerHelpers::subfolders(jetBrains)) {
         if (std::string path = Paths::child(jetBrains, version + "/log");
-            Platform::reachableWithin(jetBrains, path)) {
+            Platform::reachableWithin(cache, path)) {
             candidates.push_back({std::move(path), labelled("JetBrains", version + "/log"), {}, true});
         }
     }

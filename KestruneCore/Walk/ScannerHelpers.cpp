@@ -36,7 +36,7 @@ std::vector<CleanupItem> children(const std::string& of, std::int64_t minBytes) 
     auto entries = BulkDir::read(of, BulkDir::Options::dates);
     // A mount point inside the folder (the document portal in ~/.cache, a tmpfs) belongs to another file
     // system: reclaiming it frees nothing here and may break what mounted it.
-    const std::uint64_t device = Platform::fileSystemOf(of).value_or(0);
+    const std::uint64_t device = Platform::fileSystemOf(of, Platform::Links::followed).value_or(0);
     std::erase_if(entries, [device](const BulkEntry& e) {
         return e.isSymlink || e.name.front() == '.' || e.fsid != device;
     });
@@ -82,7 +82,7 @@ std::vector<CleanupItem> measured(const std::vector<Candidate>& candidates, std:
 
 std::vector<std::string> subfolders(const std::string& folder) {
     std::vector<std::string> names;
-    const auto device = Platform::fileSystemOf(folder);
+    const auto device = Platform::fileSystemOf(folder, Platform::Links::followed);
     if (!device) {
         return names;
     }
