@@ -1,5 +1,5 @@
 // Linux: freedesktop.org desktop entries. Only the main group's Exec key is read; its value is split as
-// the specification quotes it (double quotes, backslash escapes inside them).
+// desktop entries quote it (double quotes, backslash escapes inside them).
 #include "KestruneCore/Platform/DesktopEntries.h"
 
 #include "KestruneCore/Model/Paths.h"

@@ -1,5 +1,6 @@
-// Every root here is a fixed path under the home folder, joined by plain appending; a missing or
-// unreadable root simply contributes nothing.
+// Every root here is a fixed path under the home folder or one of the XDG folders, joined by plain
+// appending; a missing or unreadable root simply contributes nothing. Linux places are reached through
+// real folders only, never through a link or across a file system.
 #include "KestruneCore/Scanners/LocationScanners.h"
 
 #include "KestruneCore/Model/Paths.h"
