@@ -49,7 +49,7 @@ void printKeptBack(const std::vector<ReclaimPlan::KeptBack>& keptBack) {
     if (keptBack.empty()) {
         return;
     }
-    std::cout << "Kept back so that one copy of each stays:\n";
+    std::cout << "Kept back:\n";
     for (const auto& k : keptBack) {
         std::cout << "  " << Utf8::valid(k.reason) << "\n";
     }

@@ -50,6 +50,12 @@ nlohmann::json item(const CleanupItem& item) {
     if (item.label) {
         out["label"] = Utf8::valid(*item.label);
     }
+    if (!item.inUseBy.empty()) {
+        out["inUseBy"] = Utf8::valid(item.inUseBy);
+    }
+    if (!item.isRecommended()) {
+        out["recommended"] = false;
+    }
     return out;
 }
 

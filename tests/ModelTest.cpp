@@ -21,10 +21,10 @@ struct ExpectedRow {
 
 const std::vector<ExpectedRow>& expectedCatalogue() {
     static const std::vector<ExpectedRow> rows{
-        {"userCaches", "Caches", "App caches in ~/Library/Caches. Rebuilt on next launch.", "shippingbox",
+        {"userCaches", "Caches", "App caches in ~/.cache. Rebuilt on next launch.", "shippingbox",
          Safety::safe, ReclaimAction::trash()},
-        {"logs", "Logs", "Diagnostic logs in ~/Library/Logs.", "doc.text", Safety::safe,
-         ReclaimAction::trash()},
+        {"logs", "Logs", "Diagnostic logs in ~/.local/state, ~/.local/share/xorg and app log folders.",
+         "doc.text", Safety::safe, ReclaimAction::trash()},
         {"xcode", "Xcode Junk", "DerivedData, Archives, and device support images.", "hammer", Safety::safe,
          ReclaimAction::trash()},
         {"nodeModules", "node_modules", "Dependency trees you can reinstall with one command.",
@@ -61,8 +61,9 @@ const std::vector<ExpectedRow>& expectedCatalogue() {
         {"duplicates", "Duplicates", "Identical files kept in more than one place.", "doc.on.doc",
          Safety::review, ReclaimAction::trash()},
         {"languageFiles", "Language Files",
-         "Unused app language packs (.lproj). English and your preferred languages are kept.", "globe",
-         Safety::review, ReclaimAction::trash()},
+         "Unused app language packs (.lproj). On Linux the package manager owns locale data, so none are "
+         "found.",
+         "globe", Safety::review, ReclaimAction::trash()},
         {"similarImages", "Similar Images",
          "Near-duplicate photos on Desktop, Pictures, and Downloads. One copy is kept.",
          "photo.on.rectangle.angled", Safety::review, ReclaimAction::trash()},

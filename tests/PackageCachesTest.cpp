@@ -61,7 +61,10 @@ TEST(PackageCaches, EveryPathOfTheTableIsFoundAsOneWholeItem) {
     EXPECT_EQ(items.size(), expected.size()); // each candidate measured once
     for (const auto& i : items) {
         EXPECT_EQ(i.bytes, TestTree::allocatedTree(i.url)) << i.url;
-        EXPECT_FALSE(i.label.has_value());
+        // Maven's repository also holds the user's own installed artifacts: named so, and never preselected.
+        const bool maven = i.url == home / ".m2/repository";
+        EXPECT_EQ(i.label.has_value(), maven) << i.url;
+        EXPECT_EQ(i.recommended, !maven) << i.url;
         EXPECT_GT(i.modified, Dates::distantPast);
     }
     std::size_t rows = 0;
@@ -155,7 +158,10 @@ TEST(AppCaches, EveryCacheFolderOfTheTableIsFoundButNeverAProfile) {
     EXPECT_EQ(items.size(), expected.size());
     for (const auto& i : items) {
         EXPECT_EQ(i.bytes, TestTree::allocatedTree(i.url)) << i.url;
-        EXPECT_FALSE(i.label.has_value());
+        // Maven's repository also holds the user's own installed artifacts: named so, and never preselected.
+        const bool maven = i.url == home / ".m2/repository";
+        EXPECT_EQ(i.label.has_value(), maven) << i.url;
+        EXPECT_EQ(i.recommended, !maven) << i.url;
     }
     EXPECT_EQ(AppCacheScanner::specs().size(), 12u);
 }

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -79,7 +80,8 @@ TemporaryHome::TemporaryHome() {
     const std::map<std::string, std::string> vars{{"HOME", root},
                                                   {"XDG_DATA_HOME", root + "/.local/share"},
                                                   {"XDG_CONFIG_HOME", root + "/.config"},
-                                                  {"XDG_CACHE_HOME", root + "/.cache"}};
+                                                  {"XDG_CACHE_HOME", root + "/.cache"},
+                                                  {"XDG_STATE_HOME", root + "/.local/state"}};
     for (const auto& [name, value] : vars) {
         const char* old = std::getenv(name.c_str());
         savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
@@ -217,6 +219,26 @@ void giveToUnprivileged(const std::string& path) {
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         lchown(it->path().c_str(), 65534, 65534);
     }
+}
+
+RunningProgram::RunningProgram(const std::string& folder, const std::string& name) {
+    const std::string path = folder + "/" + name;
+    fs::create_directories(folder);
+    fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
+    child = start({path, "600"});
+    // fork() comes before exec(): wait until the child really is the named program.
+    const std::string exeLink = "/proc/" + std::to_string(child.pid) + "/exe";
+    for (int i = 0; i < 2000 && !started && child.pid > 0; ++i) {
+        std::error_code ec;
+        started = fs::read_symlink(exeLink, ec) == path;
+        if (!started) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+}
+
+RunningProgram::~RunningProgram() {
+    finish(child, SIGKILL);
 }
 
 std::string cliPath() {

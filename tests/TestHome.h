@@ -87,6 +87,20 @@ bool awaitOutput(Spawned& child, const std::string& text);
 // Sends `signal` (0 for none), waits for the child and returns what it printed.
 ProcessResult finish(Spawned& child, int signal);
 
+// A copy of sleep running as `folder`/`name`, so that /proc shows a program of that name (command name and
+// executable) until the object goes; `started` is false when it never became that program.
+class RunningProgram {
+public:
+    RunningProgram(const std::string& folder, const std::string& name);
+    ~RunningProgram();
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+    bool started = false;
+
+private:
+    Spawned child;
+};
+
 // Hands the tree to the user Privilege::unprivileged runs as (a no-op unless the tests run as root).
 void giveToUnprivileged(const std::string& path);
 

@@ -175,7 +175,11 @@ void ScanEngine::selectRecommended() {
     Selection selection;
     for (const auto& r : results_) {
         if (CategoryKinds::safety(r.kind) == Safety::safe) {
-            selection.insert(r.items.begin(), r.items.end());
+            for (const auto& item : r.items) {
+                if (item.isRecommended()) {
+                    selection.insert(item);
+                }
+            }
         }
     }
     setSelected(std::move(selection));

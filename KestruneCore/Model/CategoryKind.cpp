@@ -16,11 +16,11 @@ struct Row {
 
 const std::array<Row, count>& table() {
     static const std::array<Row, count> rows{{
-        {CategoryKind::userCaches, "userCaches", "Caches",
-         "App caches in ~/Library/Caches. Rebuilt on next launch.", "shippingbox", Safety::safe,
-         ReclaimAction::trash()},
-        {CategoryKind::logs, "logs", "Logs", "Diagnostic logs in ~/Library/Logs.", "doc.text", Safety::safe,
-         ReclaimAction::trash()},
+        {CategoryKind::userCaches, "userCaches", "Caches", "App caches in ~/.cache. Rebuilt on next launch.",
+         "shippingbox", Safety::safe, ReclaimAction::trash()},
+        {CategoryKind::logs, "logs", "Logs",
+         "Diagnostic logs in ~/.local/state, ~/.local/share/xorg and app log folders.", "doc.text",
+         Safety::safe, ReclaimAction::trash()},
         {CategoryKind::xcode, "xcode", "Xcode Junk", "DerivedData, Archives, and device support images.",
          "hammer", Safety::safe, ReclaimAction::trash()},
         {CategoryKind::nodeModules, "nodeModules", "node_modules",
@@ -63,8 +63,9 @@ const std::array<Row, count>& table() {
         {CategoryKind::duplicates, "duplicates", "Duplicates", "Identical files kept in more than one place.",
          "doc.on.doc", Safety::review, ReclaimAction::trash()},
         {CategoryKind::languageFiles, "languageFiles", "Language Files",
-         "Unused app language packs (.lproj). English and your preferred languages are kept.", "globe",
-         Safety::review, ReclaimAction::trash()},
+         "Unused app language packs (.lproj). On Linux the package manager owns locale data, so none are "
+         "found.",
+         "globe", Safety::review, ReclaimAction::trash()},
         {CategoryKind::similarImages, "similarImages", "Similar Images",
          "Near-duplicate photos on Desktop, Pictures, and Downloads. One copy is kept.",
          "photo.on.rectangle.angled", Safety::review, ReclaimAction::trash()},

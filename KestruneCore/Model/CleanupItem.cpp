@@ -15,15 +15,13 @@ constexpr std::array<std::string_view, 17> genericNames{
     "node_modules", "dist",     "build",   "Build",      "target",     "vendor", "Cache", "Caches",  ".build",
     "store",        "_cacache", "Devices", "repository", "Code Cache", "caches", "pkgs",  "registry"};
 
-} // namespace
-
-std::string CleanupItem::name() const {
-    if (label && !label->empty()) {
-        return *label;
+std::string plainName(const CleanupItem& item) {
+    if (item.label && !item.label->empty()) {
+        return *item.label;
     }
-    const std::string_view last = Paths::lastComponent(url);
+    const std::string_view last = Paths::lastComponent(item.url);
     if (std::find(genericNames.begin(), genericNames.end(), last) != genericNames.end()) {
-        const std::string_view parentName = Paths::lastComponent(Paths::parent(url));
+        const std::string_view parentName = Paths::lastComponent(Paths::parent(item.url));
         if (!parentName.empty()) {
             std::string out(parentName);
             out += '/';
@@ -32,6 +30,16 @@ std::string CleanupItem::name() const {
         }
     }
     return std::string(last);
+}
+
+} // namespace
+
+std::string CleanupItem::name() const {
+    std::string plain = plainName(*this);
+    if (!inUseBy.empty()) {
+        plain += " (in use)";
+    }
+    return plain;
 }
 
 std::string CleanupItem::location() const {

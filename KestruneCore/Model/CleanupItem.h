@@ -19,14 +19,23 @@ struct CleanupItem {
     std::optional<std::string> label;
     // For a copy (Duplicates) or a near copy (Similar Images): the member of its group the scanner keeps.
     std::optional<std::string> keptCopy;
+    // The application that owns the item and is running right now ("Firefox"): the item is named
+    // "(in use)", is never preselected, and reclaim asks the user to quit that application first.
+    std::string inUseBy;
+    // False for an item of a safe category that still deserves a look (a Maven repository holds artifacts
+    // the user installed): it is never preselected.
+    bool recommended = true;
 
     CleanupItem() = default;
     CleanupItem(std::string url, std::int64_t bytes, Date modified,
                 std::optional<std::string> label = std::nullopt)
         : url(std::move(url)), bytes(bytes), modified(modified), label(std::move(label)) {}
 
-    // The label when it is not empty; else the last component, prefixed by its parent's name when generic.
+    // The label when it is not empty; else the last component, prefixed by its parent's name when generic;
+    // followed by " (in use)" while its owner runs.
     [[nodiscard]] std::string name() const;
+    // Whether the recommended selection may take the item (its category being safe).
+    [[nodiscard]] bool isRecommended() const { return recommended && inUseBy.empty(); }
     // The folder that holds the item, with every occurrence of the home folder as a whole folder
     // written "~".
     [[nodiscard]] std::string location() const;

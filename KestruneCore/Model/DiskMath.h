@@ -14,8 +14,9 @@ inline constexpr int maxConcurrentMeasurements = 6;
 // "—" for zero and below; decimal KB (no decimals), MB (one) or GB (two), trailing zeros dropped.
 [[nodiscard]] std::string human(std::int64_t bytes);
 
-// Allocated bytes of a file, or of a folder's whole tree on its own file system, each file once however
-// many hard links it has; 0 for a symbolic link or anything unreadable.
+// Allocated bytes of a file, or of a folder's whole tree on the folder's own file system (mounts inside
+// it are left out, since reclaiming the folder would not free them), each file once however many hard
+// links it has; 0 for a symbolic link or anything unreadable.
 [[nodiscard]] std::int64_t size(const std::string& path);
 
 struct Measurement {

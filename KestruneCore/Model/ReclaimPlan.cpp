@@ -53,6 +53,7 @@ ReclaimPlan ReclaimPlan::make(const std::vector<CategoryResult>& results,
         const CleanupItem* item;
         CategoryKind kind;
     };
+    ReclaimPlan plan;
     std::vector<Candidate> candidates;
     std::unordered_set<std::string> chosen;
     std::unordered_map<std::string, const CleanupItem*> byPath;
@@ -61,6 +62,13 @@ ReclaimPlan ReclaimPlan::make(const std::vector<CategoryResult>& results,
             continue;
         }
         for (const auto& item : r.items) {
+            if (selected.contains(item) && !item.inUseBy.empty()) {
+                // Moving a cache from under a running browser or editor breaks its session, and the
+                // application fills it again at once: it waits until the user quits the application.
+                plan.keptBack.push_back(
+                    {item, item.name() + ": kept back, quit " + item.inUseBy + " first to reclaim it"});
+                continue;
+            }
             if (selected.contains(item)) {
                 candidates.push_back({&item, r.kind});
                 const std::string path = Paths::standardized(item.url);
@@ -99,7 +107,6 @@ ReclaimPlan ReclaimPlan::make(const std::vector<CategoryResult>& results,
         }
     }
 
-    ReclaimPlan plan;
     std::unordered_map<std::string, std::string> keeperOf; // copy path -> member that stays
     for (auto& [kept, group] : groups) {
         const std::string keptName(Paths::lastComponent(kept));

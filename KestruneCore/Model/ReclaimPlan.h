@@ -30,7 +30,8 @@ struct ReclaimPlan {
     // When every member of a group would go, a member that only the group itself claims (its own
     // Duplicates or Similar Images item, in no selected folder) stays; when there is none, the selected
     // items that hold the scanner's kept copy stay. Items of categories whose action is a command, and
-    // items no result holds, are left out. `copies` are the copy items as the scanners found them, also
+    // items no result holds, are left out. An item whose application is running is kept back until the
+    // user quits it. `copies` are the copy items as the scanners found them, also
     // those that another category's result took over; without them the results' own copy items serve.
     [[nodiscard]] static ReclaimPlan make(const std::vector<CategoryResult>& results,
                                           const std::unordered_set<CleanupItem>& selected,

@@ -17,4 +17,47 @@ bool isWritable(const std::string& path) {
     return !path.empty() && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
+bool sameFolder(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+std::optional<std::uint64_t> fileSystemOf(const std::string& path, Links links) {
+    struct statx sx {};
+    const int flags =
+        (links == Links::followed ? 0 : AT_SYMLINK_NOFOLLOW) | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
+    if (path.empty() || statx(AT_FDCWD, path.c_str(), flags, STATX_TYPE, &sx) != 0) {
+        return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+}
+
+bool reachableWithin(const std::string& base, const std::string& path) {
+    if (base.empty() || path.size() <= base.size() + 1 || !path.starts_with(base) ||
+        path[base.size()] != '/') {
+        return false;
+    }
+    const auto device = fileSystemOf(base, Links::followed);
+    if (!device) {
+        return false;
+    }
+    // Each step is one lstat-like call, so a link anywhere below the base is seen as the link it is.
+    for (std::size_t at = base.size() + 1; at <= path.size(); ++at) {
+        if (at != path.size() && path[at] != '/') {
+            continue;
+        }
+        const std::string prefix = path.substr(0, at);
+        struct statx sx {};
+        if (statx(AT_FDCWD, prefix.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+                  STATX_TYPE, &sx) != 0 ||
+            S_ISLNK(sx.stx_mode) ||
+            ((static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor) != *device) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace Platform

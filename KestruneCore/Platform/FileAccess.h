@@ -1,6 +1,8 @@
 // Existence and permission tests of paths, as the current user sees them. Any thread.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace Platform {
@@ -10,5 +12,21 @@ namespace Platform {
 
 // Whether the current user may write `path` (following links), by the effective user and groups.
 [[nodiscard]] bool isWritable(const std::string& path);
+
+enum class Links { notFollowed, followed };
+
+// The file system of the object at `path` (the link itself unless `followed`, as a listing of a linked
+// folder follows it): device major in the high half, minor in the low half, as directory listings give
+// it. Nothing when it cannot be read.
+[[nodiscard]] std::optional<std::uint64_t> fileSystemOf(const std::string& path,
+                                                        Links links = Links::notFollowed);
+
+// Whether `path` (below `base`) is reached from `base` through real folders only: no component after
+// `base` is a symbolic link, and every one lies on the file system of the folder `base` leads to (base
+// itself may be a link the user made). False when anything is missing.
+[[nodiscard]] bool reachableWithin(const std::string& base, const std::string& path);
+
+// Whether both paths name the same existing folder (following links): one device, one inode.
+[[nodiscard]] bool sameFolder(const std::string& a, const std::string& b);
 
 } // namespace Platform

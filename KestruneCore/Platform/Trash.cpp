@@ -8,10 +8,12 @@
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/AtomicFile.h"
 #include "KestruneCore/Platform/Home.h"
+#include "KestruneCore/Platform/Mounts.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/TrashFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -468,6 +470,18 @@ std::optional<std::string> openTarget(const std::string& path, TrashTarget& targ
         target.rootPath = std::string(Paths::parent(homeFiles));
         target.relative = path.substr(homeFiles.size() + 1);
         chain = {target.rootPath};
+    } else if (const std::string snaps = Paths::child(Platform::homeFolder(), "snap/");
+               path.starts_with(snaps) &&
+               path.find("/.local/share/Trash/files/", snaps.size()) != std::string::npos) {
+        // A Snap app's own home trash, ~/snap/NAME/REVISION/.local/share/Trash.
+        const std::string marker = "/.local/share/Trash/files/";
+        const std::size_t at = path.find(marker, snaps.size());
+        const std::string_view owner = std::string_view(path).substr(snaps.size(), at - snaps.size());
+        if (std::count(owner.begin(), owner.end(), '/') == 1 && path.size() > at + marker.size()) {
+            target.rootPath = path.substr(0, at + marker.size() - std::string("/files/").size());
+            target.relative = path.substr(at + marker.size());
+            chain = {target.rootPath};
+        }
     } else {
         for (const std::string& marker : {"/.Trash-" + uid + "/files/", "/.Trash/" + uid + "/files/"}) {
             const std::size_t at = path.find(marker);
@@ -648,6 +662,11 @@ Outcome moveToTrash(const std::string& path) {
     }
     if (Paths::isInside(item, homeTrash) || Paths::isInside(given, homeTrash) || inTopTrash(item)) {
         outcome.reason = "Already in the Trash";
+        return outcome;
+    }
+    // A rename would carry a mounted file system (a portal, a tmpfs) into the Trash along with the folder.
+    if (const std::string mount = Platform::mountPointInside(item, Platform::mountPoints()); !mount.empty()) {
+        outcome.reason = "It holds a mounted file system at " + mount + "; unmount it first";
         return outcome;
     }
     const auto itemKey = keyAt(AT_FDCWD, item.c_str(), AT_SYMLINK_NOFOLLOW);

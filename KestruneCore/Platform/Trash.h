@@ -28,9 +28,10 @@ struct Outcome {
 // contents. On failure the item is where it was.
 Outcome moveToTrash(const std::string& path);
 
-// Deletes for good an item strictly inside a Trash files folder (the home trash or a top-directory
-// trash), and for a top-level entry also its .trashinfo and its directorysizes line. Walks by directory
-// descriptor, never follows a link, never leaves the item's mount, and keeps going past failures.
+// Deletes for good an item strictly inside a Trash files folder (the home trash, a top-directory trash
+// or a Snap app's home trash ~/snap/NAME/REVISION/.local/share/Trash), and for a top-level entry also its
+// .trashinfo and its directorysizes line. Walks by directory descriptor, never follows a link, never leaves
+// the item's mount, and keeps going past failures.
 Outcome deletePermanently(const std::string& path);
 
 // Removes the info files of the Trash whose `files` folder is given that are older than `minimumAge` and

@@ -3,11 +3,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace Platform {
 
 // The home trash's "files" folder: $XDG_DATA_HOME/Trash/files when XDG_DATA_HOME is absolute, else
 // ~/.local/share/Trash/files. Only computed; asking for it never creates it.
 [[nodiscard]] std::string trashFilesFolder();
+
+// The files folders of the user's other Trash folders that exist: $topdir/.Trash/$uid (when .Trash is a
+// real sticky folder) and $topdir/.Trash-$uid of every mounted file system, and the home trash of each
+// revision of a Snap app (~/snap/NAME/REVISION/.local/share/Trash). None is entered through a link.
+[[nodiscard]] std::vector<std::string> otherTrashFilesFolders();
 
 } // namespace Platform

@@ -3,6 +3,8 @@
 #include "KestruneCore/Scanners/AppLeftoversScanner.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/FileAccess.h"
+#include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/PropertyList.h"
 #include "KestruneCore/Platform/SystemFolder.h"
 #include "KestruneCore/Platform/TextFolding.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <sstream>
 
 namespace {
 
@@ -133,13 +136,77 @@ bool AppLeftoversScanner::isOrphan(std::string_view name, const InstalledApps& a
     });
 }
 
+std::optional<std::set<std::string, std::less<>>> AppLeftoversScanner::installedFlatpaks() {
+    const std::string flatpak = Process::find("flatpak");
+    if (flatpak.empty()) {
+        return std::nullopt;
+    }
+    // Both installations, the user's and the system's, are listed unless one is named.
+    const auto listed =
+        Process::run({flatpak, "list", "--app", "--columns=application"}, std::chrono::seconds(30));
+    if (!listed.started || listed.timedOut || listed.status != 0) {
+        return std::nullopt;
+    }
+    std::set<std::string, std::less<>> ids;
+    std::istringstream lines(listed.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            ids.insert(line);
+        }
+    }
+    return ids;
+}
+
+std::optional<std::set<std::string, std::less<>>> AppLeftoversScanner::installedSnaps() {
+    // snapd mounts every installed snap at /snap/NAME; without that folder nothing says what is installed.
+    const std::string snapRoot = Platform::systemFolder("/snap");
+    if (!Platform::exists(snapRoot)) {
+        return std::nullopt;
+    }
+    std::set<std::string, std::less<>> names;
+    for (auto& entry : BulkDir::read(snapRoot)) {
+        if (entry.isDirectory) {
+            names.insert(std::move(entry.name));
+        }
+    }
+    return names;
+}
+
+std::vector<CleanupItem> AppLeftoversScanner::linuxLeftovers() {
+    const std::string root = home();
+    std::vector<Candidate> candidates;
+    // The sandboxed homes are judged by the package managers' own lists, never by names alone: nothing
+    // under ~/.config or ~/.local/share is reported.
+    if (const auto flatpaks = installedFlatpaks()) {
+        const std::string apps = Paths::child(root, ".var/app");
+        for (const auto& id : ScannerHelpers::subfolders(apps)) {
+            if (!flatpaks->contains(id)) {
+                candidates.push_back({Paths::child(apps, id), std::nullopt, {}, true});
+            }
+        }
+    }
+    if (const auto snaps = installedSnaps()) {
+        const std::string folder = Paths::child(root, "snap");
+        for (const auto& name : ScannerHelpers::subfolders(folder)) {
+            if (!snaps->contains(name)) {
+                candidates.push_back({Paths::child(folder, name), std::nullopt, {}, true});
+            }
+        }
+    }
+    return ScannerHelpers::measured(candidates, floorBytes);
+}
+
 std::vector<CleanupItem> AppLeftoversScanner::scan() const {
+    std::vector<CleanupItem> kept = linuxLeftovers();
     const InstalledApps apps = installedApps();
     if (apps.bundleIDs.size() < minimumBundleIDs) {
-        return {};
+        return kept;
     }
     const std::string root = home();
-    std::vector<CleanupItem> kept;
     for (const auto folder : libraryFolders) {
         for (auto& item : children(Paths::child(root, folder), floorBytes)) {
             if (isOrphan(item.name(), apps)) {

@@ -1,10 +1,12 @@
-// Support folders in the user's Library that belong to no installed application. Stateless; scan() runs
+// Support folders in the user's Library, and Flatpak and Snap homes, that belong to no installed
+// application. Stateless; scan() runs
 // on a runner worker thread, several at once. Whenever a name could belong to an installed application
 // or to the system, the folder is kept.
 #pragma once
 
 #include "KestruneCore/Scanners/Scanner.h"
 
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -27,6 +29,13 @@ public:
     [[nodiscard]] static std::vector<std::string> applicationFolders();
     [[nodiscard]] static InstalledApps installedApps();
     [[nodiscard]] static bool isOrphan(std::string_view name, const InstalledApps& apps);
+
+    // Ids of the installed Flatpak apps (user and system); nothing when flatpak is missing or fails.
+    [[nodiscard]] static std::optional<std::set<std::string, std::less<>>> installedFlatpaks();
+    // Names of the installed Snaps (the folders under /snap); nothing when snapd keeps no /snap.
+    [[nodiscard]] static std::optional<std::set<std::string, std::less<>>> installedSnaps();
+    // ~/.var/app/ID and ~/snap/NAME folders of apps that are no longer installed.
+    [[nodiscard]] static std::vector<CleanupItem> linuxLeftovers();
 
     [[nodiscard]] CategoryKind kind() const override { return CategoryKind::appLeftovers; }
     [[nodiscard]] std::vector<CleanupItem> scan() const override;

@@ -6,28 +6,283 @@
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/FileAccess.h"
+#include "KestruneCore/Platform/Home.h"
+#include "KestruneCore/Platform/RunningApps.h"
+#include "KestruneCore/Platform/UserFolders.h"
 
-#include <mutex>
-#include <tbb/parallel_for.h>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <map>
+#include <set>
 
 namespace {
 
-std::vector<CleanupItem> measured(const std::vector<std::string>& candidates, std::int64_t floorBytes) {
-    std::vector<CleanupItem> items;
-    if (candidates.empty()) {
-        return items;
+using ScannerHelpers::measured;
+using ScannerHelpers::subfolders;
+
+enum class Root { cache, config, data, home };
+
+std::string rootPath(Root root) {
+    switch (root) {
+    case Root::cache:
+        return Platform::cacheHome();
+    case Root::config:
+        return Platform::configHome();
+    case Root::data:
+        return Platform::dataHome();
+    case Root::home:
+        return Platform::homeFolder();
     }
-    std::mutex lock;
-    tbb::parallel_for(std::size_t{0}, candidates.size(), [&](std::size_t i) {
-        const std::string& path = candidates[i];
-        const std::int64_t bytes = DiskMath::size(path);
-        if (bytes >= floorBytes) {
-            CleanupItem item(path, bytes, DiskMath::modified(path));
-            const std::lock_guard guard(lock);
-            items.push_back(std::move(item));
+    return Platform::homeFolder();
+}
+
+// Package caches that live under the XDG cache folder. pypoetry's own folder also holds the user's
+// virtual environments, so only its cache is named.
+constexpr std::array<std::string_view, 9> xdgPackageCaches{
+    "yarn", "deno", "pypoetry/cache", "ms-playwright", "bazel", "pip", "uv", "composer", "go-build"};
+
+// The cache folders inside a Chromium-family profile, and the ones beside the profiles.
+constexpr std::array<std::string_view, 7> chromiumProfileCaches{
+    "Cache",         "Code Cache", "GPUCache", "DawnCache", "Service Worker/CacheStorage",
+    "GrShaderCache", "ShaderCache"};
+constexpr std::array<std::string_view, 2> chromiumSharedCaches{"GrShaderCache", "ShaderCache"};
+
+struct Browser {
+    std::string_view app;
+    std::string_view folder; // the same name under ~/.cache and ~/.config
+    std::vector<std::string_view> owners;
+};
+
+const std::vector<Browser>& chromiumBrowsers() {
+    static const std::vector<Browser> table{
+        {"Chrome", "google-chrome", {"chrome", "google-chrome"}},
+        {"Chromium", "chromium", {"chromium", "chromium-browser"}},
+        {"Brave", "BraveSoftware/Brave-Browser", {"brave", "brave-browser"}},
+        {"Edge", "microsoft-edge", {"msedge", "microsoft-edge"}},
+        {"Vivaldi", "vivaldi", {"vivaldi", "vivaldi-bin"}},
+    };
+    return table;
+}
+
+// Editors and chat apps built on Electron keep their caches directly in their ~/.config folder, beside
+// settings, extensions state and Local Storage, which are never named here.
+struct ElectronApp {
+    std::string_view app;
+    std::string_view folder;
+    std::vector<std::string_view> caches;
+    std::vector<std::string_view> owners;
+};
+
+const std::vector<ElectronApp>& electronApps() {
+    static const std::vector<std::string_view> editor{"Cache", "CachedData", "CachedExtensionVSIXs",
+                                                      "Code Cache", "GPUCache"};
+    static const std::vector<std::string_view> chat{"Cache", "Code Cache", "GPUCache", "DawnCache",
+                                                    "Service Worker/CacheStorage"};
+    static const std::vector<ElectronApp> table{
+        {"VS Code", "Code", editor, {"code"}},
+        {"VSCodium", "VSCodium", editor, {"codium", "vscodium"}},
+        {"Cursor", "Cursor", editor, {"cursor"}},
+        {"Slack", "Slack", chat, {"slack"}},
+        {"Discord", "discord", chat, {"Discord", "discord"}},
+        {"Teams", "Microsoft/Microsoft Teams", chat, {"teams"}},
+        {"Teams", "teams-for-linux", chat, {"teams-for-linux"}},
+        {"Signal", "Signal", chat, {"signal-desktop"}},
+        {"Element", "Element", chat, {"element-desktop"}},
+    };
+    return table;
+}
+
+// Firefox's profiles keep their network cache under ~/.cache, in the Snap's and the Flatpak's own
+// homes for those packagings.
+constexpr std::array<std::pair<Root, std::string_view>, 3> firefoxCacheFolders{{
+    {Root::cache, "mozilla/firefox"},
+    {Root::home, "snap/firefox/common/.cache/mozilla/firefox"},
+    {Root::home, ".var/app/org.mozilla.firefox/cache/mozilla/firefox"},
+}};
+constexpr std::array<std::string_view, 3> firefoxOwners{"firefox", "firefox-bin", "firefox-esr"};
+
+constexpr std::array<std::pair<Root, std::string_view>, 2> steamShaderCaches{{
+    {Root::data, "Steam/steamapps/shadercache"},
+    {Root::home, ".steam/debian-installation/steamapps/shadercache"},
+}};
+
+using Running = std::set<std::string, std::less<>>;
+
+template <typename Names>
+std::string ownerIfRunning(std::string_view app, const Names& owners, const Running& running) {
+    for (const auto& owner : owners) {
+        if (running.contains(owner)) {
+            return std::string(app);
         }
-    });
-    return items;
+    }
+    return {};
+}
+
+// Adds `relative` under `base` when it is reached through real folders on base's file system.
+void addIfReachable(std::vector<Candidate>& out, const std::string& base, std::string_view relative,
+                    std::optional<std::string> label, std::string inUseBy) {
+    std::string path = Paths::child(base, relative);
+    if (Platform::reachableWithin(base, path)) {
+        out.push_back({std::move(path), std::move(label), std::move(inUseBy), true});
+    }
+}
+
+std::string labelled(std::string_view app, std::string_view what) {
+    std::string label(app);
+    label += " \u00B7 ";
+    label += what;
+    return label;
+}
+
+// "IntelliJIdea2024.1" is product "IntelliJIdea", version {2024, 1}.
+struct JetBrainsFolder {
+    std::string name;
+    std::string product;
+    std::vector<int> version;
+};
+
+std::optional<JetBrainsFolder> jetBrainsFolder(const std::string& name) {
+    const auto digit = name.find_first_of("0123456789");
+    if (digit == std::string::npos || digit == 0) {
+        return std::nullopt;
+    }
+    JetBrainsFolder folder{name, name.substr(0, digit), {}};
+    int part = 0;
+    for (std::size_t i = digit; i < name.size(); ++i) {
+        if (name[i] >= '0' && name[i] <= '9') {
+            part = part * 10 + (name[i] - '0');
+        } else if (name[i] == '.') {
+            folder.version.push_back(part);
+            part = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    folder.version.push_back(part);
+    return folder;
+}
+
+// The launcher's name of a JetBrains product ("PyCharmCE" runs as "pycharm").
+std::string jetBrainsProcess(std::string product) {
+    for (const std::string_view edition : {"CE", "IC", "IU", "PE"}) {
+        if (product.size() > edition.size() && product.ends_with(edition)) {
+            product.resize(product.size() - edition.size());
+        }
+    }
+    if (product == "IntelliJIdea" || product == "Idea") {
+        return "idea";
+    }
+    std::transform(product.begin(), product.end(), product.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    return product;
+}
+
+// Every version's cache but the newest of each product, which holds the IDE's local history.
+void addJetBrainsCaches(std::vector<Candidate>& out, const Running& running) {
+    const std::string cache = Platform::cacheHome();
+    const std::string base = Paths::child(cache, "JetBrains");
+    std::map<std::string, std::vector<JetBrainsFolder>> byProduct;
+    for (const auto& name : subfolders(base)) {
+        if (auto folder = jetBrainsFolder(name)) {
+            byProduct[folder->product].push_back(std::move(*folder));
+        }
+    }
+    for (auto& [product, folders] : byProduct) {
+        std::sort(folders.begin(), folders.end(),
+                  [](const JetBrainsFolder& a, const JetBrainsFolder& b) { return a.version < b.version; });
+        folders.pop_back();
+        const std::string process = jetBrainsProcess(product);
+        const std::string inUse = running.contains(process) ? "JetBrains " + product : std::string();
+        for (const auto& folder : folders) {
+            addIfReachable(out, cache, "JetBrains/" + folder.name, labelled("JetBrains", folder.name), inUse);
+        }
+    }
+}
+
+std::vector<Candidate> linuxAppCaches() {
+    const Running running = Platform::runningProgramNames();
+    std::vector<Candidate> out;
+    const std::string cache = Platform::cacheHome();
+    const std::string config = Platform::configHome();
+    for (const auto& browser : chromiumBrowsers()) {
+        const std::string inUse = ownerIfRunning(browser.app, browser.owners, running);
+        addIfReachable(out, cache, browser.folder, labelled(browser.app, "cache"), inUse);
+        const std::string profiles = Paths::child(config, browser.folder);
+        if (!Platform::reachableWithin(config, profiles)) {
+            continue;
+        }
+        for (const auto shared : chromiumSharedCaches) {
+            addIfReachable(out, config, Paths::child(browser.folder, shared), labelled(browser.app, shared),
+                           inUse);
+        }
+        for (const auto& profile : subfolders(profiles)) {
+            if (profile != "Default" && !profile.starts_with("Profile ") && profile != "Guest Profile") {
+                continue;
+            }
+            for (const auto sub : chromiumProfileCaches) {
+                addIfReachable(out, config, Paths::child(Paths::child(browser.folder, profile), sub),
+                               labelled(browser.app, Paths::child(profile, sub)), inUse);
+            }
+        }
+    }
+    const std::string firefoxInUse = ownerIfRunning("Firefox", firefoxOwners, running);
+    for (const auto& [root, relative] : firefoxCacheFolders) {
+        const std::string base = rootPath(root);
+        const std::string profiles = Paths::child(base, relative);
+        if (!Platform::reachableWithin(base, profiles)) {
+            continue;
+        }
+        for (const auto& profile : subfolders(profiles)) {
+            addIfReachable(out, base, Paths::child(Paths::child(relative, profile), "cache2"),
+                           labelled("Firefox", profile + "/cache2"), firefoxInUse);
+        }
+    }
+    for (const auto& app : electronApps()) {
+        const std::string folder = Paths::child(config, app.folder);
+        if (!Platform::reachableWithin(config, folder)) {
+            continue;
+        }
+        const std::string inUse = ownerIfRunning(app.app, app.owners, running);
+        for (const auto sub : app.caches) {
+            addIfReachable(out, config, Paths::child(app.folder, sub), labelled(app.app, sub), inUse);
+        }
+    }
+    addJetBrainsCaches(out, running);
+    const std::string steamInUse = running.contains("steam") ? "Steam" : "";
+    for (const auto& [root, relative] : steamShaderCaches) {
+        addIfReachable(out, rootPath(root), relative, labelled("Steam", "shadercache"), steamInUse);
+    }
+    return out;
+}
+
+std::vector<Candidate> linuxPackageCaches() {
+    std::vector<Candidate> out;
+    const std::string cache = Platform::cacheHome();
+    for (const auto relative : xdgPackageCaches) {
+        if (relative == "go-build") {
+            // go env GOCACHE: $GOCACHE when set to a folder, else the XDG cache's go-build.
+            if (const char* gocache = std::getenv("GOCACHE"); gocache != nullptr && gocache[0] == '/') {
+                const std::string path = Paths::standardized(gocache);
+                if (Platform::reachableWithin(std::string(Paths::parent(path)), path)) {
+                    out.push_back({path, std::nullopt, {}, true});
+                }
+                continue;
+            }
+        }
+        addIfReachable(out, cache, relative, std::nullopt, {});
+    }
+    return out;
+}
+
+// Adds each candidate not already present (the XDG folders are often the defaults the table names).
+void addNew(std::vector<Candidate>& into, std::vector<Candidate> more) {
+    for (auto& candidate : more) {
+        if (std::none_of(into.begin(), into.end(),
+                         [&](const Candidate& c) { return c.path == candidate.path; })) {
+            into.push_back(std::move(candidate));
+        }
+    }
 }
 
 } // namespace
@@ -83,21 +338,29 @@ const std::vector<AppCacheSpec>& AppCacheScanner::specs() {
 
 std::vector<CleanupItem> PackageCacheScanner::scan() const {
     const std::string root = home();
-    std::vector<std::string> candidates;
+    std::vector<Candidate> candidates;
     for (const auto& spec : specs()) {
         for (const auto& path : spec.paths) {
             std::string candidate = Paths::child(root, path);
             if (Platform::exists(candidate)) {
-                candidates.push_back(std::move(candidate));
+                // Maven's repository also holds what `mvn install` put there: nothing downloads that again.
+                const bool reviewFirst = spec.tool == "Maven";
+                candidates.push_back({std::move(candidate),
+                                      reviewFirst ? std::optional<std::string>("Maven repository (holds your "
+                                                                               "installed artifacts)")
+                                                  : std::nullopt,
+                                      {},
+                                      !reviewFirst});
             }
         }
     }
+    addNew(candidates, linuxPackageCaches());
     return measured(candidates, floorBytes);
 }
 
 std::vector<CleanupItem> AppCacheScanner::scan() const {
     const std::string root = home();
-    std::vector<std::string> candidates;
+    std::vector<Candidate> candidates;
     for (const auto& spec : specs()) {
         const std::string base = Paths::child(root, spec.profile);
         if (!Platform::exists(base)) {
@@ -106,9 +369,10 @@ std::vector<CleanupItem> AppCacheScanner::scan() const {
         for (const auto& subpath : spec.subpaths) {
             std::string candidate = subpath.empty() ? base : Paths::child(base, subpath);
             if (Platform::exists(candidate)) {
-                candidates.push_back(std::move(candidate));
+                candidates.push_back({std::move(candidate), std::nullopt, {}, true});
             }
         }
     }
+    addNew(candidates, linuxAppCaches());
     return measured(candidates, floorBytes);
 }

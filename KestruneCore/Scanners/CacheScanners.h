@@ -1,6 +1,6 @@
 // The table-driven scanners of caches at known places: package managers' download caches, and the
-// cache folders inside browser, chat and editor profiles. Stateless; scan() runs on a runner worker
-// thread, several at once.
+// cache folders inside browser, chat and editor profiles, at their macOS and their Linux (XDG) places.
+// Stateless; scan() runs on a runner worker thread, several at once.
 #pragma once
 
 #include "KestruneCore/Scanners/Scanner.h"

@@ -1,5 +1,6 @@
-// The scanners of fixed places in the home folder: caches, logs, Xcode folders, node_modules trees,
-// old installers and the Trash. Stateless; scan() runs on a runner worker thread, several at once.
+// The scanners of fixed places in the home folder, at their macOS and their Linux places: caches, logs,
+// Xcode folders, node_modules trees, old installers and the Trash. Stateless; scan() runs on a runner
+// worker thread, several at once.
 #pragma once
 
 #include "KestruneCore/Scanners/Scanner.h"

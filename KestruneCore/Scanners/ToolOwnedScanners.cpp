@@ -3,6 +3,8 @@
 
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/FileAccess.h"
+#include "KestruneCore/Platform/UserFolders.h"
 
 #include <sys/stat.h>
 
@@ -34,6 +36,7 @@ std::vector<CleanupItem> SimulatorScanner::scan() const {
 
 std::vector<CleanupItem> DockerScanner::scan() const {
     const std::string root = home();
+    std::vector<CleanupItem> items;
     for (const auto candidate : candidates) {
         std::string path = Paths::child(root, candidate);
         if (!exists(path)) {
@@ -42,8 +45,23 @@ std::vector<CleanupItem> DockerScanner::scan() const {
         const std::int64_t bytes = DiskMath::size(path);
         if (bytes >= minimumBytes) {
             const Date modified = DiskMath::modified(path);
-            return {CleanupItem(std::move(path), bytes, modified)};
+            items.emplace_back(std::move(path), bytes, modified);
+            break;
         }
     }
-    return {};
+    // Rootless engines keep images and containers in the user's data folder; only their own prune
+    // commands know what is still referenced.
+    const std::string data = Platform::dataHome();
+    for (const auto& engine : userEngines) {
+        std::string path = Paths::child(data, engine.storage);
+        if (!Platform::reachableWithin(data, path)) {
+            continue;
+        }
+        const std::int64_t bytes = DiskMath::size(path);
+        if (bytes >= minimumBytes) {
+            const Date modified = DiskMath::modified(path);
+            items.emplace_back(std::move(path), bytes, modified, std::string(engine.label));
+        }
+    }
+    return items;
 }

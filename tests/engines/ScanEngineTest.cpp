@@ -6,6 +6,7 @@
 #include "KestruneCore/Activity/ActivityStore.h"
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Platform/Trash.h"
+#include "KestruneCore/Scanners/CacheScanners.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "tests/TestHome.h"
 #include "tests/engines/Await.h"
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,6 +159,40 @@ private slots:
         QCOMPARE(engine.selectionState(CategoryKind::simulators).total, 1);
         QCOMPARE(engine.selectedBytes(),
                  engine.totalFound() - engine.result(CategoryKind::simulators)->bytes());
+    }
+
+    void itemsInUseOrWorthALookAreNotRecommendedInSafeCategories() {
+        TestTree::TemporaryHome home;
+        ActivityEngine activity;
+        const std::string editorCache = home / ".config/Code/CachedData";
+        TestTree::makeFile(editorCache + "/a/blob", 21'000'000);
+        const std::string chatCache = home / ".config/Slack/Cache";
+        TestTree::makeFile(chatCache + "/blob", 21'000'000);
+        const std::string maven = home / ".m2/repository";
+        TestTree::makeFile(maven + "/com/example/app.jar", 11'000'000);
+        const std::string pip = home / ".cache/pip";
+        TestTree::makeFile(pip + "/http/blob", 11'000'000);
+        TestTree::RunningProgram editor(home / "procs", "code");
+        QVERIFY(editor.started);
+        ScanEngine engine({std::make_shared<PackageCacheScanner>(), std::make_shared<AppCacheScanner>()});
+        engine.activity = &activity;
+        await(engine.scan());
+        auto selected = [&](const std::string& path) {
+            return engine.selected().contains(CleanupItem(path, 0, {}));
+        };
+        QVERIFY(selected(pip));
+        QVERIFY(selected(chatCache));
+        QVERIFY(!selected(editorCache)); // VS Code runs
+        QVERIFY(!selected(maven));       // holds what the user installed
+        const auto* caches = engine.result(CategoryKind::appCaches);
+        QVERIFY(caches != nullptr);
+        const auto editorItem = std::find_if(caches->items.begin(), caches->items.end(),
+                                             [&](const CleanupItem& i) { return i.url == editorCache; });
+        QVERIFY(editorItem != caches->items.end());
+        QCOMPARE(editorItem->name(), std::string("VS Code \u00B7 CachedData (in use)"));
+        engine.selectAllReclaimable();
+        QVERIFY(selected(editorCache));
+        QVERIFY(selected(maven));
     }
 
     void reconcilingDropsAnOutdatedTrashResult_data() {

@@ -1,0 +1,63 @@
+// Linux: /proc lists one folder per process; comm is at most 15 bytes, so the executable's own name is
+// read too (it holds "signal-desktop" or "firefox-esr" whole). Processes that end while being read, or
+// belong to users whose exe link is hidden, simply give fewer names.
+#include "KestruneCore/Platform/RunningApps.h"
+
+#include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Walk/BulkDir.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+bool isNumber(const std::string& name) {
+    return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string readSmallFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    char buffer[256];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    close(fd);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+} // namespace
+
+std::set<std::string, std::less<>> runningProgramNames() {
+    std::set<std::string, std::less<>> names;
+    for (const auto& entry : BulkDir::read("/proc")) {
+        if (!entry.isDirectory || !isNumber(entry.name)) {
+            continue;
+        }
+        const std::string folder = "/proc/" + entry.name;
+        std::string comm = readSmallFile(folder + "/comm");
+        while (!comm.empty() && comm.back() == '\n') {
+            comm.pop_back();
+        }
+        if (!comm.empty()) {
+            names.insert(std::move(comm));
+        }
+        char target[4096];
+        const ssize_t n = readlink((folder + "/exe").c_str(), target, sizeof target);
+        if (n > 0) {
+            std::string_view exe(target, static_cast<std::size_t>(n));
+            // An executable replaced while running reads "/path/name (deleted)".
+            if (exe.ends_with(" (deleted)")) {
+                exe.remove_suffix(10);
+            }
+            if (const auto last = Paths::lastComponent(exe); !last.empty()) {
+                names.emplace(last);
+            }
+        }
+    }
+    return names;
+}
+
+} // namespace Platform
