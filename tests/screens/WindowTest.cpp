@@ -368,7 +368,7 @@ private slots:
         Window w(locationScanners());
         TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
         QVERIFY(w.start());
-        QCOMPARE(w.window->overview()->caption(), QString("reclaimable"));
+        QTRY_COMPARE(w.window->overview()->caption(), QString("reclaimable"));
         QTest::mouseClick(w.window->overview()->scanButton(), Qt::LeftButton);
         QVERIFY(w.scan.isScanning());
         w.window->overview()->refresh();
