@@ -171,6 +171,22 @@ void ScanEngine::setSelected(Selection selection) {
     emit selectedChanged();
 }
 
+void ScanEngine::setCategorySelected(CategoryKind kind, bool on) {
+    const auto* r = result(kind);
+    if (r == nullptr) {
+        return;
+    }
+    Selection selection = selected_;
+    for (const auto& item : r->items) {
+        if (on) {
+            selection.insert(item);
+        } else {
+            selection.erase(item);
+        }
+    }
+    setSelected(std::move(selection));
+}
+
 void ScanEngine::selectRecommended() {
     Selection selection;
     for (const auto& r : results_) {

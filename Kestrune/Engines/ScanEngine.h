@@ -75,6 +75,8 @@ public:
     void select(const CleanupItem& item);
     void deselect(const CleanupItem& item);
     void setSelected(Selection selection);
+    // Every item of the category in or out of the selection, the rest unchanged.
+    void setCategorySelected(CategoryKind kind, bool selected);
     void selectRecommended();
     void selectAllReclaimable();
 

@@ -149,22 +149,9 @@ CategoryPane::CategoryPane(Engines e, AppActions& actions, QWidget* parent) : QW
     layout->addWidget(view, 1);
 
     connect(selectAll, &QCheckBox::clicked, this, [this](bool on) {
-        if (!kind) {
-            return;
+        if (kind) {
+            engines.scan.setCategorySelected(*kind, on);
         }
-        const CategoryResult* result = engines.scan.result(*kind);
-        if (!result) {
-            return;
-        }
-        auto selection = engines.scan.selected();
-        for (const auto& item : result->items) {
-            if (on) {
-                selection.insert(item);
-            } else {
-                selection.erase(item);
-            }
-        }
-        engines.scan.setSelected(std::move(selection));
     });
     connect(view, &QTreeView::clicked, this, [this](const QModelIndex& index) {
         if (index.column() == CategoryItemModel::revealColumn) {

@@ -65,20 +65,11 @@ bool ReclaimCategoryModel::setData(const QModelIndex& index, const QVariant& val
     if (role != Qt::CheckStateRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
         return false;
     }
-    const CategoryResult* result = engines.scan.result(kinds[std::size_t(index.row())]);
-    if (!result) {
+    const CategoryKind kind = kinds[std::size_t(index.row())];
+    if (!engines.scan.result(kind)) {
         return false;
     }
-    const bool on = value.toInt() == Qt::Checked;
-    auto selection = engines.scan.selected();
-    for (const auto& item : result->items) {
-        if (on) {
-            selection.insert(item);
-        } else {
-            selection.erase(item);
-        }
-    }
-    engines.scan.setSelected(std::move(selection));
+    engines.scan.setCategorySelected(kind, value.toInt() == Qt::Checked);
     return true;
 }
 

@@ -51,16 +51,6 @@ bool Window::start() {
     return QTest::qWaitFor([this] { return idle(); }, 120'000);
 }
 
-void await(const QFuture<void>& future) {
-    QEventLoop loop;
-    QFutureWatcher<void> watcher;
-    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    if (!future.isFinished()) {
-        loop.exec();
-    }
-}
-
 bool fontsInstalled() {
     return QFontDatabase::families().contains(QStringLiteral("DejaVu Sans"));
 }

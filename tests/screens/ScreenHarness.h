@@ -3,6 +3,8 @@
 // and the disk-map build.
 #pragma once
 
+#include "tests/engines/Await.h"
+
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
@@ -43,7 +45,6 @@ struct Window {
 };
 
 // Waits without blocking the event loop until the future is finished.
-void await(const QFuture<void>& future);
 
 // True when the DejaVu fonts the screens are drawn with are installed (missing fonts render boxes).
 [[nodiscard]] bool fontsInstalled();

@@ -195,7 +195,7 @@ private slots:
 
         // 900,000 bytes in the Trash after a 2 GB reclaim: the line, not the banner.
         TestTree::makeFile(trash + "/small", 900'000);
-        ScreenTest::await(w.scan.refreshTrashBytesLive());
+        await(w.scan.refreshTrashBytesLive());
         overview->refresh();
         QVERIFY(!overview->isTrashBannerShown());
         QCOMPARE(overview->movedLine(),
@@ -203,7 +203,7 @@ private slots:
 
         // 5 MB: the banner, which speaks of the last reclaim; Empty Trash asks, then empties and rescans.
         TestTree::makeFile(trash + "/more", 4'100'000);
-        ScreenTest::await(w.scan.refreshTrashBytesLive());
+        await(w.scan.refreshTrashBytesLive());
         overview->refresh();
         QVERIFY(overview->isTrashBannerShown());
         QVERIFY(overview->movedLine().isEmpty());
@@ -249,7 +249,7 @@ private slots:
         QVERIFY(w.start());
         // The reclaim step alone: the whole reclaim ends with a rescan, and a scan starts by clearing
         // the messages.
-        ScreenTest::await(w.scan.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
+        await(w.scan.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
         const bool stuckStayed = TestTree::exists(stuckA + "/data") && TestTree::exists(stuckB + "/data");
         chattr("-i", stuckA);
         chattr("-i", stuckB);
@@ -554,7 +554,7 @@ private slots:
         // The Empty Trash question can be put away without emptying anything.
         const std::string waiting =
             TestTree::makeFile(Platform::trashFilesFolder() + "/waiting.iso", 3'000'000);
-        ScreenTest::await(w.scan.refreshTrashBytesLive());
+        await(w.scan.refreshTrashBytesLive());
         w.window->overview()->refresh();
         QTest::mouseClick(w.window->overview()->emptyTrashButton(), Qt::LeftButton);
         auto* confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
