@@ -333,7 +333,9 @@ TEST(CatalogueScan, CasesJustShortOfEveryRuleReportNothing) {
     TestTree::TemporaryHome home;
     const std::string system = home / "system";
     const std::int64_t block = blockSize(home);
-    const auto below = [block](std::int64_t floor) { return justBelow(floor, block); };
+    // A large file on a fragmented disk may also hold a block or two of extent index, which counts in
+    // its allocation: the largest cases keep a hundredth of a percent clear of their floors.
+    const auto below = [block](std::int64_t floor) { return justBelow(floor - floor / 10'000, block); };
     const auto file = [&](const std::string& relative, std::int64_t bytes) {
         return TestTree::makeFile(home / relative, bytes);
     };
