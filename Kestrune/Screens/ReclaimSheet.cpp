@@ -5,6 +5,7 @@
 #include "Kestrune/Screens/Icons.h"
 #include "Kestrune/Screens/ReclaimCategoryModel.h"
 #include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Model/Utf8.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -319,6 +320,11 @@ ReclaimSheet::ReclaimSheet(Engines e, QWidget* parent) : QWidget(parent), engine
     makeSecondary(freeShare);
     freeShare->setObjectName(QStringLiteral("freeShare"));
     finalLayout->addWidget(freeShare);
+    keptBackNote = label(finalPage, 0.92);
+    keptBackNote->setObjectName(QStringLiteral("keptBack"));
+    keptBackNote->setTextFormat(Qt::PlainText);
+    finalLayout->addSpacing(8);
+    finalLayout->addWidget(keptBackNote);
     finalLayout->addStretch(1);
     pages->addWidget(finalPage);
 
@@ -467,6 +473,24 @@ void ReclaimSheet::refresh() {
     const double after = double(std::min<std::int64_t>(s.freeSpace() + bytes, total)) / whole;
     freeShare->setText(tr("%1 of the disk free after Reclaim").arg(percent(after)));
     forecastBar->update();
+    // What the reclaim will leave in place, and why: the last copy of a file, an application's cache
+    // while it runs. Only the final step asks for the plan.
+    if (current == 2) {
+        const auto plan = s.plan();
+        QStringList lines;
+        constexpr int shown = 4;
+        for (std::size_t i = 0; i < plan.keptBack.size() && i < shown; ++i) {
+            lines << QString::fromStdString(Utf8::valid(plan.keptBack[i].reason));
+        }
+        if (plan.keptBack.size() > shown) {
+            lines << tr("…and %1 more").arg(plan.keptBack.size() - shown);
+        }
+        keptBackNote->setText(lines.isEmpty() ? QString()
+                                              : tr("Kept back:") + QLatin1Char('\n') + lines.join('\n'));
+        keptBackNote->setVisible(!lines.isEmpty());
+    } else {
+        keptBackNote->hide();
+    }
 
     back->setVisible(current >= 1);
     next->setVisible(current < 2);
@@ -500,6 +524,10 @@ QString ReclaimSheet::selectionCount() const {
 QString ReclaimSheet::finalSummary() const {
     return summary->text();
 }
+QString ReclaimSheet::keptBackText() const {
+    return keptBackNote->isHidden() ? QString() : keptBackNote->text();
+}
+
 QString ReclaimSheet::finalSentence() const {
     return secondStep->text();
 }

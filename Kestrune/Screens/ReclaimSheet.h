@@ -26,6 +26,8 @@ public:
     [[nodiscard]] QString selectionCount() const;
     [[nodiscard]] QString finalSummary() const;
     [[nodiscard]] QString finalSentence() const;
+    // The final step's list of what the reclaim keeps back and why ("" when it keeps nothing back).
+    [[nodiscard]] QString keptBackText() const;
     [[nodiscard]] ReclaimCategoryModel& categoryModel() const { return *model; }
     [[nodiscard]] QListView* categoryList() const { return list; }
     [[nodiscard]] QPushButton* nextButton() const { return next; }
@@ -75,6 +77,7 @@ private:
     QLabel* gain;
     QWidget* forecastBar;
     QLabel* freeShare;
+    QLabel* keptBackNote;
     // Footer.
     QPushButton* discard;
     QPushButton* back;

@@ -18,6 +18,7 @@
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Platform/TrashFolder.h"
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
+#include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
 #include "tests/screens/ScreenHarness.h"
@@ -286,6 +287,33 @@ private slots:
         QTRY_VERIFY(!w.window->overview()->scanButton()->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
         QVERIFY(w.window->actionBar()->reclaimButton()->isEnabled());
+    }
+
+    // The last step says what the reclaim leaves in place: here the last copy of an installer whose
+    // copy is selected too; and a reclaim by clicks leaves that copy on disk.
+    void theLastStepSaysWhatIsKeptBack() {
+        Window w({std::make_shared<DownloadsScanner>(), std::make_shared<DuplicateScanner>()});
+        std::string bytes(6'000'000, '\0');
+        for (std::size_t i = 0; i < bytes.size(); i += 4096) {
+            bytes[i] = static_cast<char>(i / 4096 % 251);
+        }
+        const std::string iso = TestTree::writeFile(w.home / "Downloads/x.iso", bytes);
+        TestTree::setModified(iso, std::chrono::system_clock::now() - std::chrono::hours(24 * 90));
+        const std::string copy = TestTree::writeFile(w.home / "copy.iso", bytes);
+        QVERIFY(w.start());
+        ReclaimSheet* sheet = openSheet(w);
+        QVERIFY(sheet);
+        QTest::mouseClick(sheet->selectAllButton(), Qt::LeftButton);
+        QCOMPARE(selectedUrls(w.scan), (std::set<std::string>{iso, copy}));
+        sheet->setStep(1);
+        QCOMPARE(sheet->keptBackText(), QString());
+        sheet->setStep(2);
+        QCOMPARE(sheet->keptBackText(),
+                 QString("Kept back:\ncopy.iso: kept back, every other copy of it was selected too"));
+        QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.window->isReclaiming() && w.idle(), 60'000);
+        QVERIFY(!TestTree::exists(iso));
+        QCOMPARE(TestTree::readFile(copy), bytes);
     }
 
     void theConfirmationFollowsTheKindOfSelection() {
