@@ -1,5 +1,6 @@
 #include "Kestrune/Screens/CategoryBars.h"
 
+#include "Kestrune/Screens/Format.h"
 #include "Kestrune/Screens/Icons.h"
 #include "KestruneCore/Model/DiskMath.h"
 
@@ -12,9 +13,7 @@
 
 namespace {
 
-QString human(std::int64_t bytes) {
-    return QString::fromStdString(DiskMath::human(bytes));
-}
+using Format::human;
 
 } // namespace
 

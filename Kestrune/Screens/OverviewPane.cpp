@@ -1,6 +1,7 @@
 // Engine signals arrive in bursts (a scanner's report changes several values at once); the pane
 // redraws once per burst.
 #include "Kestrune/Screens/OverviewPane.h"
+#include "Kestrune/Screens/Format.h"
 
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Screens/AppActions.h"
@@ -26,13 +27,8 @@
 
 namespace {
 
-QString human(std::int64_t bytes) {
-    return QString::fromStdString(DiskMath::human(bytes));
-}
-
-QString percent(double fraction) {
-    return QString::asprintf("%.0f%%", fraction * 100);
-}
+using Format::human;
+using Format::percent;
 
 QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
     auto* l = new QLabel(parent);

@@ -2,6 +2,7 @@
 
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Screens/ChartPalette.h"
+#include "Kestrune/Screens/Format.h"
 #include "Kestrune/Screens/Icons.h"
 #include "Kestrune/Screens/ReclaimCategoryModel.h"
 #include "KestruneCore/Model/DiskMath.h"
@@ -22,18 +23,9 @@
 
 namespace {
 
-QString human(std::int64_t bytes) {
-    return QString::fromStdString(DiskMath::human(bytes));
-}
-
-// "1 item", "2 items": the plural by English rules, each form a text of its own for translators.
-QString counted(int n, const QString& one, const QString& many) {
-    return (n == 1 ? one : many).arg(n);
-}
-
-QString percent(double fraction) {
-    return QString::asprintf("%.0f%%", fraction * 100);
-}
+using Format::counted;
+using Format::human;
+using Format::percent;
 
 QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
     auto* l = new QLabel(parent);

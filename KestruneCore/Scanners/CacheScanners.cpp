@@ -339,12 +339,12 @@ const std::vector<AppCacheSpec>& AppCacheScanner::specs() {
 std::vector<CleanupItem> PackageCacheScanner::scan() const {
     const std::string root = home();
     std::vector<Candidate> candidates;
-    for (const auto& spec : specs()) {
-        for (const auto& path : spec.paths) {
+    for (const auto& cache : specs()) {
+        for (const auto& path : cache.paths) {
             std::string candidate = Paths::child(root, path);
             if (Platform::exists(candidate)) {
                 // Maven's repository also holds what `mvn install` put there: nothing downloads that again.
-                const bool reviewFirst = spec.tool == "Maven";
+                const bool reviewFirst = cache.tool == "Maven";
                 candidates.push_back({std::move(candidate),
                                       reviewFirst ? std::optional<std::string>("Maven repository (holds your "
                                                                                "installed artifacts)")
