@@ -3,7 +3,7 @@
 // process (--benchmark_filter) to read its peak resident memory: the counters give the process's
 // resident memory before the file is examined and its peak after (both including the benchmark
 // library), so their difference is what examining the file took, its own 64 MiB in memory included.
-#include "KestruneCore/Platform/Images.h"
+#include "KestruneCore/Images/Images.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // bench/make-images writes (KESTRUNE_BENCH_IMAGES, its home folder). Rates count the whole process's CPU
 // time (libvips works on threads of its own), so they are images per second per core and do not depend
 // on what else the machine runs; the scanner's own parallel path is measured beside them.
-#include "KestruneCore/Platform/Images.h"
-#include "KestruneCore/Platform/JpegLuma.h"
+#include "KestruneCore/Images/Images.h"
+#include "KestruneCore/Images/JpegLuma.h"
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
 
 #include <benchmark/benchmark.h>

@@ -10,9 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -58,30 +56,6 @@ void printHistory(const ActivityDocument& document, bool withPaths) {
     }
 }
 
-// The stored bytes unchanged; an empty document when there is no log or it does not read.
-std::string storedDocument() {
-    const std::string path = ActivityStore::fileURL();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::string text;
-    if (fd >= 0) {
-        char buffer[65536];
-        ssize_t n;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-            if (n > 0) {
-                text.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-        close(fd);
-    }
-    if (!ActivityJson::read(text)) {
-        text = ActivityJson::write(ActivityDocument{});
-    }
-    if (text.empty() || text.back() != '\n') {
-        text += '\n';
-    }
-    return text;
-}
-
 const Commands::Registration history{
     30, [](CLI::App& app) {
         auto options = std::make_shared<HistoryOptions>();
@@ -90,7 +64,7 @@ const Commands::Registration history{
         command->add_flag("--paths", options->paths, "List every path each event touched");
         command->callback([options] {
             if (options->json) {
-                std::cout << storedDocument();
+                std::cout << ActivityStore::storedText();
             } else {
                 printHistory(ActivityStore::load(), options->paths);
             }

@@ -9,15 +9,15 @@
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/Utf8.h"
+#include "KestruneCore/Platform/FileAccess.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -82,22 +82,21 @@ void map(const MapOptions& options) {
     if (root.empty()) {
         std::string path = options.target;
         if (!path.empty() && path.front() != '/') {
-            std::string cwd(4096, '\0');
-            if (getcwd(cwd.data(), cwd.size()) == nullptr) {
+            std::error_code error;
+            const auto cwd = std::filesystem::current_path(error);
+            if (error) {
                 std::fprintf(stderr, "kestrune-cli map: the current folder cannot be read: %s\n",
-                             std::strerror(errno));
+                             error.message().c_str());
                 Commands::exitStatus() = 1;
                 return;
             }
-            cwd.resize(std::strlen(cwd.c_str()));
-            path = Paths::child(cwd, path);
+            path = Paths::child(cwd.string(), path);
         }
         root = Paths::standardized(path);
         title = Utf8::valid(root);
     }
-    struct stat status {};
-    if (stat(root.c_str(), &status) != 0) {
-        std::fprintf(stderr, "kestrune-cli map: %s: %s\n", Utf8::valid(root).c_str(), std::strerror(errno));
+    if (const auto problem = Platform::whyUnreachable(root)) {
+        std::fprintf(stderr, "kestrune-cli map: %s: %s\n", Utf8::valid(root).c_str(), problem->c_str());
         Commands::exitStatus() = 1;
         return;
     }
@@ -142,11 +141,21 @@ void map(const MapOptions& options) {
         return;
     }
     if (options.json) {
-        Output::printJson(document(*tree));
+        auto json = document(*tree);
+        if (tree->unreadable > 0) {
+            json["unreadable"] = tree->unreadable;
+        }
+        Output::printJson(json);
     } else {
         printTree(*tree, root, 0, options.depth);
     }
     Commands::exitStatus() = 0;
+    if (tree->unreadable > 0) {
+        // The figures are lower bounds: say so, as `size` does.
+        std::fprintf(stderr, "kestrune-cli map: %s: %lld %s could not be read\n", Utf8::valid(root).c_str(),
+                     static_cast<long long>(tree->unreadable), tree->unreadable == 1 ? "entry" : "entries");
+        Commands::exitStatus() = 1;
+    }
 }
 
 const Commands::Registration registration{

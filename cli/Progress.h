@@ -2,10 +2,11 @@
 // step when asked for without one, nothing with --quiet. Callers may report from several threads.
 #pragma once
 
+#include "KestruneCore/Platform/FileAccess.h"
+
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 namespace Output {
 
@@ -16,10 +17,10 @@ public:
 
     // inPlace on a terminal; lines when `forced` without one; off when `quiet` or neither.
     static Mode modeFor(bool quiet, bool forced) {
-        if (quiet || !(forced || isatty(STDERR_FILENO))) {
+        if (quiet || !(forced || Platform::isTerminal(Platform::Stream::error))) {
             return Mode::off;
         }
-        return isatty(STDERR_FILENO) ? Mode::inPlace : Mode::lines;
+        return Platform::isTerminal(Platform::Stream::error) ? Mode::inPlace : Mode::lines;
     }
 
     void show(const std::string& text) {

@@ -7,6 +7,7 @@
 #include "Kestrune/Engines/ScanEngine.h"
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Utf8.h"
+#include "KestruneCore/Platform/FileAccess.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -16,7 +17,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -167,7 +167,7 @@ void reclaim(const ReclaimOptions& options) {
         return;
     }
     if (!options.yes) {
-        if (!isatty(STDIN_FILENO)) {
+        if (!Platform::isTerminal(Platform::Stream::input)) {
             std::cerr << "kestrune-cli: not asking without a terminal; pass --yes to reclaim\n";
             Commands::exitStatus() = 2;
             return;

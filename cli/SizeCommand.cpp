@@ -23,7 +23,9 @@ const Commands::Registration registration{
         command->callback([options] {
             nlohmann::json array = nlohmann::json::array();
             for (const auto& path : options->paths) {
-                const auto [bytes, unreadable] = DiskMath::measured(path);
+                const auto measurement = DiskMath::measured(path);
+                const std::int64_t bytes = measurement.bytes;
+                const std::int64_t unreadable = measurement.unreadable;
                 if (unreadable > 0) {
                     // The figure is a lower bound: say so rather than print it as the truth.
                     std::cerr << "kestrune-cli size: " << Utf8::valid(path) << ": " << unreadable

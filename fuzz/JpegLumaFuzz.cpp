@@ -2,8 +2,8 @@
 // a large allocation; whatever the reader decodes, libjpeg-turbo (on its careful path) decodes to the
 // same plane, and whatever it refuses, libjpeg-turbo refuses too. Read as two runs taking turns, the
 // outcome and plane are those of one run. The grid is made from every decoded plane.
-#include "KestruneCore/Platform/Images.h"
-#include "KestruneCore/Platform/JpegLuma.h"
+#include "KestruneCore/Images/Images.h"
+#include "KestruneCore/Images/JpegLuma.h"
 
 #include <cstddef>
 #include <cstdint>

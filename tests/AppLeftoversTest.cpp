@@ -1,7 +1,7 @@
 // The app-leftovers scanner against real application folders (real XML Info.plist files) under a
 // temporary system root and home.
+#include "KestruneCore/Model/TextFolding.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Platform/TextFolding.h"
 #include "KestruneCore/Scanners/AppLeftoversScanner.h"
 #include "tests/TestHome.h"
 
@@ -73,7 +73,7 @@ InstalledApps apps(std::set<std::string> ids, std::set<std::string> names) {
     InstalledApps a;
     a.bundleIDs = std::move(ids);
     for (const auto& n : names) {
-        a.names.insert(Platform::folded(n));
+        a.names.insert(TextFolding::folded(n));
     }
     return a;
 }
@@ -213,9 +213,9 @@ TEST(Leftovers, NamesFoldCaseAndDiacriticsAndMatchAsSubstrings) {
     EXPECT_FALSE(AppLeftoversScanner::isOrphan("editor pro", a));
     EXPECT_FALSE(AppLeftoversScanner::isOrphan("Editor", a));
     EXPECT_TRUE(AppLeftoversScanner::isOrphan("Pro Tools Data", a));
-    EXPECT_EQ(Platform::folded("Ærø Straße ÇA"), Platform::folded("ærø strasse ça"));
-    EXPECT_EQ(Platform::folded("Café"), "cafe");
-    EXPECT_NE(Platform::folded("bad\xff"), Platform::folded("bad\xfe"));
+    EXPECT_EQ(TextFolding::folded("Ærø Straße ÇA"), TextFolding::folded("ærø strasse ça"));
+    EXPECT_EQ(TextFolding::folded("Café"), "cafe");
+    EXPECT_NE(TextFolding::folded("bad\xff"), TextFolding::folded("bad\xfe"));
 }
 
 TEST(Leftovers, FloorHiddenNamesAndLinks) {

@@ -56,11 +56,11 @@ std::string noise(std::size_t bytes, unsigned seed) {
 
 void setTimes(const std::string& path, std::chrono::system_clock::time_point accessed,
               std::chrono::system_clock::time_point modified) {
-    const auto toSpec = [](std::chrono::system_clock::time_point t) {
+    const auto toTimes = [](std::chrono::system_clock::time_point t) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
         return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     };
-    const timespec times[2] = {toSpec(accessed), toSpec(modified)};
+    const timespec times[2] = {toTimes(accessed), toTimes(modified)};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 

@@ -40,6 +40,31 @@ TEST(DiskMathSize, LinksMissingPathsAndEmptyFoldersMeasureZero) {
     EXPECT_EQ(DiskMath::size(""), 0);
 }
 
+TEST(DiskMathSize, RemovingFreesOnlyFilesWhoseEveryLinkLiesInside) {
+    TestTree::TemporaryHome home;
+    const std::string solo = TestTree::makeFile(home / "tree/solo", 100'000);
+    const std::string pair = TestTree::makeFile(home / "tree/sub/pair", 200'000);
+    ASSERT_EQ(link(pair.c_str(), (home / "tree/pair-again").c_str()), 0);
+    const std::string shared = TestTree::makeFile(home / "tree/sub/shared", 400'000);
+    ASSERT_EQ(link(shared.c_str(), (home / "outside").c_str()), 0);
+    const std::int64_t a = TestTree::allocated(solo), b = TestTree::allocated(pair),
+                       c = TestTree::allocated(shared);
+    const struct {
+        std::string path;
+        std::int64_t bytes, freed;
+    } cases[] = {
+        {home / "tree", a + b + c, a + b},
+        {home / "tree/sub", b + c, 0},
+        {solo, a, a},
+        {shared, c, 0},
+    };
+    for (const auto& want : cases) {
+        const auto got = DiskMath::measured(want.path);
+        EXPECT_EQ(got.bytes, want.bytes) << want.path;
+        EXPECT_EQ(got.freedByRemoving, want.freed) << want.path;
+    }
+}
+
 TEST(DiskMathModified, MissingFilesAreFromTheDistantPast) {
     TestTree::TemporaryHome home;
     EXPECT_EQ(DiskMath::modified(home / "missing"), Dates::distantPast);

@@ -2,8 +2,8 @@
 // every setting that changes the coded data: sampling, quality (down to 16-bit tables), optimised
 // Huffman tables, restart intervals, odd sizes. Then broken copies of them, the kinds it hands over,
 // orientation and the grid made from a plane.
-#include "KestruneCore/Platform/JpegLuma.h"
-#include "KestruneCore/Platform/Images.h"
+#include "KestruneCore/Images/JpegLuma.h"
+#include "KestruneCore/Images/Images.h"
 #include "tests/TestHome.h"
 
 #include <cstddef>

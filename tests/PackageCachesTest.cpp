@@ -68,10 +68,10 @@ TEST(PackageCaches, EveryPathOfTheTableIsFoundAsOneWholeItem) {
         EXPECT_GT(i.modified, Dates::distantPast);
     }
     std::size_t rows = 0;
-    for (const auto& spec : PackageCacheScanner::specs()) {
-        rows += spec.paths.size();
+    for (const auto& location : PackageCacheScanner::locations()) {
+        rows += location.paths.size();
     }
-    EXPECT_EQ(PackageCacheScanner::specs().size(), 16u);
+    EXPECT_EQ(PackageCacheScanner::locations().size(), 16u);
     EXPECT_EQ(rows, paths.size());
 }
 
@@ -163,7 +163,7 @@ TEST(AppCaches, EveryCacheFolderOfTheTableIsFoundButNeverAProfile) {
         EXPECT_EQ(i.label.has_value(), maven) << i.url;
         EXPECT_EQ(i.recommended, !maven) << i.url;
     }
-    EXPECT_EQ(AppCacheScanner::specs().size(), 12u);
+    EXPECT_EQ(AppCacheScanner::locations().size(), 12u);
 }
 
 TEST(AppCaches, FloorIsTwentyMillionAndHigherThanThePackageFloor) {

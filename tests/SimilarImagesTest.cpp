@@ -2,7 +2,7 @@
 // clustering rules on hashes chosen bit by bit.
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
 
-#include "KestruneCore/Platform/Images.h"
+#include "KestruneCore/Images/Images.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

@@ -9,17 +9,15 @@
 #include "KestruneCore/Platform/AppSupport.h"
 #include "KestruneCore/Platform/FileLock.h"
 #include "KestruneCore/Platform/Home.h"
+#include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/Trash.h"
+#include "KestruneCore/Platform/TrashFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
-
-#include <QProcess>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace {
@@ -98,7 +96,7 @@ ScanEngine::ScanEngine(ScannerList registry, QObject* parent)
     : QObject(parent), measureTrash([](const std::string& path) { return DiskMath::size(path); }),
       emptyTrashViaFileManager([] { return Trash::emptyViaDesktop(); }),
       openTrashFolder([](const std::string& folder) {
-          QProcess::startDetached("xdg-open", {QString::fromStdString(folder)});
+          (void)Process::startDetached({"xdg-open", folder}); // no desktop: nothing to open, nothing lost
       }),
       registry_(std::move(registry)), freeSpace_(DiskMath::freeSpace()) {}
 
@@ -499,19 +497,26 @@ QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAft
                     }
                     Trash::Outcome outcome;
                     PathDisposition disposition = PathDisposition::trashed;
+                    std::int64_t freeing = item.bytes;
                     if (CategoryKinds::action(step.kind).kind == ReclaimAction::Kind::evict) {
                         outcome = Trash::evictLocalCopy(item.url);
                         disposition = PathDisposition::evicted;
-                    } else if (inTrash.contains(item.url)) {
-                        outcome = Trash::deletePermanently(item.url);
-                        disposition = PathDisposition::removed;
                     } else {
-                        outcome = Trash::moveToTrash(item.url);
-                        disposition = PathDisposition::trashed;
+                        // A file with a hard link elsewhere keeps its bytes on disk when this link goes.
+                        freeing = DiskMath::measured(item.url).freedByRemoving;
+                        if (inTrash.contains(item.url)) {
+                            outcome = Trash::deletePermanently(item.url);
+                            disposition = PathDisposition::removed;
+                        } else {
+                            outcome = Trash::moveToTrash(item.url);
+                            disposition = PathDisposition::trashed;
+                        }
                     }
                     if (outcome.ok) {
-                        out.freed += item.bytes;
-                        out.paths.push_back({display, item.bytes, disposition, std::nullopt});
+                        out.freed += freeing;
+                        out.paths.push_back({display,
+                                             disposition == PathDisposition::removed ? freeing : item.bytes,
+                                             disposition, std::nullopt});
                         if (disposition == PathDisposition::trashed) {
                             out.trashed.push_back({outcome.trashedAs, item.bytes});
                         }
@@ -569,22 +574,19 @@ QFuture<void> ScanEngine::clean(OpenTrash openFileManagerTrash, Rescan rescanAft
 ScanEngine::WorkerResult ScanEngine::wipeTrashContents(const std::string& trash) {
     WorkerResult out;
     const std::string home = Platform::homeFolder();
-    const int fd = open(trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) { // a Trash never created is an empty one
-            out.messages.push_back(std::strerror(errno));
-        }
+    int error = 0; // a Trash never created is an empty one
+    const auto entries = BulkDir::read(trash, BulkDir::Options::none, error);
+    if (error != 0) {
+        out.messages.push_back(std::strerror(error));
         return out;
     }
-    const auto entries = BulkDir::readAt(fd);
-    close(fd);
     for (const auto& entry : entries) {
         if (entry.name == ".DS_Store") {
             continue;
         }
         const std::string child = Paths::child(trash, entry.name);
         const std::string display = ActivityPath::displayPath(child, home);
-        const std::int64_t bytes = entry.isDirectory ? DiskMath::size(child) : entry.allocSize;
+        const std::int64_t bytes = DiskMath::measured(child).freedByRemoving;
         const auto outcome = Trash::deletePermanently(child);
         if (outcome.ok) {
             out.freed += bytes;
@@ -594,7 +596,9 @@ ScanEngine::WorkerResult ScanEngine::wipeTrashContents(const std::string& trash)
             out.paths.push_back({display, bytes, PathDisposition::failed, outcome.reason});
         }
     }
-    removeOrphans({}, out.messages);
+    if (const auto tidied = Trash::removeOrphanInfo(trash); !tidied.ok) {
+        out.messages.push_back(tidied.reason);
+    }
     return out;
 }
 
@@ -636,10 +640,12 @@ QFuture<void> ScanEngine::emptyReclaimed(Rescan rescanAfter) {
                     }
                     places.push_back(item.path);
                     const std::string display = ActivityPath::displayPath(item.path, home);
+                    // Measured now: a hard link of one of its files may have gone since it was trashed.
+                    const std::int64_t freeing = DiskMath::measured(item.path).freedByRemoving;
                     const auto outcome = Trash::deletePermanently(item.path);
                     if (outcome.ok) {
-                        r.freed += item.bytes;
-                        r.paths.push_back({display, item.bytes, PathDisposition::removed, std::nullopt});
+                        r.freed += freeing;
+                        r.paths.push_back({display, freeing, PathDisposition::removed, std::nullopt});
                     } else {
                         r.messages.push_back(std::string(Paths::lastComponent(item.path)) + ": " +
                                              outcome.reason);
@@ -694,6 +700,14 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                     return w;
                 }
                 Wiped w{wipeTrashContents(trash), 0};
+                // The Trash folders of other disks (and of Snap apps) are the user's Trash too.
+                for (const auto& other : Platform::otherTrashFilesFolders()) {
+                    auto wiped = wipeTrashContents(other);
+                    w.wipe.freed += wiped.freed;
+                    w.wipe.paths.insert(w.wipe.paths.end(), wiped.paths.begin(), wiped.paths.end());
+                    w.wipe.messages.insert(w.wipe.messages.end(), wiped.messages.begin(),
+                                           wiped.messages.end());
+                }
                 w.remaining = measure(trash);
                 return w;
             },

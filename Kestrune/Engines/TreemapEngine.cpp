@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 

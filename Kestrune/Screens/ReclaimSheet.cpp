@@ -304,8 +304,7 @@ ReclaimSheet::ReclaimSheet(Engines e, QWidget* parent) : QWidget(parent), engine
     forecastFigures->addWidget(gain, 1, 2, Qt::AlignRight);
     finalLayout->addLayout(forecastFigures);
     forecastBar = new ForecastBar(finalPage, [this] {
-        return std::array<std::int64_t, 3>{DiskMath::totalSpace(), engines.scan.freeSpace(),
-                                           engines.scan.selectedBytes()};
+        return std::array<std::int64_t, 3>{DiskMath::totalSpace(), engines.scan.freeSpace(), reclaimBytes};
     });
     finalLayout->addWidget(forecastBar);
     freeShare = label(finalPage, 0.92);
@@ -445,7 +444,24 @@ void ReclaimSheet::refresh() {
         cards[i]->setVisible(!evictOnly);
     }
 
-    const std::int64_t bytes = s.selectedBytes();
+    // What the reclaim will leave in place, and why: the last copy of a file, an application's cache
+    // while it runs. Only the final step asks for the plan; its figures leave those items out.
+    std::int64_t bytes = s.selectedBytes();
+    QStringList keptLines;
+    if (current == 2) {
+        const auto plan = s.plan();
+        constexpr int shown = 4;
+        for (std::size_t i = 0; i < plan.keptBack.size(); ++i) {
+            bytes -= plan.keptBack[i].item.bytes;
+            if (i < shown) {
+                keptLines << QString::fromStdString(Utf8::valid(plan.keptBack[i].reason));
+            }
+        }
+        if (plan.keptBack.size() > shown) {
+            keptLines << tr("…and %1 more").arg(plan.keptBack.size() - shown);
+        }
+    }
+    reclaimBytes = bytes;
     const std::int64_t total = DiskMath::totalSpace();
     const double whole = double(total > 0 ? total : 1);
     int categories = 0;
@@ -465,24 +481,9 @@ void ReclaimSheet::refresh() {
     const double after = double(std::min<std::int64_t>(s.freeSpace() + bytes, total)) / whole;
     freeShare->setText(tr("%1 of the disk free after Reclaim").arg(percent(after)));
     forecastBar->update();
-    // What the reclaim will leave in place, and why: the last copy of a file, an application's cache
-    // while it runs. Only the final step asks for the plan.
-    if (current == 2) {
-        const auto plan = s.plan();
-        QStringList lines;
-        constexpr int shown = 4;
-        for (std::size_t i = 0; i < plan.keptBack.size() && i < shown; ++i) {
-            lines << QString::fromStdString(Utf8::valid(plan.keptBack[i].reason));
-        }
-        if (plan.keptBack.size() > shown) {
-            lines << tr("…and %1 more").arg(plan.keptBack.size() - shown);
-        }
-        keptBackNote->setText(lines.isEmpty() ? QString()
-                                              : tr("Kept back:") + QLatin1Char('\n') + lines.join('\n'));
-        keptBackNote->setVisible(!lines.isEmpty());
-    } else {
-        keptBackNote->hide();
-    }
+    keptBackNote->setText(keptLines.isEmpty() ? QString()
+                                              : tr("Kept back:") + QLatin1Char('\n') + keptLines.join('\n'));
+    keptBackNote->setVisible(!keptLines.isEmpty());
 
     back->setVisible(current >= 1);
     next->setVisible(current < 2);

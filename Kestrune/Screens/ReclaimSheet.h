@@ -78,6 +78,7 @@ private:
     QWidget* forecastBar;
     QLabel* freeShare;
     QLabel* keptBackNote;
+    std::int64_t reclaimBytes = 0; // the selection less what the plan keeps back
     // Footer.
     QPushButton* discard;
     QPushButton* back;

@@ -6,13 +6,10 @@
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/AppSupport.h"
 #include "KestruneCore/Platform/AtomicFile.h"
-
 #include "KestruneCore/Platform/FileLock.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace ActivityStore {
 namespace {
@@ -37,28 +34,12 @@ Platform::FileLock lockLog() {
 
 Loaded loadUnlocked() {
     Loaded out;
-    const int fd = open(fileURL().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        out.existing = errno == ENOENT ? Existing::missing : Existing::unreadable;
-        out.problem = std::strerror(errno);
+    std::string text;
+    if (const int error = AtomicFile::read(fileURL(), text); error != 0) {
+        out.existing = error == ENOENT ? Existing::missing : Existing::unreadable;
+        out.problem = std::strerror(error);
         return out;
     }
-    std::string text;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) != 0) {
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            out.existing = Existing::unreadable;
-            out.problem = std::strerror(errno);
-            close(fd);
-            return out;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(fd);
     auto document = ActivityJson::read(text);
     if (!document) {
         out.existing = Existing::corrupt;
@@ -71,12 +52,8 @@ Loaded loadUnlocked() {
 
 // Keeps a log we could not parse for recovery by hand instead of overwriting its history.
 std::optional<std::string> moveAsideCorrupt(const std::string& log) {
-    std::string target = log + ".unreadable";
-    for (int n = 2; access(target.c_str(), F_OK) == 0 && n < 10000; ++n) {
-        target = log + ".unreadable." + std::to_string(n);
-    }
-    if (rename(log.c_str(), target.c_str()) != 0) {
-        return "Could not set the unreadable activity log aside: " + std::string(std::strerror(errno));
+    if (auto problem = AtomicFile::setAside(log, ".unreadable")) {
+        return "Could not set the unreadable activity log aside: " + *problem;
     }
     return std::nullopt;
 }
@@ -105,6 +82,17 @@ std::string fileURL() {
 
 ActivityDocument load() {
     return loadUnlocked().document;
+}
+
+std::string storedText() {
+    std::string text;
+    if (AtomicFile::read(fileURL(), text) != 0 || !ActivityJson::read(text)) {
+        text = ActivityJson::write(ActivityDocument{});
+    }
+    if (text.empty() || text.back() != '\n') {
+        text += '\n';
+    }
+    return text;
 }
 
 std::optional<std::string> save(const ActivityDocument& document) {

@@ -17,6 +17,9 @@ inline constexpr std::size_t maxEvents = 500;
 
 // The empty document when the file is missing or cannot be read as a whole.
 [[nodiscard]] ActivityDocument load();
+// The stored document's bytes as they are, ending in a newline; an empty document's when there is no log
+// or it does not read as one.
+[[nodiscard]] std::string storedText();
 // Replaces the log in one step: activity.json.tmp, fsync, rename over the log, fsync the folder; the
 // log is never rewritten in place. A log that was read whole but does not parse is first moved aside to
 // activity.json.unreadable (numbered when taken); a log that could not be read at all (an I/O error) is

@@ -96,6 +96,7 @@ struct DirRecord {
     std::string path;
     std::int64_t directBytes = 0;    // the folder's own files larger than 0
     std::int64_t collapsedBytes = 0; // its sub-folders at the depth limit, measured
+    std::int64_t unreadable = 0;     // entries of it and of its measured sub-folders not read
     std::vector<NodePtr> kept;       // its files and measured sub-folders of at least minBytes
     std::uint32_t firstChild = 0;
     std::uint32_t childCount = 0;
@@ -107,6 +108,7 @@ struct Scratch {
     std::vector<std::string> childPaths;    // sub-folders to queue
     std::string measuredNames;              // sub-folders at the depth limit, NUL-separated
     std::vector<std::pair<std::uint32_t, NodePtr>> keptInOrder; // with their listing positions
+    std::int64_t unreadable = 0; // entries and folders there but not readable, since last collected
 };
 
 // Allocated bytes of the folder `name` inside `parentFd` and everything below it on the build's file
@@ -118,6 +120,7 @@ std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet
     }
     const int fd = openFolderAt(parentFd, name);
     if (fd < 0) {
+        scratch.unreadable += errno == ENOENT ? 0 : 1; // vanished meanwhile: nothing to count
         return 0;
     }
     if (scratch.pendingByLevel.size() <= level) {
@@ -128,17 +131,18 @@ std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet
     std::int64_t total = 0;
     // The excluded paths are all children of "/", which are never measured, so only links and other
     // file systems are dropped here.
-    BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
-        if (entry.isSymlink || entry.fsid != fsid) {
-            return;
-        }
-        if (entry.isDirectory) {
-            names.append(entry.name);
-            names.push_back('\0');
-        } else {
-            total += links.bytesOf(entry);
-        }
-    });
+    scratch.unreadable +=
+        static_cast<std::int64_t>(BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+            if (entry.isSymlink || entry.fsid != fsid) {
+                return;
+            }
+            if (entry.isDirectory) {
+                names.append(entry.name);
+                names.push_back('\0');
+            } else {
+                total += links.bytesOf(entry);
+            }
+        }));
     for (std::size_t position = 0; position < names.size();) {
         const char* sub = names.c_str() + position;
         position += std::strlen(sub) + 1;
@@ -228,6 +232,7 @@ public:
     const std::function<bool()>& isCancelled;
 
     std::vector<DirRecord> records; // filled by the caller before run(), by the workers during it
+    std::int64_t unreadable = 0;    // entries of the whole build not read, once run() is over
 
 private:
     void loop() {
@@ -265,6 +270,7 @@ private:
             }
             scratch.childPaths.clear();
             bytesSoFar += record.directBytes + record.collapsedBytes;
+            unreadable += record.unreadable;
             records[item.record] = std::move(record);
             outstanding[static_cast<std::size_t>(item.top)] += static_cast<int>(added) - 1;
             processed += 1;
@@ -296,29 +302,31 @@ private:
             scratch.measuredNames.clear();
             scratch.keptInOrder.clear();
             std::uint32_t position = 0;
-            BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
-                ++position;
-                if (entry.isSymlink || entry.fsid != fsid || isExcluded(item.path, entry.name)) {
-                    return;
-                }
-                if (entry.isDirectory) {
-                    if (belowLimit) {
-                        scratch.childPaths.push_back(Paths::child(item.path, entry.name));
-                    } else {
-                        // Measured after the listing, so that the read buffer is free for it.
-                        scratch.measuredNames.append(entry.name);
-                        scratch.measuredNames.push_back('\0');
-                        scratch.measuredNames.append(reinterpret_cast<const char*>(&position),
-                                                     sizeof position);
+            const std::size_t failed =
+                BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+                    ++position;
+                    if (entry.isSymlink || entry.fsid != fsid || isExcluded(item.path, entry.name)) {
+                        return;
                     }
-                } else if (const std::int64_t bytes = links.bytesOf(entry); bytes > 0) {
-                    record.directBytes += bytes;
-                    if (bytes >= options.minBytes) {
-                        scratch.keptInOrder.emplace_back(
-                            position, makeNode(Paths::child(item.path, entry.name), bytes, false));
+                    if (entry.isDirectory) {
+                        if (belowLimit) {
+                            scratch.childPaths.push_back(Paths::child(item.path, entry.name));
+                        } else {
+                            // Measured after the listing, so that the read buffer is free for it.
+                            scratch.measuredNames.append(entry.name);
+                            scratch.measuredNames.push_back('\0');
+                            scratch.measuredNames.append(reinterpret_cast<const char*>(&position),
+                                                         sizeof position);
+                        }
+                    } else if (const std::int64_t bytes = links.bytesOf(entry); bytes > 0) {
+                        record.directBytes += bytes;
+                        if (bytes >= options.minBytes) {
+                            scratch.keptInOrder.emplace_back(
+                                position, makeNode(Paths::child(item.path, entry.name), bytes, false));
+                        }
                     }
-                }
-            });
+                });
+            scratch.unreadable += static_cast<std::int64_t>(failed);
             bool measuredAny = false;
             const std::string& names = scratch.measuredNames;
             for (std::size_t at = 0; at < names.size();) {
@@ -344,7 +352,10 @@ private:
             for (auto& [listedAt, node] : scratch.keptInOrder) {
                 record.kept.push_back(std::move(node));
             }
+        } else if (errno != ENOENT) {
+            scratch.unreadable += 1;
         }
+        record.unreadable = std::exchange(scratch.unreadable, 0);
         record.listed = true;
         record.path = std::move(item.path);
         return record;
@@ -460,15 +471,17 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
     };
     std::vector<TopEntry> top;
     LinkSet topLinks; // the whole build's, handed to the workers below
+    std::int64_t unreadable = 0;
     if (rootFd >= 0) {
         struct statx sx {};
         if (statx(rootFd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) == 0) {
             fsid = fsidOf(sx);
-            BulkDir::forEachAt(rootFd, BulkDir::Options::none, [&](const BulkEntry& entry) {
-                if (!entry.isSymlink && entry.fsid == fsid && !isExcluded(rootPath, entry.name)) {
-                    top.push_back(TopEntry{entry.name, entry.isDirectory, topLinks.bytesOf(entry)});
-                }
-            });
+            unreadable += static_cast<std::int64_t>(
+                BulkDir::forEachAt(rootFd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+                    if (!entry.isSymlink && entry.fsid == fsid && !isExcluded(rootPath, entry.name)) {
+                        top.push_back(TopEntry{entry.name, entry.isDirectory, topLinks.bytesOf(entry)});
+                    }
+                }));
         }
         close(rootFd);
     }
@@ -479,7 +492,9 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
         std::int64_t bytes = 0;
         bool isDirectory = true;
         if (rootFd < 0) {
-            bytes = DiskMath::size(rootPath);
+            const auto measured = DiskMath::measured(rootPath);
+            bytes = measured.bytes;
+            unreadable += measured.unreadable;
             struct statx sx {};
             isDirectory = !(statx(AT_FDCWD, rootPath.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
                                   STATX_TYPE, &sx) == 0 &&
@@ -491,7 +506,9 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
         if (onProgress) {
             onProgress(Progress{1.0, std::string(), 0, bytes});
         }
-        return makeNode(rootPath, bytes, isDirectory);
+        auto node = std::make_shared<DiskNode>(*makeNode(rootPath, bytes, isDirectory));
+        node->unreadable = unreadable;
+        return node;
     }
 
     Discovery discovery(options, fsid, topLinks, onProgress, isCancelled);
@@ -529,7 +546,14 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
     if (cancelled()) {
         return nullptr;
     }
-    return assemble(0, discovery.records, options);
+    const NodePtr assembled = assemble(0, discovery.records, options);
+    unreadable += discovery.unreadable;
+    if (!assembled || unreadable == 0) {
+        return assembled;
+    }
+    auto withCount = std::make_shared<DiskNode>(*assembled); // the same node, children shared
+    withCount->unreadable = unreadable;
+    return withCount;
 }
 
 } // namespace VolumeTree

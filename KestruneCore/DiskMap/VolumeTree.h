@@ -13,11 +13,13 @@
 #include <vector>
 
 struct DiskNode {
-    Uuid id = Uuid::random(); // identity for lists and hover, never part of the content
-    std::string url;          // absolute path; "/" as the placeholder of an aggregate
-    std::int64_t bytes = 0;   // allocated bytes of the node and everything under it
-    bool isDirectory = false; // also true for folders measured as one block
-    bool isAggregate = false; // only the "Other" node of a folder
+    Uuid id = Uuid::random();    // identity for lists and hover, never part of the content
+    std::string url;             // absolute path; "/" as the placeholder of an aggregate
+    std::int64_t bytes = 0;      // allocated bytes of the node and everything under it
+    bool isDirectory = false;    // also true for folders measured as one block
+    bool isAggregate = false;    // only the "Other" node of a folder
+    std::int64_t unreadable = 0; // the root of a build only: entries there that could not be read, so
+                                 // `bytes` is a lower bound
     // The shown children, largest first, the aggregate (if any) last. Empty for files, measured
     // folders and aggregates.
     std::vector<std::shared_ptr<const DiskNode>> children;

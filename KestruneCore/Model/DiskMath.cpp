@@ -126,7 +126,7 @@ std::int64_t size(const std::string& path) {
 Measurement measured(const std::string& path) {
     struct statx sx {};
     if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
-              STATX_TYPE | STATX_BLOCKS, &sx) != 0) {
+              STATX_TYPE | STATX_BLOCKS | STATX_NLINK, &sx) != 0) {
         return {0, errno == ENOENT ? 0 : 1};
     }
     const mode_t type = sx.stx_mode & S_IFMT;
@@ -143,9 +143,12 @@ Measurement measured(const std::string& path) {
         const std::int64_t total = measure(AT_FDCWD, path.c_str(), fsid, links, unreadable);
         inFlight.fetch_sub(1);
         gate.release();
-        return {total, unreadable.load()};
+        return {total, unreadable.load(), total - links.bytesLinkedElsewhere()};
     }
-    return {(sx.stx_mask & STATX_BLOCKS) ? static_cast<std::int64_t>(sx.stx_blocks) * 512 : 0, 0};
+    const std::int64_t bytes =
+        (sx.stx_mask & STATX_BLOCKS) ? static_cast<std::int64_t>(sx.stx_blocks) * 512 : 0;
+    const bool linkedElsewhere = (sx.stx_mask & STATX_NLINK) && sx.stx_nlink > 1;
+    return {bytes, 0, linkedElsewhere ? 0 : bytes};
 }
 
 Date modified(const std::string& path) {

@@ -21,7 +21,9 @@ inline constexpr int maxConcurrentMeasurements = 6;
 
 struct Measurement {
     std::int64_t bytes = 0;
-    std::int64_t unreadable = 0; // entries and folders that are there but could not be read
+    std::int64_t unreadable = 0;      // entries and folders that are there but could not be read
+    std::int64_t freedByRemoving = 0; // of `bytes`, what deleting the path would free: a file with a
+                                      // hard link outside it stays on disk
 };
 // The same with a count of what could not be read (entries that vanished meanwhile are not counted).
 [[nodiscard]] Measurement measured(const std::string& path);

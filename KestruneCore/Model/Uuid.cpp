@@ -1,36 +1,24 @@
-// UUIDs drawn from getrandom(2), buffered per thread so that making many items stays cheap.
+// UUIDs for identity, not secrecy: each thread draws from its own generator, seeded once from the
+// system's random source through the standard library, so that making many items stays cheap.
 #include "KestruneCore/Model/Uuid.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
-#include <sys/random.h>
 
 namespace {
 
 void fillRandom(std::uint8_t* out, size_t count) {
-    thread_local std::array<std::uint8_t, 4096> pool{};
-    thread_local size_t used = pool.size();
+    thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }();
     while (count > 0) {
-        if (used == pool.size()) {
-            size_t filled = 0;
-            while (filled < pool.size()) {
-                const ssize_t n = getrandom(pool.data() + filled, pool.size() - filled, 0);
-                if (n > 0) {
-                    filled += static_cast<size_t>(n);
-                } else if (n < 0 && errno != EINTR) {
-                    // No kernel source: fall back to the library's device, still not a fixed seed.
-                    std::random_device device;
-                    for (; filled < pool.size(); ++filled) {
-                        pool[filled] = static_cast<std::uint8_t>(device());
-                    }
-                }
-            }
-            used = 0;
-        }
-        const size_t take = std::min(count, pool.size() - used);
-        std::memcpy(out, pool.data() + used, take);
-        used += take;
+        const std::uint64_t word = generator();
+        const size_t take = std::min(count, sizeof word);
+        std::memcpy(out, &word, take);
         out += take;
         count -= take;
     }

@@ -3,6 +3,8 @@
 #include "KestruneCore/Model/Paths.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +28,43 @@ bool writeAll(int fd, const std::string& bytes) {
 }
 
 } // namespace
+
+int read(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error = errno;
+            close(fd);
+            return error;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return 0;
+}
+
+std::optional<std::string> setAside(const std::string& path, const std::string& suffix) {
+    std::string target = path + suffix;
+    for (int n = 2; n < 10000; ++n) {
+        if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            return std::nullopt;
+        }
+        if (errno != EEXIST) {
+            return std::string(std::strerror(errno));
+        }
+        target = path + suffix + "." + std::to_string(n);
+    }
+    return std::string("no free name");
+}
 
 bool writeDirect(const std::string& path, const std::string& bytes) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -1,9 +1,17 @@
 // Whole-file writes that a crash cannot leave half done.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace AtomicFile {
+
+// Reads the whole file into `bytes`. Returns 0, or the errno value of the failure (ENOENT: no file).
+int read(const std::string& path, std::string& bytes);
+
+// Renames `path` to `path + suffix`, or to `path + suffix + ".N"` with the first N free, never over an
+// existing file. Nothing, or why it could not be moved.
+std::optional<std::string> setAside(const std::string& path, const std::string& suffix);
 
 // Writes and fsyncs `bytes` to `path` itself (truncating it). False on any failure, errno set.
 bool writeDirect(const std::string& path, const std::string& bytes);

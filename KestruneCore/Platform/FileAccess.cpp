@@ -2,15 +2,32 @@
 // user it now is.
 #include "KestruneCore/Platform/FileAccess.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace Platform {
 
-bool exists(const std::string& path) {
+bool exists(const std::string& path, Links links) {
     struct stat sb {};
-    return !path.empty() && stat(path.c_str(), &sb) == 0;
+    return !path.empty() &&
+           (links == Links::followed ? stat(path.c_str(), &sb) : lstat(path.c_str(), &sb)) == 0;
+}
+
+std::optional<std::string> whyUnreachable(const std::string& path) {
+    struct stat sb {};
+    if (stat(path.c_str(), &sb) == 0) {
+        return std::nullopt;
+    }
+    return std::string(std::strerror(errno));
+}
+
+bool isTerminal(Stream stream) {
+    return isatty(stream == Stream::input    ? STDIN_FILENO
+                  : stream == Stream::output ? STDOUT_FILENO
+                                             : STDERR_FILENO) == 1;
 }
 
 bool isWritable(const std::string& path) {

@@ -7,13 +7,23 @@
 
 namespace Platform {
 
-// True for anything at `path`, following symbolic links (a dangling link does not exist).
-[[nodiscard]] bool exists(const std::string& path);
+enum class Links { notFollowed, followed };
+
+// True for anything at `path`. Following symbolic links a dangling link does not exist; not following
+// them any link does.
+[[nodiscard]] bool exists(const std::string& path, Links links = Links::followed);
+
+// Nothing when something is at `path` (following links), else the system's reason ("No such file or
+// directory", "Permission denied", ...).
+[[nodiscard]] std::optional<std::string> whyUnreachable(const std::string& path);
 
 // Whether the current user may write `path` (following links), by the effective user and groups.
 [[nodiscard]] bool isWritable(const std::string& path);
 
-enum class Links { notFollowed, followed };
+enum class Stream { input, output, error };
+
+// Whether the process's standard stream is a terminal.
+[[nodiscard]] bool isTerminal(Stream stream);
 
 // The file system of the object at `path` (the link itself unless `followed`, as a listing of a linked
 // folder follows it): device major in the high half, minor in the low half, as directory listings give

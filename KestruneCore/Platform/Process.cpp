@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -154,6 +155,36 @@ Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+std::optional<std::string> startDetached(const std::vector<std::string>& argv) {
+    if (argv.empty()) {
+        return std::string("No program given");
+    }
+    const std::string program = find(argv[0]);
+    if (program.empty()) {
+        return argv[0] + ": " + std::strerror(ENOENT);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID); // its own session: our signals are not its
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return argv[0] + ": " + std::strerror(spawned);
+    }
+    std::thread([pid] { waitpid(pid, nullptr, 0); }).detach(); // reaped whenever it ends
+    return std::nullopt;
 }
 
 } // namespace Process

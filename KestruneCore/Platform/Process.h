@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct Result {
 // Runs argv[0] (looked up in PATH when it has no slash) with the rest as arguments, no shell, standard
 // input from /dev/null. After `limit` the child is killed with SIGKILL.
 Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::minutes(2));
+
+// Starts argv[0] (looked up like run does) and returns at once; the child is reaped when it ends.
+// Nothing, or why it could not be started.
+[[nodiscard]] std::optional<std::string> startDetached(const std::vector<std::string>& argv);
 
 // The program's full path when PATH (or the given path) names an executable file, else "".
 [[nodiscard]] std::string find(const std::string& program);

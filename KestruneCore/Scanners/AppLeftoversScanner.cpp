@@ -3,11 +3,11 @@
 #include "KestruneCore/Scanners/AppLeftoversScanner.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Model/TextFolding.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/PropertyList.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Platform/TextFolding.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
@@ -89,7 +89,7 @@ InstalledApps AppLeftoversScanner::installedApps() {
             if (name.size() <= 4 || !name.ends_with(".app")) {
                 continue;
             }
-            if (std::string folded = Platform::folded(name.substr(0, name.size() - 4)); !folded.empty()) {
+            if (std::string folded = TextFolding::folded(name.substr(0, name.size() - 4)); !folded.empty()) {
                 apps.names.insert(std::move(folded));
             }
             const std::string bundle = Paths::child(folder, name);
@@ -126,7 +126,7 @@ bool AppLeftoversScanner::isOrphan(std::string_view name, const InstalledApps& a
         return std::none_of(apps.bundleIDs.begin(), apps.bundleIDs.end(),
                             [&vendor](const std::string& id) { return id.starts_with(vendor); });
     }
-    const std::string foldedName = Platform::folded(base);
+    const std::string foldedName = TextFolding::folded(base);
     if (apps.names.contains(foldedName)) {
         return false;
     }

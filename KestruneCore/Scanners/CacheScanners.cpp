@@ -287,8 +287,8 @@ void addNew(std::vector<Candidate>& into, std::vector<Candidate> more) {
 
 } // namespace
 
-const std::vector<CacheSpec>& PackageCacheScanner::specs() {
-    static const std::vector<CacheSpec> table{
+const std::vector<CacheLocation>& PackageCacheScanner::locations() {
+    static const std::vector<CacheLocation> table{
         {"npm", {".npm/_cacache"}},
         {"pnpm", {".local/share/pnpm/store", "Library/pnpm/store"}},
         {"Yarn", {"Library/Caches/Yarn", ".yarn/berry/cache"}},
@@ -309,8 +309,8 @@ const std::vector<CacheSpec>& PackageCacheScanner::specs() {
     return table;
 }
 
-const std::vector<AppCacheSpec>& AppCacheScanner::specs() {
-    static const std::vector<AppCacheSpec> table{
+const std::vector<AppCacheLocation>& AppCacheScanner::locations() {
+    static const std::vector<AppCacheLocation> table{
         {"Chrome",
          "Library/Application Support/Google/Chrome",
          {"Default/Cache", "Default/Code Cache", "Default/GPUCache", "Default/Service Worker/CacheStorage",
@@ -339,7 +339,7 @@ const std::vector<AppCacheSpec>& AppCacheScanner::specs() {
 std::vector<CleanupItem> PackageCacheScanner::scan() const {
     const std::string root = home();
     std::vector<Candidate> candidates;
-    for (const auto& cache : specs()) {
+    for (const auto& cache : locations()) {
         for (const auto& path : cache.paths) {
             std::string candidate = Paths::child(root, path);
             if (Platform::exists(candidate)) {
@@ -361,12 +361,12 @@ std::vector<CleanupItem> PackageCacheScanner::scan() const {
 std::vector<CleanupItem> AppCacheScanner::scan() const {
     const std::string root = home();
     std::vector<Candidate> candidates;
-    for (const auto& spec : specs()) {
-        const std::string base = Paths::child(root, spec.profile);
+    for (const auto& location : locations()) {
+        const std::string base = Paths::child(root, location.profile);
         if (!Platform::exists(base)) {
             continue;
         }
-        for (const auto& subpath : spec.subpaths) {
+        for (const auto& subpath : location.subpaths) {
             std::string candidate = subpath.empty() ? base : Paths::child(base, subpath);
             if (Platform::exists(candidate)) {
                 candidates.push_back({std::move(candidate), std::nullopt, {}, true});

@@ -9,14 +9,14 @@
 #include <vector>
 
 // One package manager or toolchain and its cache folders, relative to the home folder, in the order tried.
-struct CacheSpec {
+struct CacheLocation {
     std::string tool;
     std::vector<std::string> paths;
 };
 
 // One application's profile folder (relative to the home folder) and the cache folders inside it; an
 // empty subpath stands for the profile folder itself.
-struct AppCacheSpec {
+struct AppCacheLocation {
     std::string app;
     std::string profile;
     std::vector<std::string> subpaths;
@@ -25,7 +25,7 @@ struct AppCacheSpec {
 class PackageCacheScanner final : public Scanner {
 public:
     static constexpr std::int64_t floorBytes = 10'000'000;
-    [[nodiscard]] static const std::vector<CacheSpec>& specs();
+    [[nodiscard]] static const std::vector<CacheLocation>& locations();
     [[nodiscard]] CategoryKind kind() const override { return CategoryKind::packageCaches; }
     [[nodiscard]] std::vector<CleanupItem> scan() const override;
 };
@@ -33,7 +33,7 @@ public:
 class AppCacheScanner final : public Scanner {
 public:
     static constexpr std::int64_t floorBytes = 20'000'000;
-    [[nodiscard]] static const std::vector<AppCacheSpec>& specs();
+    [[nodiscard]] static const std::vector<AppCacheLocation>& locations();
     [[nodiscard]] CategoryKind kind() const override { return CategoryKind::appCaches; }
     [[nodiscard]] std::vector<CleanupItem> scan() const override;
 };

@@ -4,16 +4,15 @@
 
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/PropertyList.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 std::vector<CleanupItem> CloudClutterScanner::scan() const {
     const std::string folder = Paths::child(home(), root);
-    struct stat sb {};
-    if (stat(folder.c_str(), &sb) != 0) {
+    if (!Platform::exists(folder)) {
         return {};
     }
     std::vector<CleanupItem> items;

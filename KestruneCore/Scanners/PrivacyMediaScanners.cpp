@@ -4,9 +4,9 @@
 
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/FileAccess.h"
 
 #include <array>
-#include <sys/stat.h>
 
 namespace {
 
@@ -41,8 +41,7 @@ constexpr std::array<MediaLeftoversScanner::Row, 7> mediaTable{{
 void addIfLarge(std::vector<CleanupItem>& items, const std::string& home, std::string_view label,
                 std::string_view relativePath, std::int64_t minBytes) {
     std::string path = Paths::child(home, relativePath);
-    struct stat sb {};
-    if (lstat(path.c_str(), &sb) != 0) {
+    if (!Platform::exists(path, Platform::Links::notFollowed)) {
         return;
     }
     const std::int64_t bytes = DiskMath::size(path);

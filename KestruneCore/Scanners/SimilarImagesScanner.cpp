@@ -3,9 +3,9 @@
 // reported does not depend on how the work was split.
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
 
+#include "KestruneCore/Images/Images.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/Home.h"
-#include "KestruneCore/Platform/Images.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <tbb/parallel_for.h>

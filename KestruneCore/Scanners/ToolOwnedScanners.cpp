@@ -6,13 +6,10 @@
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/UserFolders.h"
 
-#include <sys/stat.h>
-
 namespace {
 
 bool exists(const std::string& path) {
-    struct stat sb {};
-    return lstat(path.c_str(), &sb) == 0;
+    return Platform::exists(path, Platform::Links::notFollowed);
 }
 
 } // namespace

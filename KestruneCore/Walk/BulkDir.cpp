@@ -250,8 +250,15 @@ std::vector<BulkEntry> readAt(int fd, Options options) {
 }
 
 std::vector<BulkEntry> read(const std::string& path, Options options) {
+    int error = 0;
+    return read(path, options, error);
+}
+
+std::vector<BulkEntry> read(const std::string& path, Options options, int& error) {
+    error = 0;
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
+        error = errno == ENOENT ? 0 : errno;
         return {};
     }
     auto entries = readAt(fd, options);

@@ -29,6 +29,10 @@ enum class Options : unsigned { none = 0, dates = 1 };
 // Never fails: a missing, unreadable or non-directory path has no entries.
 [[nodiscard]] std::vector<BulkEntry> read(const std::string& path, Options options = Options::none);
 
+// The same, with the reason (an errno value) when a folder that is there could not be opened; 0 when it
+// was read or does not exist.
+[[nodiscard]] std::vector<BulkEntry> read(const std::string& path, Options options, int& error);
+
 // The same for an already opened directory descriptor (which the call does not close).
 [[nodiscard]] std::vector<BulkEntry> readAt(int directoryFd, Options options = Options::none);
 

@@ -5,8 +5,8 @@
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <cstdint>
+#include <map>
 #include <mutex>
-#include <set>
 #include <utility>
 
 class LinkSet {
@@ -17,10 +17,31 @@ public:
             return entry.allocSize;
         }
         const std::lock_guard lock(mutex);
-        return seen.emplace(entry.fsid, entry.inode).second ? entry.allocSize : 0;
+        const auto [at, first] =
+            seen.try_emplace({entry.fsid, entry.inode}, File{entry.links, 0, entry.allocSize});
+        ++at->second.met;
+        return first ? entry.allocSize : 0;
+    }
+
+    // Bytes of the files counted so far that have links the walk did not meet: removing what was walked
+    // would leave them on disk. Call once the walk is over.
+    [[nodiscard]] std::int64_t bytesLinkedElsewhere() {
+        const std::lock_guard lock(mutex);
+        std::int64_t bytes = 0;
+        for (const auto& [key, file] : seen) {
+            if (file.met < file.links) {
+                bytes += file.bytes;
+            }
+        }
+        return bytes;
     }
 
 private:
+    struct File {
+        std::uint32_t links = 0; // as the file system reports them
+        std::uint32_t met = 0;   // by this walk
+        std::int64_t bytes = 0;
+    };
     std::mutex mutex;
-    std::set<std::pair<std::uint64_t, std::uint64_t>> seen; // (file system, inode)
+    std::map<std::pair<std::uint64_t, std::uint64_t>, File> seen; // (file system, inode)
 };

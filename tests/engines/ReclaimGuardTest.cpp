@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <unistd.h>
 
 namespace {
 
@@ -115,20 +116,51 @@ private slots:
         QVERIFY(!TestTree::exists(other));
     }
 
-    // A reclaim that trashes and then empties adds exactly what it freed to the lifetime total, once.
+    // A reclaim that trashes and then empties adds exactly what it freed to the lifetime total, once;
+    // a file that keeps a hard link outside what went frees nothing, one linked only inside frees once.
     void theLifetimeTotalCountsEachByteOnce() {
         TestTree::TemporaryHome home;
         ActivityEngine activity;
         TestTree::makeFile(home / "Library/Caches/app/blob", 3'000'000);
-        TestTree::writeFile(Trash::filesFolder() + "/old", std::string(100'000, 'x'));
+        const std::string inside = TestTree::makeFile(home / "Library/Caches/app/twice", 200'000);
+        QVERIFY(link(inside.c_str(), (home / "Library/Caches/app/twice-again").c_str()) == 0);
+        const std::string kept = TestTree::makeFile(home / "Documents/shared", 400'000);
+        QVERIFY(link(kept.c_str(), (home / "Library/Caches/app/shared").c_str()) == 0);
+        const std::string trashed =
+            TestTree::writeFile(Trash::filesFolder() + "/old", std::string(100'000, 'x'));
+        QVERIFY(link(trashed.c_str(), (home / "Documents/old").c_str()) == 0);
+        const auto documents = TestTree::snapshot(home / "Documents");
         ScanEngine engine({std::make_shared<UserCachesScanner>(), std::make_shared<TrashScanner>()});
         engine.activity = &activity;
         await(engine.scan());
         const std::int64_t selected = engine.selectedBytes();
+        const std::int64_t stays = TestTree::allocated(kept) + TestTree::allocated(trashed);
         await(engine.reclaimAndEmptyTrash());
         QVERIFY(engine.errors().empty());
-        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, selected);
-        QCOMPARE(activity.lifetimeReclaimed(), selected);
+        QVERIFY(!TestTree::exists(home / "Library/Caches/app"));
+        QCOMPARE(TestTree::snapshot(home / "Documents"), documents);
+        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, selected - stays);
+        QCOMPARE(activity.lifetimeReclaimed(), selected - stays);
+    }
+
+    // Empty Trash empties every Trash of the user, here a Snap app's own, and counts it freed.
+    void emptyTrashEmptiesTheOtherTrashesToo() {
+        TestTree::TemporaryHome home;
+        ActivityEngine activity;
+        const std::string own = TestTree::makeFile(Trash::filesFolder() + "/own", 100'000);
+        const std::string snap =
+            TestTree::makeFile(home / "snap/firefox/4521/.local/share/Trash/files/page/saved.html", 300'000);
+        const std::int64_t bytes = TestTree::allocated(own) + TestTree::allocated(snap);
+        TestTree::makeFile(home / "snap/firefox/4521/.local/share/firefox/profile", 50'000);
+        ScanEngine engine({std::make_shared<TrashScanner>()});
+        engine.activity = &activity;
+        await(engine.scan());
+        await(engine.emptyTrash(ScanEngine::Rescan::no));
+        QVERIFY(engine.errors().empty());
+        QVERIFY(!TestTree::exists(own) &&
+                !TestTree::exists(home / "snap/firefox/4521/.local/share/Trash/files/page"));
+        QVERIFY(TestTree::exists(home / "snap/firefox/4521/.local/share/firefox/profile"));
+        QCOMPARE(activity.lifetimeReclaimed(), bytes);
     }
 
     // Emptying removes info files whose item is gone once they are old enough not to belong to a move

@@ -310,6 +310,9 @@ private slots:
         sheet->setStep(2);
         QCOMPARE(sheet->keptBackText(),
                  QString("Kept back:\ncopy.iso: kept back, every other copy of it was selected too"));
+        // The figures count what goes, not the copy that stays.
+        const QString oneCopy = QString::fromStdString(DiskMath::human(DiskMath::size(iso)));
+        QVERIFY2(sheet->finalSentence().contains("~" + oneCopy + " "), qPrintable(sheet->finalSentence()));
         QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!w.window->isReclaiming() && w.idle(), 60'000);
         QVERIFY(!TestTree::exists(iso));

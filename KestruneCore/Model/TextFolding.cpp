@@ -1,12 +1,12 @@
 // ICU: full case folding, then canonical decomposition without the non-spacing marks, then composition.
-#include "KestruneCore/Platform/TextFolding.h"
+#include "KestruneCore/Model/TextFolding.h"
 
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-namespace Platform {
+namespace TextFolding {
 
 namespace {
 
@@ -66,4 +66,4 @@ std::string folded(std::string_view text) {
     return out;
 }
 
-} // namespace Platform
+} // namespace TextFolding

@@ -4,7 +4,7 @@
 // call owns its images.
 #pragma once
 
-#include "KestruneCore/Platform/JpegLuma.h"
+#include "KestruneCore/Images/JpegLuma.h"
 
 #include <array>
 #include <cstdint>

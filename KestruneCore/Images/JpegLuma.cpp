@@ -6,7 +6,7 @@
 //
 // Entropy-coded data is first copied without its stuffed zero bytes and split at restart markers, so
 // the decoding loop reads plain bits with one unaligned load per lookup and never tests for markers.
-#include "KestruneCore/Platform/JpegLuma.h"
+#include "KestruneCore/Images/JpegLuma.h"
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <cstddef>

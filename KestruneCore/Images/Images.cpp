@@ -2,7 +2,7 @@
 // libvips is started once, with its operation cache off (every file is read once, and a cache would
 // hold decoded images) and with loaders it does not trust (ImageMagick and the like) blocked, so an odd
 // file never reaches a general-purpose decoder.
-#include "KestruneCore/Platform/Images.h"
+#include "KestruneCore/Images/Images.h"
 
 #include <vips/vips.h>
 // After vips.h, which it needs.
