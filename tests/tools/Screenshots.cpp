@@ -107,7 +107,9 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
     treemap.activity = &activity;
     scan.emptyTrashViaFileManager = [] { return std::nullopt; };
     AppSettings settings(QString::fromStdString(home / "screenshots.ini"));
-    Engines engines{scan, treemap, activity};
+    UninstallEngine uninstall;
+    uninstall.activity = &activity;
+    Engines engines{scan, treemap, activity, uninstall};
     {
         MainWindow window(engines, settings, [] { return true; });
         window.resize(1130, 820);
