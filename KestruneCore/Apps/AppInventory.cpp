@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unistd.h>
 
 namespace AppInventory {
 
@@ -73,18 +74,21 @@ Running running(const InstalledApp& app) {
         return ids->contains(app.id) ? Running::yes : Running::no;
     }
     Running answer = Running::no;
+    const int self = getpid();
     for (const auto& process : Platform::runningProcesses()) {
+        if (process.pid == self) {
+            continue;
+        }
         for (const auto& program : app.programs) {
             if (process.exe) {
                 if (Paths::isInside(*process.exe, program)) {
                     return Running::yes;
                 }
-                // An interpreter running the program as its script: "sh /home/u/opt/tool/run.sh".
-                for (std::size_t a = 1; a < process.arguments.size(); ++a) {
-                    if (process.arguments[a].starts_with('/') &&
-                        Paths::isInside(Paths::standardized(process.arguments[a]), program)) {
-                        return Running::yes;
-                    }
+                // An interpreter running the program as its script: "sh /home/u/opt/tool/run.sh". Only the
+                // first argument counts: a later one is data (our own command line names the app too).
+                if (process.arguments.size() > 1 && process.arguments[1].starts_with('/') &&
+                    Paths::isInside(Paths::standardized(process.arguments[1]), program)) {
+                    return Running::yes;
                 }
             } else if (!process.comm.empty() &&
                        std::string_view(Paths::lastComponent(program)).substr(0, 15) == process.comm) {

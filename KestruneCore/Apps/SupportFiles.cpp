@@ -100,6 +100,7 @@ std::vector<SupportFile> find(const InstalledApp& app, const std::vector<Install
         }
     }
     std::vector<std::string> paths;
+    std::size_t ownCount = 0; // the first paths are the application's own files, never shared
     std::set<std::string> seen;
     auto add = [&](const std::string& path) {
         const std::string normal = Paths::standardized(path);
@@ -122,6 +123,7 @@ std::vector<SupportFile> find(const InstalledApp& app, const std::vector<Install
             add(own);
         }
     }
+    ownCount = paths.size();
     std::set<std::string> listed;
     for (const auto& folder : searchedFolders()) {
         if (!listed.insert(folder).second) {
@@ -140,7 +142,7 @@ std::vector<SupportFile> find(const InstalledApp& app, const std::vector<Install
         const std::string& path = paths[i];
         found[i].item = CleanupItem(path, DiskMath::size(path), DiskMath::modified(path));
         const std::string_view name = Paths::lastComponent(path);
-        for (std::size_t o = 0; o < others.size(); ++o) {
+        for (std::size_t o = 0; o < others.size() && i >= ownCount; ++o) {
             if (belongsTo(name, otherKeys[o])) {
                 found[i].sharedWith = others[o]->name;
                 break;
