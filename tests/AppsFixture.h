@@ -41,6 +41,8 @@ inline std::string desktopEntry(const TestTree::TemporaryHome& home, const std::
 // asked columns tab-separated without a heading (as the real tool does off a terminal) from
 // ~/.fake-flatpak/installed (id, name, installation per line) and ~/.fake-flatpak/running;
 // `uninstall --user ID` removes a user app's deployment. Every call is appended to ~/.fake-flatpak/calls.
+// moc cannot read raw string literals; it never needs to see this one.
+#ifndef Q_MOC_RUN
 inline constexpr const char* fakeFlatpakScript = R"(#!/bin/sh
 state="$HOME/.fake-flatpak"
 cmd="$1"; shift
@@ -69,6 +71,7 @@ uninstall)
 *) echo "error: '$cmd' is not a flatpak command" >&2; exit 1 ;;
 esac
 )";
+#endif
 
 // Puts the fake flatpak first on PATH for as long as it lives.
 class FakeFlatpak {
