@@ -89,26 +89,27 @@ QString AppListModel::relative(Date date, Date now) {
     }
     const auto minutes = seconds / 60;
     if (minutes < 60) {
-        return tr("%n minute(s) ago", nullptr, int(minutes));
+        return Format::counted(int(minutes), tr("%1 minute ago"), tr("%1 minutes ago"));
     }
     const auto hours = minutes / 60;
     if (hours < 24) {
-        return tr("%n hour(s) ago", nullptr, int(hours));
+        return Format::counted(int(hours), tr("%1 hour ago"), tr("%1 hours ago"));
     }
     const auto days = hours / 24;
     if (days < 2) {
         return tr("yesterday");
     }
     if (days < 7) {
-        return tr("%n day(s) ago", nullptr, int(days));
+        return Format::counted(int(days), tr("%1 day ago"), tr("%1 days ago"));
     }
     if (days < 31) {
-        return tr("%n week(s) ago", nullptr, int(days / 7));
+        return Format::counted(int(days / 7), tr("%1 week ago"), tr("%1 weeks ago"));
     }
     if (days < 365) {
-        return tr("%n month(s) ago", nullptr, int(std::max<long long>(1, days / 30)));
+        return Format::counted(int(std::max<long long>(1, days / 30)), tr("%1 month ago"),
+                               tr("%1 months ago"));
     }
-    return tr("%n year(s) ago", nullptr, int(days / 365));
+    return Format::counted(int(days / 365), tr("%1 year ago"), tr("%1 years ago"));
 }
 
 QString AppListModel::usageText(const AppUsage& usage, Date now) {

@@ -380,8 +380,9 @@ void UninstallerPane::pick(const QModelIndex& index) {
 }
 
 void UninstallerPane::updateCount() {
-    count->setText(engines.uninstall.isLoading() ? tr("Listing apps…")
-                                                 : tr("%n app(s)", nullptr, apps->rowCount()));
+    count->setText(engines.uninstall.isLoading()
+                       ? tr("Listing apps…")
+                       : Format::counted(apps->rowCount(), tr("%1 app"), tr("%1 apps")));
     // Keep the list's selection on the selected application across filtering and sorting.
     const auto& selected = engines.uninstall.selectedApp();
     const int row = selected ? apps->rowOf(selected->id) : -1;
@@ -428,8 +429,9 @@ void UninstallerPane::fillCard(QVBoxLayout* body, const std::vector<InstalledApp
 
 void UninstallerPane::updateOverview() {
     const auto& all = engines.uninstall.apps();
-    overviewLine->setText(tr("%n removable app(s) · %1", nullptr, int(all.size()))
-                              .arg(Format::human(AppListing::totalBytes(all))));
+    overviewLine->setText(Format::counted(int(all.size()), tr("%1 removable app"), tr("%1 removable apps"))
+                              .append(QStringLiteral(" \u00B7 "))
+                              .append(Format::human(AppListing::totalBytes(all))));
     const auto never = AppListing::neverOpened(all);
     const auto stale = AppListing::stale(all, std::chrono::system_clock::now());
     auto head = [](QLabel* l, const std::vector<InstalledApp>& items) {
