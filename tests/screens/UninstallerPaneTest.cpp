@@ -129,8 +129,9 @@ private slots:
         sort->setCurrentIndex(sort->findText(QStringLiteral("Largest")));
         QCOMPARE(f.rows().first(), QStringLiteral("Zeta"));
         // The overview: every app is unknown to the desktop's record, so both short lists are empty.
-        QCOMPARE(f.find<QLabel>("appsOverviewLine")->text().left(18),
-                 QStringLiteral("5 removable apps \u00B7 "));
+        QVERIFY(f.find<QLabel>("appsOverviewLine")
+                    ->text()
+                    .startsWith(QStringLiteral("5 removable apps \u00B7 ")));
         QVERIFY(!f.find<QPushButton>("neverOpenedCardShowAll")->isVisible());
     }
 
