@@ -3,6 +3,7 @@
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
+#include "Kestrune/Engines/UninstallEngine.h"
 #include "Kestrune/Screens/AppSettings.h"
 #include "Kestrune/Screens/Icons.h"
 #include "Kestrune/Screens/MainWindow.h"
@@ -26,11 +27,13 @@ int main(int argc, char** argv) {
 
     ScanEngine scan;
     TreemapEngine treemap;
+    UninstallEngine uninstall;
     ActivityEngine& activity = ActivityEngine::shared();
     scan.activity = &activity;
     treemap.activity = &activity;
     AppSettings settings;
-    MainWindow window({scan, treemap, activity}, settings, [] { return Permissions::hasFullDiskAccess(); });
+    MainWindow window({scan, treemap, activity, uninstall}, settings,
+                      [] { return Permissions::hasFullDiskAccess(); });
     window.show();
     return QApplication::exec();
 }

@@ -5,6 +5,7 @@
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
+#include "Kestrune/Engines/UninstallEngine.h"
 #include "Kestrune/Screens/AppSettings.h"
 #include "Kestrune/Screens/MainWindow.h"
 
@@ -57,12 +58,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ScanEngine scan;
     TreemapEngine treemap;
+    UninstallEngine uninstall;
     ActivityEngine activity;
     scan.activity = &activity;
     treemap.activity = &activity;
     QTemporaryDir settingsFolder;
     AppSettings settings(settingsFolder.filePath(QStringLiteral("settings.ini")));
-    MainWindow window({scan, treemap, activity}, settings, [] { return true; });
+    MainWindow window({scan, treemap, activity, uninstall}, settings, [] { return true; });
     FirstPaint firstPaint;
     window.installEventFilter(&firstPaint);
 

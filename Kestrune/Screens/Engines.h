@@ -5,9 +5,11 @@
 class ActivityEngine;
 class ScanEngine;
 class TreemapEngine;
+class UninstallEngine;
 
 struct Engines {
     ScanEngine& scan;
     TreemapEngine& treemap;
     ActivityEngine& activity;
+    UninstallEngine& uninstall;
 };

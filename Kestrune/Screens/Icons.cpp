@@ -74,6 +74,8 @@ const std::vector<Row>& table() {
         {"globe", {"preferences-desktop-locale", "web-browser"}},
         {"photo.on.rectangle.angled", {"image-x-generic"}},
         {"music.note.tv", {"audio-x-generic", "video-x-generic"}},
+        {"app", {"application-x-executable", "application-x-addon"}},
+        {"xmark.circle.fill", {"edit-clear", "window-close"}},
     };
     return rows;
 }

@@ -19,6 +19,7 @@
 #include "Kestrune/Screens/SidebarModel.h"
 #include "Kestrune/Screens/SidebarView.h"
 #include "Kestrune/Screens/StatusMenu.h"
+#include "Kestrune/Screens/UninstallerPane.h"
 #include "KestruneCore/Model/DiskMath.h"
 
 #include <QCloseEvent>
@@ -68,7 +69,8 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
     panes->addWidget(categoryPane);
     const QString titles[4] = {tr("Disk Map"), tr("Uninstaller"), tr("Maintenance"), tr("History")};
     for (int i = 0; i < 4; ++i) {
-        placeholders[i] = new PlaceholderPane(titles[i], panes);
+        placeholders[i] = i == 1 ? static_cast<QWidget*>(new UninstallerPane(engines, panes))
+                                 : new PlaceholderPane(titles[i], panes);
         panes->addWidget(placeholders[i]);
     }
     bar = new ActionBar(engines, *appActions, detail);

@@ -61,3 +61,45 @@ std::set<std::string, std::less<>> runningProgramNames() {
 }
 
 } // namespace Platform
+
+namespace Platform {
+
+std::vector<RunningProcess> runningProcesses() {
+    std::vector<RunningProcess> processes;
+    for (const auto& entry : BulkDir::read("/proc")) {
+        if (!entry.isDirectory || !isNumber(entry.name)) {
+            continue;
+        }
+        const std::string folder = "/proc/" + entry.name;
+        RunningProcess process;
+        process.pid = std::stoi(entry.name);
+        process.comm = readSmallFile(folder + "/comm");
+        while (!process.comm.empty() && process.comm.back() == '\n') {
+            process.comm.pop_back();
+        }
+        char target[4096];
+        const ssize_t n = readlink((folder + "/exe").c_str(), target, sizeof target);
+        if (n > 0) {
+            std::string exe(target, static_cast<std::size_t>(n));
+            if (exe.ends_with(" (deleted)")) {
+                exe.resize(exe.size() - 10);
+            }
+            process.exe = std::move(exe);
+        }
+        // The first 256 bytes of the command line: enough for an interpreter and its script's path.
+        const std::string commandLine = readSmallFile(folder + "/cmdline");
+        std::size_t start = 0;
+        while (start < commandLine.size() && process.arguments.size() < 3) {
+            auto end = commandLine.find('\0', start);
+            if (end == std::string::npos) {
+                break; // cut off: not a whole word
+            }
+            process.arguments.push_back(commandLine.substr(start, end - start));
+            start = end + 1;
+        }
+        processes.push_back(std::move(process));
+    }
+    return processes;
+}
+
+} // namespace Platform

@@ -24,10 +24,12 @@ SystemRoot::~SystemRoot() {
 Window::Window(ScannerList registry, std::function<bool()> hasAccess) : scan(std::move(registry)) {
     scan.activity = &activity;
     treemap.activity = &activity;
+    uninstall.activity = &activity;
     // No desktop Trash service exists here; what the direct wipe leaves stays.
     scan.emptyTrashViaFileManager = [] { return std::nullopt; };
     scan.openTrashFolder = [](const std::string&) {};
-    window = std::make_unique<MainWindow>(Engines{scan, treemap, activity}, settings, std::move(hasAccess));
+    window = std::make_unique<MainWindow>(Engines{scan, treemap, activity, uninstall}, settings,
+                                          std::move(hasAccess));
 }
 
 Window::~Window() {

@@ -8,6 +8,7 @@
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
+#include "Kestrune/Engines/UninstallEngine.h"
 #include "Kestrune/Screens/AppSettings.h"
 #include "Kestrune/Screens/MainWindow.h"
 #include "tests/TestHome.h"
@@ -40,6 +41,7 @@ struct Window {
     ActivityEngine activity;
     ScanEngine scan;
     TreemapEngine treemap;
+    UninstallEngine uninstall;
     AppSettings settings{QString::fromStdString(home / "settings.ini")};
     std::unique_ptr<MainWindow> window;
 };

@@ -405,7 +405,7 @@ private slots:
         w.window->overview()->refresh();
         QCOMPARE(w.window->overview()->caption(), QString("found so far"));
         // The sheet cannot be opened during a scan from the window; its own text for the case still holds.
-        ReclaimSheet sheet({w.scan, w.treemap, w.activity});
+        ReclaimSheet sheet({w.scan, w.treemap, w.activity, w.uninstall});
         tester(&sheet.categoryModel());
         QCOMPARE(sheet.emptyExplanation(),
                  QString("Scan is still running — categories will show up here when it finishes."));
@@ -536,7 +536,7 @@ private slots:
         QVERIFY(w.window->actionBar()->sizeText().isEmpty());
         QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
         QVERIFY(!w.window->actions().rescan->isEnabled());
-        ReclaimSheet sheet({w.scan, w.treemap, w.activity});
+        ReclaimSheet sheet({w.scan, w.treemap, w.activity, w.uninstall});
         QCOMPARE(sheet.emptyExplanation(),
                  QString("Scan is still running — categories will show up here when it finishes."));
         release.set_value();
@@ -555,7 +555,7 @@ private slots:
         Window w(locationScanners());
         tester(&w.window->sidebarModel());
         TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        ReclaimSheet before({w.scan, w.treemap, w.activity});
+        ReclaimSheet before({w.scan, w.treemap, w.activity, w.uninstall});
         QCOMPARE(before.emptyExplanation(),
                  QString("Run a scan from Overview first, then open Reclaim again."));
         QVERIFY(w.start());
@@ -659,7 +659,7 @@ private slots:
         const QList<int> sizes = w.window->splitter()->sizes();
         QVERIFY(w.window->close());
         QVERIFY(!w.settings.windowGeometry().isEmpty());
-        MainWindow again({w.scan, w.treemap, w.activity}, w.settings, [] { return true; });
+        MainWindow again({w.scan, w.treemap, w.activity, w.uninstall}, w.settings, [] { return true; });
         QCOMPARE(again.size(), QSize(900, 600));
         again.show();
         QCOMPARE(again.splitter()->sizes(), sizes);

@@ -5,12 +5,15 @@
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
+#include "Kestrune/Engines/UninstallEngine.h"
 #include "Kestrune/Screens/AppSettings.h"
 #include "Kestrune/Screens/CategoryPane.h"
 #include "Kestrune/Screens/MainWindow.h"
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/ReclaimSheet.h"
 #include "Kestrune/Screens/SheetOverlay.h"
+#include "Kestrune/Screens/UninstallerPane.h"
+#include "tests/AppsFixture.h"
 #include "tests/TestHome.h"
 
 #include <QApplication>
@@ -22,12 +25,61 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
 
+// An AppImage of `bytes` allocated (its program, then room for its file system), with a menu entry.
+void appImage(const TestTree::TemporaryHome& home, const std::string& file, const std::string& name,
+              off_t bytes) {
+    const std::string path = AppsFixture::makeAppImage(home / ("Applications/" + file));
+    const int fd = open(path.c_str(), O_WRONLY);
+    (void)posix_fallocate(fd, 0, bytes);
+    close(fd);
+    AppsFixture::desktopEntry(home, file + ".desktop", name, path);
+}
+
+void prepareApps(const TestTree::TemporaryHome& home) {
+    const struct {
+        const char* file;
+        const char* name;
+        off_t bytes;
+        long daysAgo; // -1: never opened
+    } apps[] = {{"Krita-5.2.AppImage", "Krita", 310'000'000, 3},
+                {"Obsidian-1.5.AppImage", "Obsidian", 118'000'000, 240},
+                {"Inkscape-1.3.AppImage", "Inkscape", 96'000'000, -1},
+                {"LibreSprite.AppImage", "LibreSprite", 42'000'000, 400},
+                {"Zettlr.AppImage", "Zettlr", 133'000'000, 30},
+                {"balenaEtcher.AppImage", "balenaEtcher", 104'000'000, -1}};
+    std::string state = "<?xml version=\"1.0\"?>\n<application-state>\n  <context id=\"\">\n";
+    const auto now = std::chrono::system_clock::now();
+    for (const auto& a : apps) {
+        appImage(home, a.file, a.name, a.bytes);
+        if (a.daysAgo >= 0) {
+            const auto seen = std::chrono::duration_cast<std::chrono::seconds>(
+                (now - std::chrono::hours(24 * a.daysAgo)).time_since_epoch());
+            state += std::string("    <application id=\"") + a.file + ".desktop\" last-seen=\"" +
+                     std::to_string(seen.count()) + "\"/>\n";
+        }
+    }
+    state += "  </context>\n</application-state>\n";
+    TestTree::writeFile(home / ".local/share/gnome-shell/application_state", state);
+    TestTree::makeFile(home / ".config/krita/kritarc", 60'000);
+    TestTree::makeFile(home / ".local/share/krita/resources/brushes.bundle", 48'000'000);
+    TestTree::makeFile(home / ".cache/krita/thumbs", 12'000'000);
+    TestTree::makeFile(home / ".local/share/icons/hicolor/256x256/apps/krita.png", 40'000);
+    TestTree::makeFile(home / ".config/obsidian/Cache/data", 22'000'000);
+    TestTree::writeFile(home / "system/snap/spotify/current/meta/snap.yaml",
+                        "name: spotify\ntitle: Spotify\n");
+    TestTree::makeFile(home / "system/var/lib/snapd/snaps/spotify_75.snap", 182'000'000);
+    TestTree::makeFile(home / "snap/spotify/75/.config/spotify/prefs", 4'000);
+}
+
 void prepare(const TestTree::TemporaryHome& home) {
+    prepareApps(home);
     const auto old = std::chrono::system_clock::now() - 24h * 90;
     TestTree::makeFile(home / "Library/Caches/org.mozilla.firefox/cache2/entries", 412'000'000);
     TestTree::makeFile(home / "Library/Caches/com.spotify.client/Data/storage", 268'000'000);
@@ -107,7 +159,9 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
     treemap.activity = &activity;
     scan.emptyTrashViaFileManager = [] { return std::nullopt; };
     AppSettings settings(QString::fromStdString(home / "screenshots.ini"));
-    Engines engines{scan, treemap, activity};
+    UninstallEngine uninstall;
+    uninstall.activity = &activity;
+    Engines engines{scan, treemap, activity, uninstall};
     {
         MainWindow window(engines, settings, [] { return true; });
         window.resize(1130, 820);
@@ -137,6 +191,23 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
 
         window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
         save(window, dir, QStringLiteral("placeholder"), theme);
+
+        window.setPane(Pane{Pane::Kind::uninstaller, CategoryKind::userCaches});
+        waitFor([&] { return !uninstall.isLoading() && !uninstall.apps().empty(); });
+        save(window, dir, QStringLiteral("uninstaller"), theme);
+        for (const auto& app : uninstall.apps()) {
+            if (app.name == "Krita") {
+                (void)uninstall.select(app);
+            }
+        }
+        waitFor([&] { return uninstall.selectedApp() && !uninstall.isSearching(); });
+        save(window, dir, QStringLiteral("uninstaller-detail"), theme);
+        if (auto* pane = window.findChild<UninstallerPane*>()) {
+            pane->requestUninstall();
+            save(window, dir, QStringLiteral("uninstaller-confirm"), theme);
+            pane->overlay()->close();
+        }
+        (void)uninstall.select(std::nullopt);
 
         window.setPane(Pane{});
         window.resize(760, 480);

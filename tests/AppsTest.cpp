@@ -1,0 +1,460 @@
+// The application inventory on a real temporary home: every Linux source and the bundle layout, the
+// support-file rule on the Linux folders, usage records, the list's search and orders, and the
+// kestrune-cli apps and uninstall commands run as real processes.
+#include "KestruneCore/Apps/AppInventory.h"
+#include "KestruneCore/Apps/AppListing.h"
+#include "KestruneCore/Apps/AppSourcesLinux.h"
+#include "KestruneCore/Apps/AppUsageRecord.h"
+#include "KestruneCore/Apps/SupportFiles.h"
+#include "KestruneCore/Platform/TextFolding.h"
+#include "tests/AppsFixture.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using AppsFixture::desktopEntry;
+using AppsFixture::makeAppImage;
+using TestTree::TemporaryHome;
+
+constexpr std::int64_t MB = 1'000'000;
+
+struct SystemRoot {
+    explicit SystemRoot(const TemporaryHome& home) : path(home / "system") {
+        TestTree::makeFolder(path);
+        setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1);
+    }
+    ~SystemRoot() { unsetenv("KESTRUNE_SYSTEM_ROOT"); }
+    std::string path;
+};
+
+std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std::vector<InstalledApp>& all,
+                                              const std::string& home) {
+    std::map<std::string, std::int64_t> out;
+    for (const auto& file : AppInventory::leftovers(app, all)) {
+        out[file.item.url.substr(home.size() + 1)] = file.item.bytes;
+    }
+    return out;
+}
+
+const InstalledApp* named(const std::vector<InstalledApp>& apps, const std::string& name) {
+    for (const auto& app : apps) {
+        if (app.name == name) {
+            return &app;
+        }
+    }
+    return nullptr;
+}
+
+TEST(AppSupportFiles, BelongsByExactIdDottedIdOrFoldedNameOnly) {
+    const std::optional<std::string> id = "com.example.Tool";
+    const struct {
+        const char* entry;
+        std::optional<std::string> bundleID;
+        const char* name;
+        bool belongs;
+    } cases[] = {
+        {"com.example.Tool", id, "Tool", true},
+        {"com.example.Tool.plist", id, "Tool", true},
+        {"com.example.Tool.savedState", id, "Tool", true},
+        {"com.example.Tool.desktop", id, "Tool", true},
+        {"ABCDE12345.com.example.Tool", id, "Tool", true},
+        {"tool", id, "Tool", true},
+        {"TOOL", std::nullopt, "Tool", true},
+        {"cafe", std::nullopt, "Caf\u00E9", true},
+        {"com.example.Tool.helper", id, "Tool", false},
+        {"Tool Pro", id, "Tool", false},
+        {"xcom.example.Tool", id, "Tool", false},
+        {"plistTool", id, "Tool", false}, // suffixes go only at the end
+        {".plist", id, "", false},
+        {"com.example.Tool", std::nullopt, "Tool", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SupportFiles::belongs(c.entry, c.bundleID, Platform::folded(c.name)), c.belongs) << c.entry;
+    }
+}
+
+TEST(AppSupportFiles, LinuxFoldersMatchTheRuleAndNothingElse) {
+    TemporaryHome home;
+    const std::map<std::string, std::int64_t> matching{
+        {".config/tool", 3 * MB},
+        {".local/share/com.example.Tool", 2 * MB},
+        {".local/state/ABCDE.com.example.Tool", 40'960},
+        {".cache/Tool", 1 * MB},
+        {".var/app/com.example.Tool/config/x", 8192},
+        {".config/autostart/com.example.Tool.desktop", 4096},
+        {"Library/Preferences/com.example.Tool.plist", 4096},
+    };
+    for (const auto& [path, bytes] : matching) {
+        TestTree::makeFile(home / path, bytes);
+    }
+    for (const auto* other : {".cache/com.example.Tool.helper/x", ".config/Tool Pro/x", ".config/.tool/x",
+                              ".config/tools/x", ".local/share/plistTool/x"}) {
+        TestTree::makeFile(home / other, 4096);
+    }
+    InstalledApp app;
+    app.name = "Tool";
+    app.bundleID = "com.example.Tool";
+    app.url = home / "Applications/Tool.AppImage";
+    const auto found = supportOf(app, {app}, home.path());
+    std::map<std::string, std::int64_t> expected;
+    for (const auto& [path, bytes] : matching) {
+        const auto top = path.starts_with(".var/app/") ? std::string(".var/app/com.example.Tool") : path;
+        expected[top] = TestTree::allocatedTree(home / top);
+    }
+    EXPECT_EQ(found, expected);
+    const auto files = AppInventory::leftovers(app, {app});
+    EXPECT_TRUE(std::is_sorted(files.begin(), files.end(),
+                               [](const auto& a, const auto& b) { return a.item.bytes > b.item.bytes; }));
+}
+
+TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
+    TemporaryHome home;
+    SystemRoot system(home);
+    AppsFixture::FakeFlatpak flatpak(home);
+    // AppImages: one with a desktop entry, an icon and settings; one only by its mark in Downloads; a file
+    // that only has the extension, and a link to an AppImage, are not listed.
+    const std::string tool = makeAppImage(home / "Applications/Tool-1.2-x86_64.AppImage");
+    TestTree::makeFile(home / ".config/Tool/settings.json", 2 * MB);
+    TestTree::makeFile(home / ".local/share/icons/hicolor/256x256/apps/appimagekit_tool.png", 16'384);
+    desktopEntry(home, "appimagekit_1f-tool.desktop", "Tool", "\"" + tool + "\" %U", "appimagekit_tool");
+    const std::string viewer = makeAppImage(home / "Downloads/viewer");
+    TestTree::makeFile(home / "Downloads/Fake.AppImage", 50'000);
+    fs::create_symlink(tool, TestTree::makeFolder(home / ".local/bin") + "/tool");
+    // A program installed by hand, and desktop entries of system and Flatpak programs (not the user's).
+    TestTree::makeFile(home / "opt/editor/editor.sh", 3 * MB);
+    desktopEntry(home, "org.example.Editor.desktop", "Editor", "env A=1 " + home / "opt/editor/editor.sh");
+    desktopEntry(home, "gedit.desktop", "Gedit", "/usr/bin/gedit %F");
+    desktopEntry(home, "maps.desktop", "Maps", "/usr/bin/flatpak run org.gnome.Maps");
+    // Flatpak: a user app named by its exported entry, a system one by flatpak's own name column.
+    flatpak.install(home, "org.example.Notes", "notes", "Notes", "user", 5 * MB);
+    flatpak.install(home, "org.example.Chat", "Chat", "", "system", 4 * MB);
+    TestTree::makeFile(home / ".var/app/org.example.Notes/data/db", 1 * MB);
+    // Snaps: an application, sized by its .snap files, and a base, which is not one.
+    TestTree::writeFile(system.path + "/snap/hello/current/meta/snap.yaml", "name: hello\ntitle: 'Hello'\n");
+    TestTree::writeFile(system.path + "/snap/core22/current/meta/snap.yaml", "name: core22\ntype: base\n");
+    TestTree::makeFile(system.path + "/var/lib/snapd/snaps/hello_12.snap", 6 * MB);
+    TestTree::makeFile(system.path + "/var/lib/snapd/snaps/hello_13.snap", 6 * MB);
+    TestTree::makeFile(system.path + "/var/lib/snapd/snaps/core22_1.snap", 70 * MB);
+    TestTree::makeFile(home / "snap/hello/12/data", 40'960);
+    // The bundle layout through the system folders: a bundle with an Info.plist, a link into the
+    // system's own applications (skipped).
+    TestTree::writeFile(system.path + "/Applications/Paint.app/Contents/Info.plist",
+                        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+                        "<string>com.example.Paint</string><key>CFBundleName</key><string>Paint</string>"
+                        "</dict></plist>");
+    TestTree::makeFile(system.path + "/Applications/Paint.app/Contents/MacOS/paint", 7 * MB);
+    TestTree::makeFile(system.path + "/System/Applications/Clock.app/Contents/MacOS/clock", 4096);
+    fs::create_symlink(system.path + "/System/Applications/Clock.app",
+                       system.path + "/Applications/Clock.app");
+
+    const auto apps = AppInventory::installed();
+    const struct {
+        const char* name;
+        AppSource source;
+        std::string id;
+        std::int64_t bytes;
+        std::set<std::string> support;
+    } expected[] = {
+        {"Hello",
+         AppSource::snap,
+         "hello",
+         TestTree::allocated(system.path + "/var/lib/snapd/snaps/hello_12.snap") * 2,
+         {"snap/hello"}},
+        {"Paint",
+         AppSource::bundle,
+         "com.example.Paint",
+         TestTree::allocatedTree(system.path + "/Applications/Paint.app"),
+         {}},
+        {"Notes",
+         AppSource::flatpak,
+         "org.example.Notes",
+         TestTree::allocatedTree(home / ".local/share/flatpak/app/org.example.Notes"),
+         {".var/app/org.example.Notes"}},
+        {"Chat",
+         AppSource::flatpak,
+         "org.example.Chat",
+         TestTree::allocatedTree(system.path + "/var/lib/flatpak/app/org.example.Chat"),
+         {}},
+        {"Editor",
+         AppSource::desktop,
+         "org.example.Editor",
+         TestTree::allocated(home / "opt/editor/editor.sh"),
+         {".local/share/applications/org.example.Editor.desktop"}},
+        {"Tool",
+         AppSource::appimage,
+         tool,
+         TestTree::allocated(tool),
+         {".config/Tool", ".local/share/applications/appimagekit_1f-tool.desktop",
+          ".local/share/icons/hicolor/256x256/apps/appimagekit_tool.png"}},
+        {"viewer", AppSource::appimage, viewer, TestTree::allocated(viewer), {}},
+    };
+    ASSERT_EQ(apps.size(), std::size(expected));
+    std::set<std::string> ids;
+    for (const auto& e : expected) {
+        const InstalledApp* app = named(apps, e.name);
+        ASSERT_NE(app, nullptr) << e.name;
+        EXPECT_EQ(app->source, e.source) << e.name;
+        EXPECT_EQ(app->id, e.id) << e.name;
+        EXPECT_EQ(app->bytes, e.bytes) << e.name;
+        std::set<std::string> support;
+        for (const auto& [path, bytes] : supportOf(*app, apps, home.path())) {
+            support.insert(path);
+        }
+        EXPECT_EQ(support, e.support) << e.name;
+        ids.insert(app->id);
+    }
+    EXPECT_EQ(ids.size(), apps.size());
+    EXPECT_TRUE(std::is_sorted(apps.begin(), apps.end(),
+                               [](const auto& a, const auto& b) { return a.bytes > b.bytes; }));
+    EXPECT_EQ(named(apps, "Chat")->privilegedRemoval(), "flatpak uninstall --system org.example.Chat");
+    EXPECT_EQ(named(apps, "Hello")->privilegedRemoval(), "snap remove hello");
+    EXPECT_EQ(named(apps, "Notes")->privilegedRemoval(), "");
+}
+
+TEST(AppInventory, SharedFilesAreMarkedAndAnotherAppsFolderIsNeverOffered) {
+    TemporaryHome home;
+    // Two installed apps named alike (a browser and its developer edition) share ~/.config/browser; a
+    // third app is installed inside ~/.local/share/Tool, which Tool's name would otherwise match.
+    const std::string browser = makeAppImage(home / "Applications/browser.AppImage");
+    desktopEntry(home, "browser.desktop", "Browser", browser);
+    TestTree::makeFile(home / "bin/browser-dev", 8192);
+    desktopEntry(home, "browser-dev.desktop", "browser", home / "bin/browser-dev");
+    TestTree::makeFile(home / ".config/browser/prefs", 8192);
+    const std::string tool = makeAppImage(home / "Applications/Tool.AppImage");
+    TestTree::makeFile(home / ".local/share/Tool/plugin/bin/plugin", 8192);
+    desktopEntry(home, "plugin.desktop", "Plugin", home / ".local/share/Tool/plugin/bin/plugin");
+    TestTree::makeFile(home / ".cache/Tool/x", 8192);
+    // Two copies sharing one identifier are known by their paths.
+    SystemRoot system(home);
+    const std::string plist =
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+        "<string>com.example.Dup</string></dict></plist>";
+    const std::string copyA = system.path + "/Applications/Dup.app";
+    const std::string copyB = home / "Applications/Dup.app";
+    TestTree::writeFile(copyA + "/Contents/Info.plist", plist);
+    TestTree::writeFile(copyB + "/Contents/Info.plist", plist);
+
+    const auto apps = AppInventory::installed();
+    const auto* a = named(apps, "Browser");
+    ASSERT_NE(a, nullptr);
+    const auto files = AppInventory::leftovers(*a, apps);
+    bool sawShared = false;
+    for (const auto& f : files) {
+        if (f.item.url == home / ".config/browser") {
+            EXPECT_EQ(f.sharedWith, "browser");
+            sawShared = true;
+        } else {
+            EXPECT_EQ(f.sharedWith, "") << f.item.url;
+        }
+    }
+    EXPECT_TRUE(sawShared);
+    const auto* t = named(apps, "Tool");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(TestTree::urls([&] {
+                  std::vector<CleanupItem> items;
+                  for (auto& f : AppInventory::leftovers(*t, apps)) {
+                      items.push_back(f.item);
+                  }
+                  return items;
+              }()),
+              std::set<std::string>{home / ".cache/Tool"});
+    std::set<std::string> dupIDs;
+    for (const auto& app : apps) {
+        if (app.name == "Dup") {
+            dupIDs.insert(app.id);
+        }
+    }
+    EXPECT_EQ(dupIDs, (std::set<std::string>{copyA, copyB}));
+}
+
+TEST(AppUsage, DesktopRecordThenAccessTimeElseNeverOpenedOrUnknown) {
+    const Date now = std::chrono::system_clock::now();
+    const auto seconds = [](Date d) {
+        return std::chrono::duration_cast<std::chrono::seconds>(d.time_since_epoch()).count();
+    };
+    const Date week = now - 7 * 24h;
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n<application-state>\n  <context id=\"\">\n"
+        "    <application id=\"recent.desktop\" open-window-count=\"0\" score=\"3\" last-seen=\"" +
+        std::to_string(seconds(week)) +
+        "\"/>\n    <application id=\"old.desktop\" last-seen=\"86400\"/>\n"
+        "    <application id=\"future.desktop\" last-seen=\"" +
+        std::to_string(seconds(now + 72h)) +
+        "\"/>\n    <application id=\"bad.desktop\" last-seen=\"x1\"/>\n"
+        "  </context>\n</application-state>\n";
+    const auto record = AppUsageRecord::parseGnomeShell(xml);
+    EXPECT_TRUE(record.present);
+    EXPECT_EQ(record.lastSeen.size(), 3u);
+    const struct {
+        std::vector<std::string> desktopIDs;
+        bool recordPresent;
+        AppUsage::Kind kind;
+    } cases[] = {
+        {{"recent.desktop"}, true, AppUsage::Kind::used},
+        {{"old.desktop"}, true, AppUsage::Kind::neverOpened},    // 1970 is outside the window
+        {{"future.desktop"}, true, AppUsage::Kind::neverOpened}, // so is three days ahead
+        {{"bad.desktop"}, true, AppUsage::Kind::neverOpened},
+        {{"other.desktop"}, false, AppUsage::Kind::unknown},
+        {{}, true, AppUsage::Kind::unknown},
+    };
+    for (const auto& c : cases) {
+        InstalledApp app;
+        app.source = AppSource::flatpak;
+        app.desktopIDs = c.desktopIDs;
+        auto r = record;
+        r.present = c.recordPresent;
+        const auto usage = AppUsageRecord::of(app, r, now);
+        EXPECT_EQ(usage.kind, c.kind) << (c.desktopIDs.empty() ? "-" : c.desktopIDs[0]);
+        if (usage.kind == AppUsage::Kind::used) {
+            EXPECT_EQ(seconds(*usage.date), seconds(week));
+        }
+    }
+}
+
+TEST(AppListing, SearchFoldsAndEveryOrderIsStable) {
+    const Date now = std::chrono::system_clock::now();
+    auto app = [](std::string name, std::int64_t bytes, AppUsage usage) {
+        InstalledApp a;
+        a.name = std::move(name);
+        a.id = a.url = "/apps/" + a.name;
+        a.bytes = bytes;
+        a.usage = usage;
+        return a;
+    };
+    const std::vector<InstalledApp> apps{
+        app("Alpha", 10, AppUsage::used(now - 150 * 24h)),  app("Zed", 30, AppUsage::neverOpened()),
+        app("Caf\u00E9", 20, AppUsage::unknown()),          app("Beta", 30, AppUsage::neverOpened()),
+        app("Tool 10", 5, AppUsage::used(now - 215 * 24h)), app("Tool 9", 5, AppUsage::used(now - 400 * 24h)),
+    };
+    auto names = [](const std::vector<InstalledApp>& list) {
+        std::vector<std::string> out;
+        for (const auto& a : list) {
+            out.push_back(a.name);
+        }
+        return out;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(names(AppListing::filtered(apps, "cafe", AppSort::size)), V{"Caf\u00E9"});
+    EXPECT_EQ(names(AppListing::filtered(apps, "TOOL", AppSort::name)), (V{"Tool 9", "Tool 10"}));
+    EXPECT_EQ(names(AppListing::filtered(apps, "", AppSort::size)),
+              (V{"Zed", "Beta", "Caf\u00E9", "Alpha", "Tool 10", "Tool 9"}));
+    EXPECT_EQ(names(AppListing::filtered(apps, "", AppSort::leastUsed)),
+              (V{"Beta", "Zed", "Tool 9", "Tool 10", "Alpha", "Caf\u00E9"}));
+    EXPECT_EQ(names(AppListing::filtered(apps, "", AppSort::name)),
+              (V{"Alpha", "Beta", "Caf\u00E9", "Tool 9", "Tool 10", "Zed"}));
+    EXPECT_EQ(names(AppListing::neverOpened(apps)), (V{"Zed", "Beta"}));
+    // Seven months and more ago are stale; five are not.
+    EXPECT_EQ(names(AppListing::stale(apps, now)), (V{"Tool 9", "Tool 10"}));
+    EXPECT_EQ(AppListing::totalBytes(apps), 100);
+}
+
+struct CliHome {
+    TemporaryHome home;
+    std::string tool;
+    std::string other;
+    CliHome() {
+        tool = makeAppImage(home / "Applications/Tool.AppImage");
+        desktopEntry(home, "tool.desktop", "Tool", tool);
+        TestTree::makeFile(home / ".config/Tool/settings", 2 * MB);
+        TestTree::makeFile(home / ".cache/tool/blob", 1 * MB);
+        other = makeAppImage(home / "Applications/Other.AppImage");
+        TestTree::makeFile(home / ".config/Other/keep", 1 * MB);
+    }
+    [[nodiscard]] std::set<std::string> trashed() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(home / ".local/share/Trash/files")) {
+            names.insert(e.path().filename().string());
+        }
+        return names;
+    }
+};
+
+TEST(AppsCommand, ListsAsJsonAndUninstallsWithThePlanAndConfirmationOfReclaim) {
+    CliHome h;
+    const auto listed = TestTree::run({TestTree::cliPath(), "apps", "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    const auto json = nlohmann::json::parse(listed.output);
+    ASSERT_EQ(json["apps"].size(), 2u);
+    const auto& first = json["apps"][0];
+    EXPECT_EQ(first["name"], "Tool");
+    EXPECT_EQ(first["id"], h.tool);
+    EXPECT_EQ(first["path"], h.tool);
+    EXPECT_EQ(first["source"], "appimage");
+    EXPECT_EQ(first["bytes"], TestTree::allocated(h.tool));
+    EXPECT_TRUE(first["lastUsed"].is_null());
+    EXPECT_EQ(first["supportFiles"].size(), 3u);
+    EXPECT_EQ(first["supportFiles"][0]["path"], h.home / ".config/Tool");
+
+    const auto before = TestTree::snapshot(h.home.path());
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        const char* says;
+    } unchanged[] = {
+        {{"uninstall", h.tool, "--dry-run"}, 0, "Total"},
+        {{"uninstall", h.tool}, 2, "not asking without a terminal"},
+        {{"uninstall", h.tool, "--reset"}, 2, "not asking without a terminal"},
+        {{"uninstall", "org.example.Missing", "--yes"}, 1, "no installed application"},
+        {{"uninstall", h.tool, "--keep", "~/.config/Nothing", "--yes"}, 1, "is not a support file"},
+    };
+    for (const auto& c : unchanged) {
+        std::vector<std::string> argv{TestTree::cliPath()};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const auto r = TestTree::run(argv);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        EXPECT_EQ(TestTree::snapshot(h.home.path()), before) << c.arguments[1];
+    }
+
+    const auto done =
+        TestTree::run({TestTree::cliPath(), "uninstall", h.tool, "--keep", "~/.cache/tool", "--yes"});
+    EXPECT_EQ(done.status, 0) << done.output;
+    EXPECT_NE(done.output.find("Moved Tool and 2 support items to the Trash"), std::string::npos)
+        << done.output;
+    EXPECT_EQ(h.trashed(), (std::set<std::string>{"Tool.AppImage", "Tool", "tool.desktop"}));
+    EXPECT_TRUE(TestTree::exists(h.home / ".cache/tool/blob"));
+    EXPECT_TRUE(TestTree::exists(h.other));
+    EXPECT_TRUE(TestTree::exists(h.home / ".config/Other/keep"));
+    const auto log =
+        nlohmann::json::parse(TestTree::readFile(h.home / ".local/share/Kestrune/activity.json"));
+    ASSERT_EQ(log["events"].size(), 1u);
+    EXPECT_EQ(log["events"][0]["kind"], "uninstall");
+    EXPECT_EQ(log["events"][0]["paths"].size(), 3u);
+}
+
+TEST(AppsCommand, AnAppThatCannotBeMovedKeepsItsSupportFiles) {
+    CliHome h;
+    TestTree::giveToUnprivileged(h.home.path());
+    chmod((h.home / "Applications").c_str(), 0555);
+    const auto before = TestTree::snapshot(h.home.path());
+    const auto r = TestTree::run({TestTree::cliPath(), "uninstall", h.tool, "--yes"},
+                                 TestTree::Privilege::unprivileged, {{"HOME", h.home.path()}});
+    chmod((h.home / "Applications").c_str(), 0755);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("Tool: "), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Moved Tool"), std::string::npos) << r.output;
+    auto after = TestTree::snapshot(h.home.path());
+    // Only the audit log (and its lock) is new, and the empty Trash folders the attempt made.
+    std::erase_if(after, [](const auto& entry) {
+        return entry.first.starts_with(".local/share/Kestrune") ||
+               (entry.first.starts_with(".local/share/Trash") && entry.second == "folder");
+    });
+    EXPECT_EQ(after, before);
+    const auto log =
+        nlohmann::json::parse(TestTree::readFile(h.home / ".local/share/Kestrune/activity.json"));
+    ASSERT_EQ(log["events"].size(), 1u);
+    EXPECT_EQ(log["events"][0]["detail"], "Completed with errors");
+    ASSERT_EQ(log["events"][0]["paths"].size(), 1u);
+    EXPECT_EQ(log["events"][0]["paths"][0]["disposition"], "failed");
+}
+
+} // namespace

@@ -1,0 +1,218 @@
+// The Applications pane driven as a user would: search narrows the list, the orders by size and by name,
+// picking an app shows its support files, an unticked file stays on disk after the confirmed uninstall,
+// the overview's short lists, and the buttons a running app or a removal disables.
+#include "Kestrune/Screens/UninstallerPane.h"
+#include "Kestrune/Engines/ActivityEngine.h"
+#include "Kestrune/Engines/ScanEngine.h"
+#include "Kestrune/Engines/TreemapEngine.h"
+#include "Kestrune/Engines/UninstallEngine.h"
+#include "Kestrune/Screens/AppListModel.h"
+#include "Kestrune/Screens/ConfirmSheet.h"
+#include "Kestrune/Screens/SheetOverlay.h"
+#include "tests/AppsFixture.h"
+#include "tests/engines/Await.h"
+
+#include <QAbstractItemModelTester>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace {
+
+struct Fixture {
+    TestTree::TemporaryHome home;
+    std::string system = home / "system";
+    ActivityEngine activity;
+    ScanEngine scan{ScannerList{}};
+    TreemapEngine treemap;
+    UninstallEngine uninstall;
+    std::unique_ptr<UninstallerPane> pane;
+
+    // Apps of several sizes; Café with two settings folders.
+    Fixture() {
+        setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(system).c_str(), 1);
+        const struct {
+            const char* file;
+            const char* name;
+            std::int64_t extra;
+        } apps[] = {{"Zeta", "Zeta", 3'000'000},
+                    {"cafe", "Caf\u00E9", 1'000'000},
+                    {"alpha", "alpha", 2'000'000},
+                    {"Tool2", "Tool 2", 0},
+                    {"Tool10", "Tool 10", 500'000}};
+        for (const auto& a : apps) {
+            const std::string path =
+                AppsFixture::makeAppImage(home / (std::string("Applications/") + a.file + ".AppImage"));
+            if (a.extra > 0) {
+                // A bigger AppImage: the program with a payload after it, as real ones carry their file
+                // system.
+                std::FILE* f = std::fopen(path.c_str(), "ab");
+                const std::string payload(std::size_t(a.extra), 'x');
+                std::fwrite(payload.data(), 1, payload.size(), f);
+                std::fclose(f);
+            }
+            AppsFixture::desktopEntry(home, std::string(a.file) + ".desktop", a.name, path);
+        }
+        TestTree::makeFile(home / ".config/Cafe/settings", 400'000);
+        TestTree::makeFile(home / ".cache/caf\u00E9/blob", 900'000);
+        uninstall.activity = &activity;
+        scan.activity = &activity;
+        treemap.activity = &activity;
+        pane = std::make_unique<UninstallerPane>(Engines{scan, treemap, activity, uninstall});
+        pane->resize(1000, 700);
+    }
+    ~Fixture() {
+        pane.reset();
+        unsetenv("KESTRUNE_SYSTEM_ROOT");
+    }
+
+    template <typename T> T* find(const char* name) const {
+        return pane->findChild<T*>(QString::fromLatin1(name));
+    }
+
+    [[nodiscard]] QStringList rows() const {
+        QStringList out;
+        auto* model = find<QListView>("appList")->model();
+        for (int r = 0; r < model->rowCount(); ++r) {
+            out << model->index(r, 0).data().toString();
+        }
+        return out;
+    }
+    bool shown() {
+        pane->show();
+        return QTest::qWaitForWindowExposed(pane.get()) &&
+               QTest::qWaitFor([this] { return !uninstall.isLoading() && !uninstall.apps().empty(); },
+                               20'000);
+    }
+    bool pick(const QString& name) {
+        auto* list = find<QListView>("appList");
+        const int row = rows().indexOf(name);
+        if (row < 0) {
+            return false;
+        }
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        return QTest::qWaitFor([this] { return uninstall.selectedApp() && !uninstall.isSearching(); },
+                               20'000);
+    }
+};
+
+} // namespace
+
+class UninstallerPaneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void searchNarrowsAndSortsOrder() {
+        Fixture f;
+        QVERIFY(f.shown());
+        QAbstractItemModelTester tester(f.find<QListView>("appList")->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(f.rows(), (QStringList{"Zeta", "alpha", "Caf\u00E9", "Tool 10", "Tool 2"}));
+        QCOMPARE(f.find<QLabel>("appCount")->text(), QStringLiteral("5 apps"));
+        auto* search = f.find<QLineEdit>("appSearch");
+        QTest::keyClicks(search, QStringLiteral("CAFE"));
+        QCOMPARE(f.rows(), QStringList{"Caf\u00E9"});
+        QCOMPARE(f.find<QLabel>("appCount")->text(), QStringLiteral("1 app"));
+        search->clear();
+        auto* sort = f.find<QComboBox>("appSort");
+        QCOMPARE(sort->currentText(), QStringLiteral("Largest"));
+        sort->setCurrentIndex(sort->findText(QStringLiteral("Name")));
+        QCOMPARE(f.rows(), (QStringList{"alpha", "Caf\u00E9", "Tool 2", "Tool 10", "Zeta"}));
+        sort->setCurrentIndex(sort->findText(QStringLiteral("Largest")));
+        QCOMPARE(f.rows().first(), QStringLiteral("Zeta"));
+        // The overview: every app is unknown to the desktop's record, so both short lists are empty.
+        QVERIFY(f.find<QLabel>("appsOverviewLine")
+                    ->text()
+                    .startsWith(QStringLiteral("5 removable apps \u00B7 ")));
+        QVERIFY(!f.find<QPushButton>("neverOpenedCardShowAll")->isVisible());
+    }
+
+    void pickingShowsSupportFilesAndAnUntickedOneStays() {
+        Fixture f;
+        QVERIFY(f.shown());
+        QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
+        auto* view = f.find<QTreeView>("supportFiles");
+        QAbstractItemModelTester tester(view->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(view->model()->rowCount(), 3);
+        QCOMPARE(f.find<QLabel>("supportHeading")->text(), QStringLiteral("Support files (3)"));
+        QCOMPARE(f.find<QLabel>("appName")->text(), QStringLiteral("Caf\u00E9"));
+        QCOMPARE(f.find<QLabel>("appPath")->text(), QStringLiteral("~/Applications/cafe.AppImage"));
+        // Untick the cache with the keyboard, as a user would.
+        int cacheRow = -1;
+        for (int r = 0; r < view->model()->rowCount(); ++r) {
+            if (view->model()->index(r, 0).data().toString().startsWith(QStringLiteral("~/.cache/"))) {
+                cacheRow = r;
+            }
+        }
+        QVERIFY(cacheRow >= 0);
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(cacheRow, 0));
+        QTest::keyClick(view, Qt::Key_Space);
+        QCOMPARE(view->model()->index(cacheRow, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QCOMPARE(f.uninstall.selectedLeftovers().size(), std::size_t(2));
+
+        auto* uninstall = f.find<QPushButton>("uninstallApp");
+        QVERIFY(uninstall->isEnabled());
+        QTest::mouseClick(uninstall, Qt::LeftButton);
+        auto* sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
+        QVERIFY(sheet);
+        QCOMPARE(sheet->findChildren<QLabel*>().first()->text(), QStringLiteral("Remove Caf\u00E9?"));
+        QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&f] { return !f.uninstall.isRemoving() && !f.uninstall.selectedApp(); },
+                                20'000));
+        QVERIFY(TestTree::exists(f.home / "Caf\u00E9/blob") ||
+                TestTree::exists(f.home / ".cache/caf\u00E9/blob"));
+        QVERIFY(!TestTree::exists(f.home / ".config/Cafe"));
+        QVERIFY(!TestTree::exists(f.home / "Applications/cafe.AppImage"));
+        QVERIFY(!f.rows().contains(QStringLiteral("Caf\u00E9")));
+        QCOMPARE(f.find<QLabel>("appCount")->text(), QStringLiteral("4 apps"));
+    }
+
+    void buttonsFollowTheStateAndCloseReturnsToTheOverview() {
+        Fixture f;
+        QVERIFY(f.shown());
+        QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
+        auto* reset = f.find<QPushButton>("resetApp");
+        auto* uninstall = f.find<QPushButton>("uninstallApp");
+        QVERIFY(reset->isEnabled());
+        for (const auto& file : f.uninstall.leftovers()) {
+            f.uninstall.toggle(file.item);
+        }
+        QVERIFY(!reset->isEnabled());
+        QVERIFY(uninstall->isEnabled());
+        f.uninstall.toggle(f.uninstall.leftovers().front().item);
+        // Reset asks first, and Cancel changes nothing.
+        QTest::mouseClick(reset, Qt::LeftButton);
+        auto* sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
+        QVERIFY(sheet);
+        QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+        QVERIFY(!f.pane->overlay()->isPresenting());
+        QVERIFY(TestTree::exists(f.home / ".config/Cafe/settings"));
+        {
+            TestTree::RunningProgram running(f.home / "Applications", "cafe.AppImage");
+            QVERIFY(running.started);
+            QVERIFY(f.pick(QStringLiteral("Tool 2")));
+            QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
+            QCOMPARE(f.uninstall.selectedRunning(), AppInventory::Running::yes);
+            QVERIFY(!reset->isEnabled());
+            QVERIFY(!uninstall->isEnabled());
+            QCOMPARE(f.find<QLabel>("appRunning")->text(),
+                     QStringLiteral("Caf\u00E9 is running. Quit it before removing."));
+        }
+        QTest::mouseClick(f.find<QToolButton>("closeDetail"), Qt::LeftButton);
+        QVERIFY(!f.uninstall.selectedApp());
+        QVERIFY(f.find<QWidget>("appsOverview")->isVisible());
+    }
+};
+
+QTEST_MAIN(UninstallerPaneTest)
+#include "UninstallerPaneTest.moc"
