@@ -6,7 +6,7 @@
 #include "KestruneCore/Apps/AppSourcesLinux.h"
 #include "KestruneCore/Apps/AppUsageRecord.h"
 #include "KestruneCore/Apps/SupportFiles.h"
-#include "KestruneCore/Platform/TextFolding.h"
+#include "KestruneCore/Model/TextFolding.h"
 #include "tests/AppsFixture.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +78,8 @@ TEST(AppSupportFiles, BelongsByExactIdDottedIdOrFoldedNameOnly) {
         {"com.example.Tool", std::nullopt, "Tool", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SupportFiles::belongs(c.entry, c.bundleID, Platform::folded(c.name)), c.belongs) << c.entry;
+        EXPECT_EQ(SupportFiles::belongs(c.entry, c.bundleID, TextFolding::folded(c.name)), c.belongs)
+            << c.entry;
     }
 }
 

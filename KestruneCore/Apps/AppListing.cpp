@@ -1,6 +1,6 @@
 #include "KestruneCore/Apps/AppListing.h"
 
-#include "KestruneCore/Platform/TextFolding.h"
+#include "KestruneCore/Model/TextFolding.h"
 
 #include <algorithm>
 #include <cctype>
@@ -109,9 +109,9 @@ std::string_view rawValue(AppSort sort) {
 std::vector<InstalledApp> filtered(const std::vector<InstalledApp>& apps, std::string_view search,
                                    AppSort sort) {
     std::vector<InstalledApp> out;
-    const std::string needle = Platform::folded(search);
+    const std::string needle = TextFolding::folded(search);
     for (const auto& app : apps) {
-        if (needle.empty() || Platform::folded(app.name).find(needle) != std::string::npos) {
+        if (needle.empty() || TextFolding::folded(app.name).find(needle) != std::string::npos) {
             out.push_back(app);
         }
     }
@@ -126,7 +126,7 @@ std::vector<InstalledApp> filtered(const std::vector<InstalledApp>& apps, std::s
         break;
     case AppSort::name:
         std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
-            return naturalLess(Platform::folded(a.name), Platform::folded(b.name));
+            return naturalLess(TextFolding::folded(a.name), TextFolding::folded(b.name));
         });
         break;
     }

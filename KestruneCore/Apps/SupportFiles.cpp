@@ -4,8 +4,8 @@
 
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Model/TextFolding.h"
 #include "KestruneCore/Platform/Home.h"
-#include "KestruneCore/Platform/TextFolding.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
@@ -42,7 +42,7 @@ struct Key {
 };
 
 Key keyOf(const InstalledApp& app) {
-    return {app.bundleID, Platform::folded(app.name)};
+    return {app.bundleID, TextFolding::folded(app.name)};
 }
 
 bool belongsTo(std::string_view entryName, const Key& key) {
@@ -72,7 +72,7 @@ bool belongs(std::string_view entryName, const std::optional<std::string>& bundl
             return true;
         }
     }
-    return !foldedName.empty() && Platform::folded(b) == foldedName;
+    return !foldedName.empty() && TextFolding::folded(b) == foldedName;
 }
 
 std::vector<std::string> searchedFolders() {
