@@ -74,6 +74,11 @@ const std::vector<Row>& table() {
         {"globe", {"preferences-desktop-locale", "web-browser"}},
         {"photo.on.rectangle.angled", {"image-x-generic"}},
         {"music.note.tv", {"audio-x-generic", "video-x-generic"}},
+        {"square.grid.3x3", {"view-app-grid", "view-grid"}},
+        {"chevron.left", {"go-previous"}},
+        {"chevron.right", {"go-next"}},
+        {"chevron.down", {"pan-down", "go-down"}},
+        {"arrow.counterclockwise", {"edit-undo"}},
     };
     return rows;
 }
