@@ -314,6 +314,7 @@ void DiskMapPane::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
         emptyIcon->setPixmap(Icons::symbol("square.grid.3x3", palette()).pixmap(48, 48));
+        refreshHeader();
     }
 }
 
@@ -372,7 +373,16 @@ void DiskMapPane::refreshHeader() {
     size->setText(current ? Format::human(current->bytes) : QString());
     const auto& roots = t.roots();
     for (int i = 0; i < int(roots.size()); ++i) {
-        scopes->button(i)->setChecked(roots[std::size_t(i)] == t.scope());
+        // The chosen segment in the accent colour: the style's sunken look alone is hard to tell apart.
+        QAbstractButton* b = scopes->button(i);
+        const bool chosen = roots[std::size_t(i)] == t.scope();
+        b->setChecked(chosen);
+        QPalette pal = palette();
+        if (chosen) {
+            pal.setColor(QPalette::Button, pal.color(QPalette::Highlight));
+            pal.setColor(QPalette::ButtonText, pal.color(QPalette::HighlightedText));
+        }
+        b->setPalette(pal);
     }
     refresh->setEnabled(!t.isBuilding());
     progress->setVisible(t.isBuilding());

@@ -178,16 +178,24 @@ void TreemapView::render() {
         }
         const double pad = 5;
         const double textWidth = r.width() - 2 * pad;
+        // On a band the text is white, which both band colours carry in either colour scheme.
+        const double labelHeight = pad + nameMetrics.height() + (lines == 2 ? sizeMetrics.height() : 0);
+        const bool onBand = safe + review >= labelHeight;
+        const QColor nameColour = onBand ? QColor(Qt::white) : text;
+        QColor sizeColour = onBand ? QColor(Qt::white) : secondary;
+        if (onBand) {
+            sizeColour.setAlphaF(0.85f);
+        }
         double baseline = r.bottom() - pad - (lines == 2 ? sizeMetrics.descent() : nameMetrics.descent());
         if (lines == 2) {
             p.setFont(sizeFont);
-            p.setPen(secondary);
+            p.setPen(sizeColour);
             p.drawText(QPointF(r.left() + pad, baseline),
                        sizeMetrics.elidedText(Format::human(tile.node->bytes), Qt::ElideRight, textWidth));
             baseline -= sizeMetrics.height();
         }
         p.setFont(nameFont);
-        p.setPen(text);
+        p.setPen(nameColour);
         p.drawText(
             QPointF(r.left() + pad, baseline),
             nameMetrics.elidedText(QString::fromStdString(tile.node->name()), Qt::ElideMiddle, textWidth));
