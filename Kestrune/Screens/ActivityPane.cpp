@@ -318,7 +318,7 @@ ActivityPane::ActivityPane(Engines e, QWidget* parent) : QWidget(parent), engine
     empty = new QWidget(body);
     auto* emptyLayout = new QVBoxLayout(empty);
     emptyLayout->addStretch(1);
-    auto* icon = new QLabel(empty);
+    icon = new QLabel(empty);
     icon->setPixmap(Icons::symbol("clock.arrow.circlepath", palette()).pixmap(48, 48));
     icon->setAlignment(Qt::AlignCenter);
     auto* emptyTitle = label(empty, 1.3, QFont::DemiBold);
@@ -428,6 +428,14 @@ bool ActivityPane::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ActivityPane::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        icon->setPixmap(Icons::symbol("clock.arrow.circlepath", palette()).pixmap(48, 48));
+        refresh();
+    }
 }
 
 void ActivityPane::hideEvent(QHideEvent* event) {

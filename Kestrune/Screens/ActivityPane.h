@@ -47,6 +47,7 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void refresh();
@@ -58,6 +59,7 @@ private:
     QTreeView* view;
     QStackedWidget* body;
     QWidget* empty;
+    QLabel* icon;
     QLabel* total;
     QLabel* problem;
     QPushButton* copy;

@@ -180,6 +180,7 @@ DiskMapPane::DiskMapPane(Engines e, AppActions& a, QWidget* parent)
     for (const auto& [colour, name] : keys) {
         auto* box = new QLabel(this);
         box->setPixmap(swatch(colour, ratio));
+        trackKey = box; // the last key follows the palette
         auto* label = text(this, 0.9);
         label->setText(name);
         legend->addWidget(box);
@@ -314,6 +315,7 @@ void DiskMapPane::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
         emptyIcon->setPixmap(Icons::symbol("square.grid.3x3", palette()).pixmap(48, 48));
+        trackKey->setPixmap(swatch(ChartPalette::track(palette()), devicePixelRatioF()));
         refreshHeader();
     }
 }

@@ -76,6 +76,7 @@ private:
     QLabel* status;
     QPushButton* stop;
     QLabel* scanNote;
+    QLabel* trackKey;
     QStackedWidget* content;
     TreemapView* view;
     QWidget* empty;

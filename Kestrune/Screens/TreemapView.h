@@ -68,7 +68,7 @@ protected:
 
 private:
     void relayout();
-    void render();
+    void paintCache();
     void activate(int index);
     void setHovered(int index);
     [[nodiscard]] int neighbour(int from, int key) const;

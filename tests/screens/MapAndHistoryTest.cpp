@@ -172,6 +172,12 @@ private slots:
             QCOMPARE(TreemapView::labelLines(tileSize), lines);
         }
 
+        // The tile under the pointer has the border and is described for a screen reader.
+        QTest::mouseMove(map, map->tileRect(2).center().toPoint());
+        QCOMPARE(map->hoveredTile(), 2);
+        QCOMPARE(map->accessibleDescription(), map->accessibleTileName(2));
+        QCOMPARE(map->accessibleTileName(2), "photos, " + human(tiles[2].node->bytes));
+
         // A file's click reaches the file manager with that file.
         clickTile(map, 1);
         const QString filmUrl =
