@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 #include <QTreeView>
@@ -246,6 +247,29 @@ private slots:
         QTRY_COMPARE(fileManager.shown.size(), 2);
         QCOMPARE(fileManager.shown[1],
                  QUrl::fromLocalFile(QString::fromStdString(w.home / "Data/notes.bin")).toString());
+
+        // The context menu: the tile's own actions, "Drill in" only for a folder with children.
+        const std::pair<std::string, QStringList> menus[] = {
+            {"big", {"Reveal in File Manager", "Drill in", "", "Open", "Copy Path"}},
+            {"notes.bin", {"Reveal in File Manager", "", "Open", "Copy Path"}}};
+        for (const auto& [name, texts] : menus) {
+            const QPoint at = map->tileRect(tileNamed(map, name)).center().toPoint();
+            QContextMenuEvent request(QContextMenuEvent::Mouse, at, map->mapToGlobal(at));
+            QApplication::sendEvent(map, &request);
+            auto* menu = pane->findChild<QMenu*>("mapMenu");
+            QVERIFY(menu);
+            QStringList shown;
+            for (const QAction* action : menu->actions()) {
+                shown << action->text();
+            }
+            QCOMPARE(shown, texts);
+            QCOMPARE(map->focusedNode()->name(), name);
+            menu->close();
+            QTRY_VERIFY(!pane->findChild<QMenu*>("mapMenu"));
+        }
+
+        // After a whole run the counter reads "3 of 3", never more.
+        QVERIFY(DiskMapPane::statusText(w.treemap).startsWith("3 of 3"));
 
         // Each scope keeps its own place; the sidebar shows the first scope's whole size.
         pane->scopeButton(1)->click();
