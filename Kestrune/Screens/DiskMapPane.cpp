@@ -123,7 +123,6 @@ DiskMapPane::DiskMapPane(Engines e, AppActions& a, QWidget* parent)
         b->setCheckable(true);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
         b->setObjectName(QStringLiteral("scope%1").arg(i));
-        b->setMinimumWidth(84);
         scopes->addButton(b, i);
         scopeLayout->addWidget(b);
     }
@@ -151,6 +150,8 @@ DiskMapPane::DiskMapPane(Engines e, AppActions& a, QWidget* parent)
     crumbLayout = new QHBoxLayout(crumbs);
     crumbLayout->setContentsMargins(0, 0, 0, 0);
     crumbLayout->setSpacing(2);
+    // A deep trail is clipped rather than widening the window.
+    crumbs->setMinimumWidth(1);
     progress = new QProgressBar(this);
     progress->setRange(0, 1000);
     progress->setTextVisible(false);
@@ -158,15 +159,19 @@ DiskMapPane::DiskMapPane(Engines e, AppActions& a, QWidget* parent)
     status = text(this, 0.9);
     status->setObjectName(QStringLiteral("buildStatus"));
     makeSecondary(status);
+    // Elided to the room it gets, so that a long status never widens the window.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    status->installEventFilter(this);
     stop = new QPushButton(tr("Stop"), this);
     stop->setObjectName(QStringLiteral("stopBuild"));
     QFont small = stop->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
     stop->setFont(small);
     trailRow->addWidget(up);
-    trailRow->addWidget(crumbs, 1);
+    trailRow->addWidget(crumbs);
+    trailRow->addWidget(status, 1);
     trailRow->addWidget(progress);
-    trailRow->addWidget(status);
     trailRow->addWidget(stop);
     layout->addLayout(trailRow);
 
@@ -400,8 +405,9 @@ void DiskMapPane::refreshHeader() {
         line = tr("Built %1")
                    .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(), QLocale::ShortFormat));
     }
-    status->setText(line);
-    status->setVisible(!line.isEmpty());
+    statusLine = line;
+    status->setToolTip(line);
+    status->setText(status->fontMetrics().elidedText(line, Qt::ElideRight, status->width()));
 
     const bool hasMap = current && !current->children.empty();
     content->setCurrentWidget(hasMap ? static_cast<QWidget*>(view) : empty);
@@ -464,7 +470,14 @@ QString DiskMapPane::emptyStatusText() const {
 }
 
 QString DiskMapPane::buildStatus() const {
-    return status->isHidden() ? QString() : status->text();
+    return statusLine;
+}
+
+bool DiskMapPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == status && event->type() == QEvent::Resize) {
+        status->setText(status->fontMetrics().elidedText(statusLine, Qt::ElideRight, status->width()));
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString DiskMapPane::sizeText() const {

@@ -50,6 +50,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void refreshAll();
@@ -74,6 +75,7 @@ private:
     QHBoxLayout* crumbLayout;
     QProgressBar* progress;
     QLabel* status;
+    QString statusLine; // the whole text; the label shows what fits
     QPushButton* stop;
     QLabel* scanNote;
     QLabel* trackKey;

@@ -173,8 +173,10 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
         window.history()->toggle(window.history()->eventModel().index(0, 0));
         save(window, dir, QStringLiteral("history"), theme);
 
-        window.setPane(Pane{});
+        window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
         window.resize(760, 480);
+        save(window, dir, QStringLiteral("disk-map-small"), theme);
+        window.setPane(Pane{});
         save(window, dir, QStringLiteral("overview-small"), theme);
         window.hide();
     }
