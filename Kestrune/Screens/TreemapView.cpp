@@ -429,6 +429,17 @@ void TreemapView::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+void TreemapView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    // Tabbing into the map names the tile the arrows start from.
+    setFocusedTile(focused >= 0 ? focused : 0);
+}
+
+void TreemapView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
+}
+
 void TreemapView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
