@@ -2,7 +2,6 @@
 #include "Kestrune/Screens/ActivityModel.h"
 
 #include "Kestrune/Engines/ActivityEngine.h"
-#include "Kestrune/Screens/Format.h"
 
 #include <QDateTime>
 
@@ -98,10 +97,9 @@ QVariant ActivityModel::data(const QModelIndex& index, int role) const {
         return qtDate(e.date);
     case int(Role::detail):
         return text(e.detail);
-    case int(Role::sizeLine):
+    case int(Role::shownBytes):
         // A reclaim's title already names its size.
-        return e.bytes && *e.bytes >= 1 && e.kind != ActivityKind::reclaim ? Format::human(*e.bytes)
-                                                                           : QString();
+        return qint64(e.bytes && *e.bytes >= 1 && e.kind != ActivityKind::reclaim ? *e.bytes : -1);
     case int(Role::pathCount):
         return int(e.paths.size());
     case int(Role::id):

@@ -21,7 +21,7 @@ public:
         kind,                      // int of ActivityKind (event rows)
         date,                      // QDateTime (event rows)
         detail,                    // QString, empty when absent (event rows)
-        sizeLine,                  // QString, the size shown under the event, empty when none (event rows)
+        shownBytes,                // qint64, the size shown under the event, -1 when none (event rows)
         pathCount,                 // int (event rows)
         id,                        // QString of the event's UUID (event rows)
         disposition,               // int of PathDisposition (path rows)

@@ -89,7 +89,7 @@ EventLines eventLines(const QRect& rect, const QFont& font, const QModelIndex& i
         l.detail = QRect(left, y, width, lineH);
         y += lineH + 2;
     }
-    if (!index.data(int(Role::sizeLine)).toString().isEmpty()) {
+    if (index.data(int(Role::shownBytes)).toLongLong() >= 1) {
         l.size = QRect(left, y, width, smallH);
         y += smallH + 2;
     }
@@ -181,7 +181,8 @@ private:
         if (!l.size.isEmpty()) {
             p->setFont(small); // DejaVu's digits are all of one width
             p->setPen(secondary);
-            p->drawText(l.size, Qt::AlignLeft | Qt::AlignVCenter, index.data(int(Role::sizeLine)).toString());
+            p->drawText(l.size, Qt::AlignLeft | Qt::AlignVCenter,
+                        Format::human(index.data(int(Role::shownBytes)).toLongLong()));
         }
         if (!l.toggle.isEmpty()) {
             const bool isOpen = open.contains(

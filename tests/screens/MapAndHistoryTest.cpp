@@ -405,7 +405,7 @@ private slots:
         QCOMPARE(model.rowCount(), int(w.activity.events().size()));
         const QModelIndex reclaim = model.index(0, 0);
         QVERIFY(reclaim.data().toString().startsWith("Reclaimed "));
-        QVERIFY(reclaim.data(int(ActivityModel::Role::sizeLine)).toString().isEmpty());
+        QCOMPARE(reclaim.data(int(ActivityModel::Role::shownBytes)).toLongLong(), -1);
         QCOMPARE(reclaim.data(int(ActivityModel::Role::detail)).toString(), QString("2 items moved"));
         QCOMPARE(pane->toggleText(reclaim), QString("Show 2 paths"));
         QCOMPARE(model.rowCount(reclaim), 2);
@@ -429,15 +429,15 @@ private slots:
         QVERIFY(scanAt != w.activity.events().end());
         const QModelIndex scanRow = model.index(int(scanAt - w.activity.events().begin()), 0);
         QCOMPARE(scanRow.data().toString(), QString("Scan finished"));
-        QCOMPARE(scanRow.data(int(ActivityModel::Role::sizeLine)).toString(),
-                 human(scanRow.data(int(ActivityModel::Role::bytes)).toLongLong()));
+        QCOMPARE(scanRow.data(int(ActivityModel::Role::shownBytes)).toLongLong(), qint64(*scanAt->bytes));
+        QVERIFY(*scanAt->bytes >= 1);
         QVERIFY(pane->toggleRect(scanRow).isEmpty());
 
         // A new event arrives live on top; the open one stays open; one path is still "paths".
         w.activity.recordUninstall("Tool", {{"~/tool", 5'000'000, PathDisposition::trashed, std::nullopt}},
                                    ActivityEngine::Reset::no);
         QCOMPARE(model.index(0, 0).data().toString(), QString("Uninstalled Tool"));
-        QCOMPARE(model.index(0, 0).data(int(ActivityModel::Role::sizeLine)).toString(), human(5'000'000));
+        QCOMPARE(model.index(0, 0).data(int(ActivityModel::Role::shownBytes)).toLongLong(), 5'000'000);
         QCOMPARE(pane->toggleText(model.index(0, 0)), QString("Show 1 paths"));
         QVERIFY(pane->list()->isExpanded(model.index(1, 0)));
         QCOMPARE(pane->toggleText(model.index(1, 0)), QString("Hide 2 paths"));
