@@ -174,7 +174,8 @@ std::string ActivityEngine::supportReport() const {
 }
 
 bool ActivityEngine::exportReport(const std::string& path) const {
-    return AtomicFile::replace(path, supportReport());
+    // A text file ends with a line feed, as `kestrune-cli report` writes it.
+    return AtomicFile::replace(path, supportReport() + "\n");
 }
 
 std::string ActivityEngine::suggestedReportName() {

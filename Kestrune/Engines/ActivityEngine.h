@@ -32,7 +32,8 @@ public:
     void record(ActivityEvent event, std::int64_t reclaimBytes);
 
     [[nodiscard]] std::string supportReport() const;
-    // Writes the report as UTF-8 in one atomic step; false when it could not be written.
+    // Writes the report and a closing line feed as UTF-8 in one atomic step; false when it could not be
+    // written.
     bool exportReport(const std::string& path) const;
     // The suggested file name of an exported report, "Kestrune-activity-yyyyMMdd-HHmm.txt" in local time.
     [[nodiscard]] static std::string suggestedReportName();

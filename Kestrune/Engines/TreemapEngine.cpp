@@ -311,6 +311,11 @@ void TreemapEngine::cancel() {
     }
 }
 
+TreemapEngine::Node TreemapEngine::builtMap(const std::string& scopeID) const {
+    const auto found = cachedTrails.find(scopeID);
+    return found == cachedTrails.end() || found->second.empty() ? nullptr : found->second.front();
+}
+
 // Trails ----------------------------------------------------------------------------------------------
 
 void TreemapEngine::storeTrail() {

@@ -71,6 +71,8 @@ public:
     [[nodiscard]] const std::vector<VolumeTree::Root>& roots() const { return roots_; }
     // The folder on screen: the trail's last node, or nothing before the scope has a map.
     [[nodiscard]] Node current() const { return trail_.empty() ? nullptr : trail_.back(); }
+    // The top of the map built for a scope, or nothing while it has none.
+    [[nodiscard]] Node builtMap(const std::string& scopeID) const;
 
     // Where events are recorded; the shared activity engine when unset.
     QPointer<ActivityEngine> activity;

@@ -25,6 +25,7 @@ AppActions::AppActions(Engines e, QObject* parent) : QObject(parent), engines(e)
     revealItem = new QAction(Icons::symbol("magnifyingglass", palette), tr("Reveal in File Manager"), this);
     openItem = new QAction(tr("Open"), this);
     copyPath = new QAction(Icons::symbol("doc.on.clipboard", palette), tr("Copy Path"), this);
+    drillIn = new QAction(tr("Drill in"), this);
 
     connect(&engines.scan, &ScanEngine::isScanningChanged, this, &AppActions::updateActions);
     connect(&engines.scan, &ScanEngine::resultsChanged, this, &AppActions::updateActions);

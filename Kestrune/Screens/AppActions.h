@@ -22,6 +22,8 @@ public:
     QAction* revealItem;
     QAction* openItem;
     QAction* copyPath;
+    // The focused tile of the disk map.
+    QAction* drillIn;
 
     // Sets what is enabled from the engines' state; connected to every signal that can change it.
     void updateActions();

@@ -76,6 +76,11 @@ const std::vector<Row>& table() {
         {"music.note.tv", {"audio-x-generic", "video-x-generic"}},
         {"app", {"application-x-executable", "application-x-addon"}},
         {"xmark.circle.fill", {"edit-clear", "window-close"}},
+        {"square.grid.3x3", {"view-app-grid", "view-grid"}},
+        {"chevron.left", {"go-previous"}},
+        {"chevron.right", {"go-next"}},
+        {"chevron.down", {"pan-down", "go-down"}},
+        {"arrow.counterclockwise", {"edit-undo"}},
     };
     return rows;
 }

@@ -2,14 +2,17 @@
 // first comes up with access granted, not before (the gate may be shown first).
 #include "Kestrune/Screens/MainWindow.h"
 
+#include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/Background.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
 #include "Kestrune/Screens/ActionBar.h"
+#include "Kestrune/Screens/ActivityPane.h"
 #include "Kestrune/Screens/AppActions.h"
 #include "Kestrune/Screens/AppSettings.h"
 #include "Kestrune/Screens/CategoryPane.h"
 #include "Kestrune/Screens/ConfirmSheet.h"
+#include "Kestrune/Screens/DiskMapPane.h"
 #include "Kestrune/Screens/Icons.h"
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/PermissionGate.h"
@@ -24,6 +27,7 @@
 
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -67,10 +71,13 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
     categoryPane = new CategoryPane(engines, *appActions, panes);
     panes->addWidget(overviewPane);
     panes->addWidget(categoryPane);
-    const QString titles[4] = {tr("Disk Map"), tr("Uninstaller"), tr("Maintenance"), tr("History")};
-    for (int i = 0; i < 4; ++i) {
-        placeholders[i] = i == 1 ? static_cast<QWidget*>(new UninstallerPane(engines, panes))
-                                 : new PlaceholderPane(titles[i], panes);
+    diskMapPane = new DiskMapPane(engines, *appActions, panes);
+    historyPane = new ActivityPane(engines, panes);
+    panes->addWidget(diskMapPane);
+    panes->addWidget(historyPane);
+    placeholders[0] = new UninstallerPane(engines, panes);
+    placeholders[1] = new PlaceholderPane(tr("Maintenance"), panes);
+    for (int i = 0; i < 2; ++i) {
         panes->addWidget(placeholders[i]);
     }
     bar = new ActionBar(engines, *appActions, detail);
@@ -99,6 +106,7 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
         }
     });
     connect(sheets, &SheetOverlay::dismissRequested, this, [this] { sheets->close(); });
+    connect(historyPane, &ActivityPane::clearRequested, this, &MainWindow::requestClearHistory);
 
     tray = StatusMenu::createIfAvailable(engines, *appActions, this);
 
@@ -153,16 +161,16 @@ void MainWindow::route() {
     case Pane::Kind::overview:
         break;
     case Pane::Kind::treemap:
-        show = placeholders[0];
+        show = diskMapPane;
         break;
     case Pane::Kind::uninstaller:
-        show = placeholders[1];
+        show = placeholders[0];
         break;
     case Pane::Kind::maintenance:
-        show = placeholders[2];
+        show = placeholders[1];
         break;
     case Pane::Kind::history:
-        show = placeholders[3];
+        show = historyPane;
         break;
     }
     panes->setCurrentWidget(show);
@@ -203,6 +211,23 @@ void MainWindow::requestEmptyTrash() {
         if (!engines.scan.isScanning()) {
             (void)engines.scan.emptyTrash(ScanEngine::Rescan::yes);
         }
+    });
+    sheets->present(sheet);
+}
+
+void MainWindow::requestClearHistory() {
+    auto* sheet = new ConfirmSheet(
+        tr("Clear all activity history?"),
+        tr("This only deletes Kestrune’s local audit log. It does not restore any files from the Trash."),
+        tr("Clear History"), tr("Cancel"));
+    sheet->setObjectName(QStringLiteral("clearHistorySheet"));
+    QPalette destructive = sheet->confirmButton()->palette();
+    destructive.setColor(QPalette::ButtonText, QColor(0xd7, 0x37, 0x2f));
+    sheet->confirmButton()->setPalette(destructive);
+    connect(sheet, &ConfirmSheet::cancelled, this, [this] { sheets->close(); });
+    connect(sheet, &ConfirmSheet::confirmed, this, [this] {
+        sheets->close();
+        engines.activity.clear();
     });
     sheets->present(sheet);
 }

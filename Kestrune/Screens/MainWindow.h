@@ -10,9 +10,11 @@
 #include <functional>
 
 class ActionBar;
+class ActivityPane;
 class AppActions;
 class AppSettings;
 class CategoryPane;
+class DiskMapPane;
 class OverviewPane;
 class PermissionGate;
 class QSplitter;
@@ -38,10 +40,14 @@ public:
 
     void requestReclaim();
     void requestEmptyTrash();
+    // Asks before the audit log is cleared.
+    void requestClearHistory();
 
     [[nodiscard]] AppActions& actions() const { return *appActions; }
     [[nodiscard]] OverviewPane* overview() const { return overviewPane; }
     [[nodiscard]] CategoryPane* category() const { return categoryPane; }
+    [[nodiscard]] DiskMapPane* diskMap() const { return diskMapPane; }
+    [[nodiscard]] ActivityPane* history() const { return historyPane; }
     [[nodiscard]] ActionBar* actionBar() const { return bar; }
     [[nodiscard]] SidebarView* sidebar() const { return sidebarView; }
     [[nodiscard]] SidebarModel& sidebarModel() const { return *sidebarItems; }
@@ -76,7 +82,9 @@ private:
     QStackedWidget* panes;
     OverviewPane* overviewPane;
     CategoryPane* categoryPane;
-    QWidget* placeholders[4];
+    DiskMapPane* diskMapPane;
+    ActivityPane* historyPane;
+    QWidget* placeholders[2];
     ActionBar* bar;
     SheetOverlay* sheets;
     StatusMenu* tray = nullptr;

@@ -62,11 +62,12 @@ QString SidebarModel::accessory(Pane::Kind kind) const {
         if (engines.treemap.isBuilding()) {
             return {};
         }
-        if (const auto node = engines.treemap.current()) {
-            return QString::fromStdString(DiskMath::human(node->bytes));
-        }
-        if (engines.treemap.scopesCompleted() > 0) {
-            return QStringLiteral("%1/3").arg(engines.treemap.scopesCompleted());
+        // The first scope, in root order, that has a map: the size of its whole tree, whichever scope
+        // and folder the map pane shows.
+        for (const auto& root : engines.treemap.roots()) {
+            if (const auto top = engines.treemap.builtMap(root.id)) {
+                return QString::fromStdString(DiskMath::human(top->bytes));
+            }
         }
     }
     if (kind == Pane::Kind::history) {

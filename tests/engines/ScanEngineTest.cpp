@@ -534,7 +534,7 @@ private slots:
         activity.recordMaintenance("Rebuild", "Done.");
         const std::string out = home / "report.txt";
         QVERIFY(activity.exportReport(out));
-        QCOMPARE(TestTree::readFile(out), activity.supportReport());
+        QCOMPARE(TestTree::readFile(out), activity.supportReport() + "\n");
         QVERIFY(activity.supportReport().find("[") != std::string::npos);
         QVERIFY(ActivityEngine::suggestedReportName().starts_with("Kestrune-activity-"));
         QCOMPARE(ActivityEngine::suggestedReportName().size(),

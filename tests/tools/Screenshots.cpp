@@ -6,12 +6,16 @@
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
 #include "Kestrune/Engines/UninstallEngine.h"
+#include "Kestrune/Screens/ActivityModel.h"
+#include "Kestrune/Screens/ActivityPane.h"
 #include "Kestrune/Screens/AppSettings.h"
 #include "Kestrune/Screens/CategoryPane.h"
+#include "Kestrune/Screens/DiskMapPane.h"
 #include "Kestrune/Screens/MainWindow.h"
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/ReclaimSheet.h"
 #include "Kestrune/Screens/SheetOverlay.h"
+#include "Kestrune/Screens/TreemapView.h"
 #include "Kestrune/Screens/UninstallerPane.h"
 #include "tests/AppsFixture.h"
 #include "tests/TestHome.h"
@@ -19,6 +23,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QMouseEvent>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTimer>
@@ -189,7 +194,7 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
         save(window, dir, QStringLiteral("empty-trash"), theme);
         window.overlay()->close();
 
-        window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
+        window.setPane(Pane{Pane::Kind::maintenance, CategoryKind::userCaches});
         save(window, dir, QStringLiteral("placeholder"), theme);
 
         window.setPane(Pane{Pane::Kind::uninstaller, CategoryKind::userCaches});
@@ -209,8 +214,40 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
         }
         (void)uninstall.select(std::nullopt);
 
-        window.setPane(Pane{});
+        window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
+        save(window, dir, QStringLiteral("disk-map"), theme);
+        TreemapView* map = window.diskMap()->map();
+        for (const auto& tile : map->tiles()) {
+            if (tile.node->name() == "Library") {
+                treemap.drill(tile.node);
+                break;
+            }
+        }
+        // The pointer resting on the largest tile: its border and tooltip.
+        const QPoint over = map->tileRect(0).center().toPoint();
+        QMouseEvent move(QEvent::MouseMove, over, map->mapToGlobal(over), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(map, &move);
+        save(window, dir, QStringLiteral("disk-map-drilled"), theme);
+        treemap.popTo(0);
+
+        // The history with a reclaim of the selection recorded (the files stay, for the dark set), its
+        // paths open.
+        std::vector<ActivityPath> moved;
+        for (const auto& item : scan.selected()) {
+            moved.push_back(
+                {ActivityPath::displayPath(item.url), item.bytes, PathDisposition::trashed, std::nullopt});
+        }
+        std::sort(moved.begin(), moved.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+        activity.recordReclaim(moved, {});
+        window.setPane(Pane{Pane::Kind::history, CategoryKind::userCaches});
+        window.history()->toggle(window.history()->eventModel().index(0, 0));
+        save(window, dir, QStringLiteral("history"), theme);
+
+        window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
         window.resize(760, 480);
+        save(window, dir, QStringLiteral("disk-map-small"), theme);
+        window.setPane(Pane{});
         save(window, dir, QStringLiteral("overview-small"), theme);
         window.hide();
     }

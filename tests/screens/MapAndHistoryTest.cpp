@@ -1,0 +1,523 @@
+// The disk map pane and the history pane in the real window on a real temporary home: tiles in
+// proportion to the tree, drilling and climbing by click, keyboard and breadcrumb, revealing a file
+// through a fake file manager on the test's D-Bus session, the reclaimable bands of a scan, Stop, the
+// empty states; and the history of a real reclaim, its paths, the exported report, and clearing.
+#include "Kestrune/Screens/ActivityModel.h"
+#include "Kestrune/Screens/ActivityPane.h"
+#include "Kestrune/Screens/AppActions.h"
+#include "Kestrune/Screens/ConfirmSheet.h"
+#include "Kestrune/Screens/DiskMapPane.h"
+#include "Kestrune/Screens/SheetOverlay.h"
+#include "Kestrune/Screens/SidebarModel.h"
+#include "Kestrune/Screens/TreemapView.h"
+#include "KestruneCore/Activity/ActivityStore.h"
+#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Platform/TrashFolder.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
+#include "tests/screens/ScreenHarness.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using ScreenTest::Window;
+
+QString human(std::int64_t bytes) {
+    return QString::fromStdString(DiskMath::human(bytes));
+}
+
+// The desktop's file manager as far as D-Bus is concerned: records every ShowItems call.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId) {
+        Q_UNUSED(startupId);
+        shown << uris;
+    }
+};
+
+int tileNamed(const TreemapView* map, const std::string& name) {
+    const auto& tiles = map->tiles();
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        if (tiles[i].node->name() == name) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+void clickTile(TreemapView* map, int index, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(map, button, {}, map->tileRect(index).center().toPoint());
+}
+
+DiskMapPane* showMap(Window& w) {
+    w.window->setPane(Pane{Pane::Kind::treemap, {}});
+    DiskMapPane* pane = w.window->diskMap();
+    // The map at the size the window's layout gives it, laid out now rather than after the resize rests.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
+    pane->map()->relayoutNow();
+    return pane;
+}
+
+// Every line but the second, which carries the moment the report was made.
+QString withoutGenerated(QString report) {
+    QStringList lines = report.split(QLatin1Char('\n'));
+    if (lines.size() > 1 && lines[1].startsWith(QLatin1String("Generated: "))) {
+        lines[1] = QStringLiteral("Generated:");
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class MapAndHistoryTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(ScreenTest::fontsInstalled(),
+                 "fonts-dejavu-core is missing: every text would draw as boxes");
+    }
+
+    void tilesFollowTheTreeAndClicksDrillClimbAndReveal() {
+        FakeFileManager fileManager;
+        auto bus = QDBusConnection::sessionBus();
+        QVERIFY2(bus.isConnected(), "the screen tests run under dbus-run-session");
+        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &fileManager,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+
+        Window w(ScannerList{});
+        const std::map<std::string, std::int64_t> sizes{{"Data/big/x", 30'000'000},
+                                                        {"Data/big/y", 14'000'000},
+                                                        {"Data/film.mkv", 24'000'000},
+                                                        {"Data/photos/a.jpg", 9'000'000},
+                                                        {"Data/notes.bin", 5'000'000}};
+        for (const auto& [path, bytes] : sizes) {
+            TestTree::makeFile(w.home / path, bytes);
+        }
+        QVERIFY(w.start());
+        DiskMapPane* pane = showMap(w);
+        TreemapView* map = pane->map();
+        QVERIFY(pane->isMapShown());
+        QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
+        QVERIFY(!pane->upButton()->isEnabled());
+        QVERIFY(pane->buildStatus().startsWith("Built "));
+        QVERIFY(pane->isScanNoteShown()); // an empty scan: every tile is plain
+        for (const auto& tile : map->tiles()) {
+            QCOMPARE(tile.flagged, ReclaimIndex::Flagged{});
+        }
+
+        const int data = tileNamed(map, "Data");
+        QVERIFY(data >= 0);
+        QVERIFY(map->tiles()[std::size_t(data)].canDrill);
+        clickTile(map, data);
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        QVERIFY(pane->upButton()->isEnabled());
+        QCOMPARE(pane->sizeText(), human(w.treemap.current()->bytes));
+
+        // One tile per child, largest first, each with the share of the area its bytes have.
+        const auto& tiles = map->tiles();
+        QCOMPARE(tiles.size(), w.treemap.current()->children.size());
+        QCOMPARE(tiles.size(), std::size_t{4});
+        const QStringList order{"big", "film.mkv", "photos", "notes.bin"};
+        const double area = (map->width() - 16.0) * (map->height() - 16.0);
+        double total = 0;
+        for (const auto& t : tiles) {
+            total += double(t.node->bytes);
+        }
+        for (std::size_t i = 0; i < tiles.size(); ++i) {
+            QCOMPARE(QString::fromStdString(tiles[i].node->name()), order[int(i)]);
+            const QRectF r = map->tileRect(int(i));
+            QVERIFY(qAbs(r.width() * r.height() / area - double(tiles[i].node->bytes) / total) < 0.002);
+            QCOMPARE(map->tileAt(r.center()), int(i));
+        }
+        QVERIFY(qAbs(double(tiles[1].node->bytes) - 24e6) / 24e6 < 0.01);
+
+        // Tooltips, labels and names a screen reader reads.
+        const auto& film = tiles[1];
+        QCOMPARE(TreemapView::tooltip(*film.node, film.flagged, film.canDrill),
+                 "film.mkv — " + human(film.node->bytes) + "\nClick to reveal in File Manager");
+        QCOMPARE(TreemapView::tooltip(*tiles[0].node, {3'000'000, 1'000'000}, true),
+                 "big — " + human(tiles[0].node->bytes) + "\n" + human(4'000'000) + " flagged (" +
+                     human(3'000'000) + " safe, " + human(1'000'000) + " review)\nClick to drill in");
+        DiskNode other;
+        other.isAggregate = true;
+        other.bytes = 1'500'000;
+        QCOMPARE(TreemapView::tooltip(other, {}, false),
+                 "Other — " + human(1'500'000) + " across items too small to draw");
+        const std::pair<QSizeF, int> labels[] = {{{50, 100}, 0}, {{60, 35}, 1}, {{60, 45}, 2},
+                                                 {{55, 26}, 0},  {{54, 60}, 0}, {{55, 27}, 1}};
+        for (const auto& [tileSize, lines] : labels) {
+            QCOMPARE(TreemapView::labelLines(tileSize), lines);
+        }
+
+        // The tile under the pointer has the border and is described for a screen reader.
+        QTest::mouseMove(map, map->tileRect(2).center().toPoint());
+        QCOMPARE(map->hoveredTile(), 2);
+        QCOMPARE(map->accessibleDescription(), map->accessibleTileName(2));
+        QCOMPARE(map->accessibleTileName(2), "photos, " + human(tiles[2].node->bytes));
+
+        // A file's click reaches the file manager with that file.
+        clickTile(map, 1);
+        const QString filmUrl =
+            QUrl::fromLocalFile(QString::fromStdString(w.home / "Data/film.mkv")).toString();
+        QTRY_COMPARE(fileManager.shown, QStringList{filmUrl});
+        QCOMPARE(map->accessibleName(), "film.mkv, " + human(film.node->bytes));
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+
+        // Drill, then "Up one level" and a breadcrumb click climb back.
+        clickTile(map, tileNamed(map, "big"));
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data", "big"}));
+        QCOMPARE(map->tiles().size(), std::size_t{2});
+        QTest::mouseClick(pane->upButton(), Qt::LeftButton);
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        clickTile(map, tileNamed(map, "photos"));
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data", "photos"}));
+        QTest::mouseClick(pane->crumb(0), Qt::LeftButton);
+        QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
+        QCOMPARE(w.treemap.trail().size(), std::size_t{1});
+
+        // The keyboard: Enter drills into the focused tile, arrows move, Backspace and Alt+Up climb.
+        map->setFocus();
+        map->setFocusedTile(tileNamed(map, "Data"));
+        QTest::keyClick(map, Qt::Key_Return);
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        QCOMPARE(map->focusedTile(), 0);
+        QCOMPARE(map->accessibleName(), "big, " + human(map->tiles()[0].node->bytes));
+        // From every tile, an arrow lands on a tile that lies wholly that way, or stays where nothing does.
+        std::map<int, int> moves;
+        for (const auto key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down}) {
+            for (int from = 0; from < int(map->tiles().size()); ++from) {
+                map->setFocusedTile(from);
+                QTest::keyClick(map, key);
+                const int to = map->focusedTile();
+                if (to == from) {
+                    continue;
+                }
+                ++moves[key];
+                const QRectF a = map->tileRect(from), b = map->tileRect(to);
+                const bool beyond = key == Qt::Key_Left    ? b.right() <= a.left() + 0.5
+                                    : key == Qt::Key_Right ? b.left() >= a.right() - 0.5
+                                    : key == Qt::Key_Up    ? b.bottom() <= a.top() + 0.5
+                                                           : b.top() >= a.bottom() - 0.5;
+                QVERIFY2(beyond, qPrintable(QString("key %1 from %2 to %3").arg(int(key)).arg(from).arg(to)));
+            }
+            QVERIFY(moves[key] > 0);
+        }
+        map->setFocusedTile(tileNamed(map, "big"));
+        QTest::keyClick(map, Qt::Key_Enter);
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data", "big"}));
+        QTest::keyClick(map, Qt::Key_Backspace);
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        QTest::keyClick(map, Qt::Key_Up, Qt::AltModifier);
+        QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
+        QTest::keyClick(map, Qt::Key_Backspace); // the scope's root is never left
+        QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
+
+        // The shared item actions act on the focused tile: Drill in, Copy Path, Reveal.
+        map->setFocusedTile(tileNamed(map, "Data"));
+        w.window->actions().drillIn->trigger();
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        map->setFocusedTile(tileNamed(map, "notes.bin"));
+        w.window->actions().copyPath->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(w.home / "Data/notes.bin"));
+        w.window->actions().revealItem->trigger();
+        QTRY_COMPARE(fileManager.shown.size(), 2);
+        QCOMPARE(fileManager.shown[1],
+                 QUrl::fromLocalFile(QString::fromStdString(w.home / "Data/notes.bin")).toString());
+
+        // The context menu: the tile's own actions, "Drill in" only for a folder with children.
+        const std::pair<std::string, QStringList> menus[] = {
+            {"big", {"Reveal in File Manager", "Drill in", "", "Open", "Copy Path"}},
+            {"notes.bin", {"Reveal in File Manager", "", "Open", "Copy Path"}}};
+        for (const auto& [name, texts] : menus) {
+            const QPoint at = map->tileRect(tileNamed(map, name)).center().toPoint();
+            QContextMenuEvent request(QContextMenuEvent::Mouse, at, map->mapToGlobal(at));
+            QApplication::sendEvent(map, &request);
+            auto* menu = pane->findChild<QMenu*>("mapMenu");
+            QVERIFY(menu);
+            QStringList shown;
+            for (const QAction* action : menu->actions()) {
+                shown << action->text();
+            }
+            QCOMPARE(shown, texts);
+            QCOMPARE(map->focusedNode()->name(), name);
+            menu->close();
+            QTRY_VERIFY(!pane->findChild<QMenu*>("mapMenu"));
+        }
+
+        // After a whole run the counter reads "3 of 3", never more.
+        QVERIFY(DiskMapPane::statusText(w.treemap).startsWith("3 of 3"));
+
+        // Each scope keeps its own place; the sidebar shows the first scope's whole size.
+        pane->scopeButton(1)->click();
+        QCOMPARE(w.treemap.scope().id, std::string("apps"));
+        QCOMPARE(pane->breadcrumb(), QStringList{"Applications"});
+        pane->scopeButton(0)->click();
+        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        const QModelIndex row = w.window->sidebarModel().indexOf(Pane{Pane::Kind::treemap, {}});
+        QCOMPARE(row.data(int(SidebarModel::Role::accessory)).toString(), human(w.treemap.trail()[0]->bytes));
+        QVERIFY(w.treemap.trail()[0]->bytes != w.treemap.current()->bytes);
+
+        bus.unregisterService("org.freedesktop.FileManager1");
+        bus.unregisterObject("/org/freedesktop/FileManager1");
+    }
+
+    void theBandsShowWhatTheLastScanFlagged() {
+        Window w({std::make_shared<UserCachesScanner>(), std::make_shared<DownloadsScanner>()});
+        TestTree::makeFile(w.home / "Library/Caches/com.example.app/blob", 40'000'000);
+        TestTree::makeFile(w.home / "Library/Keep/data", 40'000'000);
+        const std::string installer = TestTree::makeFile(w.home / "Downloads/Setup.dmg", 30'000'000);
+        TestTree::setModified(installer, std::chrono::system_clock::now() - 24h * 90);
+        TestTree::makeFile(w.home / "Downloads/fresh.bin", 30'000'000);
+        QVERIFY(w.start());
+        DiskMapPane* pane = showMap(w);
+        TreemapView* map = pane->map();
+        QVERIFY(!pane->isScanNoteShown());
+        const CategoryResult* caches = w.scan.result(CategoryKind::userCaches);
+        const CategoryResult* downloads = w.scan.result(CategoryKind::downloads);
+        QVERIFY(caches && downloads);
+        struct Expected {
+            std::string tile;
+            std::int64_t safe;
+            std::int64_t review;
+        };
+        for (const auto& e : {Expected{"Library", caches->bytes(), 0},
+                              Expected{"Downloads", 0, downloads->bytes()}, Expected{"Documents", 0, 0}}) {
+            const int i = tileNamed(map, e.tile);
+            if (e.tile == "Documents") {
+                QCOMPARE(i, -1); // absent folders get no tile
+                continue;
+            }
+            QVERIFY(i >= 0);
+            const auto& tile = map->tiles()[std::size_t(i)];
+            QCOMPARE(tile.flagged, (ReclaimIndex::Flagged{e.safe, e.review}));
+            const auto [safe, review] = TreemapView::bandHeights(tile);
+            const double h = map->tileRect(i).height();
+            QVERIFY(qAbs(safe - h * double(e.safe) / double(tile.node->bytes)) < 0.01);
+            QVERIFY(qAbs(review - h * double(e.review) / double(tile.node->bytes)) < 0.01);
+            // Half of each folder is flagged.
+            QVERIFY(qAbs((safe + review) / h - 0.5) < 0.02);
+            QVERIFY(TreemapView::tooltip(*tile.node, tile.flagged, tile.canDrill).contains(" flagged ("));
+        }
+        // Drilled in, the cache folder itself is all safe.
+        clickTile(map, tileNamed(map, "Library"));
+        const int cache = tileNamed(map, "Caches");
+        QVERIFY(cache >= 0);
+        QVERIFY(qAbs(TreemapView::bandHeights(map->tiles()[std::size_t(cache)]).first -
+                     map->tileRect(cache).height()) < 1.0);
+    }
+
+    void stopEndsABuildAndTheEmptyStatesSaySo() {
+        Window w(ScannerList{});
+        TestTree::makeFile(w.home / "Data/file", 5'000'000);
+        // The real builder, held in the middle of its walk until it is told to stop.
+        const auto real = w.treemap.build;
+        w.treemap.build = [real](const std::string& root, const VolumeTree::Options& options,
+                                 const std::function<void(const VolumeTree::Progress&)>& onProgress,
+                                 const std::function<bool()>& isCancelled) {
+            onProgress({0.25, "Projects", 1234, 5'000'000'000});
+            while (!isCancelled()) {
+                std::this_thread::sleep_for(5ms);
+            }
+            return real(root, options, onProgress, isCancelled);
+        };
+        w.window->show();
+        w.window->setPane(Pane{Pane::Kind::treemap, {}});
+        DiskMapPane* pane = w.window->diskMap();
+        const QString status = "1 of 3 · Home · Projects · 1,234 folders · " + human(5'000'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(pane->buildStatus(), status, 30'000);
+        QCOMPARE(DiskMapPane::statusText(w.treemap), status);
+        QVERIFY(!pane->isMapShown());
+        QCOMPARE(pane->emptyTitleText(), QString("Measuring home"));
+        QCOMPARE(pane->emptyDescriptionText(),
+                 QString("Maps build in the background for Home, Applications, and Whole disk."));
+        QCOMPARE(pane->emptyStatusText(), status);
+        QVERIFY(pane->stopButton()->isVisible());
+        QVERIFY(!pane->refreshButton()->isEnabled());
+        const QModelIndex row = w.window->sidebarModel().indexOf(Pane{Pane::Kind::treemap, {}});
+        QCOMPARE(row.data(int(SidebarModel::Role::progress)).toDouble(), 0.25 / 3);
+        pane->scopeButton(2)->click();
+        QCOMPARE(pane->emptyTitleText(), QString("Building home in the background"));
+        pane->scopeButton(0)->click();
+
+        QTest::mouseClick(pane->stopButton(), Qt::LeftButton);
+        QVERIFY(!w.treemap.isBuilding());
+        QCOMPARE(pane->buildStatus(), QString("Stopped · 0 of 3 maps built"));
+        QVERIFY(!pane->stopButton()->isVisible());
+        QCOMPARE(pane->emptyTitleText(), QString("No map yet"));
+        QCOMPARE(pane->emptyDescriptionText(),
+                 QString("Refresh to measure every byte on disk, not just what Kestrune can reclaim."));
+        QVERIFY(pane->emptyStatusText().isEmpty());
+        QVERIFY(pane->emptyRefreshButton()->isVisible());
+        QCOMPARE(w.activity.events().front().title, std::string("Disk map stopped"));
+        QCOMPARE(row.data(int(SidebarModel::Role::progress)).toDouble(), -1.0);
+        QVERIFY(row.data(int(SidebarModel::Role::accessory)).toString().isEmpty());
+
+        // Refresh with the builder let go: the map and "Built …" come, the Stop note goes.
+        w.treemap.build = real;
+        QTest::mouseClick(pane->emptyRefreshButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.treemap.isBuilding(), 60'000);
+        QVERIFY(pane->isMapShown());
+        QVERIFY(pane->buildStatus().startsWith("Built "));
+        QCOMPARE(pane->sizeText(), human(w.treemap.current()->bytes));
+        QCOMPARE(row.data(int(SidebarModel::Role::accessory)).toString(),
+                 human(w.treemap.builtMap("home")->bytes));
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+    }
+
+    void historyShowsAReclaimExportsTheReportAndClearsAfterAsking() {
+        Window w({std::make_shared<UserCachesScanner>()});
+        const std::string a = TestTree::makeFile(w.home / "Library/Caches/com.example.a/blob", 3'000'000);
+        const std::string b = TestTree::makeFile(w.home / "Library/Caches/org.example.b/blob", 4'000'000);
+        QVERIFY(w.start());
+        w.window->setPane(Pane{Pane::Kind::history, {}});
+        ActivityPane* pane = w.window->history();
+        ActivityModel& model = pane->eventModel();
+        new QAbstractItemModelTester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        QVERIFY(!pane->isEmptyStateShown());
+        QVERIFY(pane->totalText().isEmpty());
+
+        await(w.scan.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
+        QVERIFY(!TestTree::exists(a) && !TestTree::exists(b));
+        QCOMPARE(model.rowCount(), int(w.activity.events().size()));
+        const QModelIndex reclaim = model.index(0, 0);
+        QVERIFY(reclaim.data().toString().startsWith("Reclaimed "));
+        QCOMPARE(reclaim.data(int(ActivityModel::Role::shownBytes)).toLongLong(), -1);
+        QCOMPARE(reclaim.data(int(ActivityModel::Role::detail)).toString(), QString("2 items moved"));
+        QCOMPARE(pane->toggleText(reclaim), QString("Show 2 paths"));
+        QCOMPARE(model.rowCount(reclaim), 2);
+        QTest::mouseClick(pane->list()->viewport(), Qt::LeftButton, {}, pane->toggleRect(reclaim).center());
+        QVERIFY(pane->list()->isExpanded(reclaim));
+        QCOMPARE(pane->toggleText(reclaim), QString("Hide 2 paths"));
+        // Every path in stored order, in display form.
+        QStringList paths, stored;
+        for (int row = 0; row < 2; ++row) {
+            paths << model.index(row, 0, reclaim).data().toString();
+            stored << QString::fromStdString(w.activity.events().front().paths[std::size_t(row)].path);
+        }
+        QCOMPARE(paths, stored);
+        paths.sort();
+        QCOMPARE(paths, (QStringList{"~/Library/Caches/com.example.a", "~/Library/Caches/org.example.b"}));
+        QCOMPARE(
+            PathDisposition(model.index(0, 0, reclaim).data(int(ActivityModel::Role::disposition)).toInt()),
+            PathDisposition::trashed);
+        const auto scanAt = std::find_if(w.activity.events().begin(), w.activity.events().end(),
+                                         [](const ActivityEvent& e) { return e.kind == ActivityKind::scan; });
+        QVERIFY(scanAt != w.activity.events().end());
+        const QModelIndex scanRow = model.index(int(scanAt - w.activity.events().begin()), 0);
+        QCOMPARE(scanRow.data().toString(), QString("Scan finished"));
+        QCOMPARE(scanRow.data(int(ActivityModel::Role::shownBytes)).toLongLong(), qint64(*scanAt->bytes));
+        QVERIFY(*scanAt->bytes >= 1);
+        QVERIFY(pane->toggleRect(scanRow).isEmpty());
+
+        // A new event arrives live on top; the open one stays open; one path is still "paths".
+        w.activity.recordUninstall("Tool", {{"~/tool", 5'000'000, PathDisposition::trashed, std::nullopt}},
+                                   ActivityEngine::Reset::no);
+        QCOMPARE(model.index(0, 0).data().toString(), QString("Uninstalled Tool"));
+        QCOMPARE(model.index(0, 0).data(int(ActivityModel::Role::shownBytes)).toLongLong(), 5'000'000);
+        QCOMPARE(pane->toggleText(model.index(0, 0)), QString("Show 1 paths"));
+        QVERIFY(pane->list()->isExpanded(model.index(1, 0)));
+        QCOMPARE(pane->toggleText(model.index(1, 0)), QString("Hide 2 paths"));
+
+        // Emptying the Trash counts toward the lifetime figure, which the header and the sidebar show.
+        await(w.scan.emptyTrash(ScanEngine::Rescan::no));
+        QVERIFY(w.activity.lifetimeReclaimed() >= 7'000'000);
+        QCOMPARE(pane->totalText(), "Reclaimed so far " + human(w.activity.lifetimeReclaimed()));
+        const QModelIndex historyRow = w.window->sidebarModel().indexOf(Pane{Pane::Kind::history, {}});
+        QCOMPARE(historyRow.data(int(SidebarModel::Role::accessory)).toString(),
+                 human(w.activity.lifetimeReclaimed()));
+
+        // Leaving the pane forgets what was open.
+        w.window->setPane(Pane{});
+        w.window->setPane(Pane{Pane::Kind::history, {}});
+        QVERIFY(!pane->list()->isExpanded(model.index(2, 0)));
+
+        // Copy puts the report on the clipboard and says so for a moment.
+        QTest::mouseClick(pane->copyButton(), Qt::LeftButton);
+        QCOMPARE(pane->copyButton()->text(), QString("Copied"));
+        QCOMPARE(withoutGenerated(QGuiApplication::clipboard()->text()),
+                 withoutGenerated(QString::fromStdString(w.activity.supportReport())));
+        QTRY_COMPARE(pane->copyButton()->text(), QString("Copy report"));
+
+        // Export offers the suggested name and writes what `kestrune-cli report` prints.
+        QTest::mouseClick(pane->exportButton(), Qt::LeftButton);
+        QFileDialog* dialog = pane->saveDialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(QFileInfo(dialog->selectedFiles().value(0)).fileName().startsWith("Kestrune-activity-"));
+        const std::string out = w.home / "report.txt";
+        dialog->selectFile(QString::fromStdString(out));
+        QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
+        QVERIFY(TestTree::exists(out));
+        QVERIFY(pane->exportProblem().isEmpty());
+        const auto cli = TestTree::run({TestTree::cliPath(), "report"});
+        QCOMPARE(cli.status, 0);
+        const QString exported = QString::fromStdString(TestTree::readFile(out));
+        QVERIFY(exported.endsWith("\n"));
+        QCOMPARE(withoutGenerated(exported), withoutGenerated(QString::fromStdString(cli.output)));
+        QVERIFY(exported.contains("  trashed  ~/Library/Caches/com.example.a"));
+
+        // Export into a folder that cannot be written says so.
+        QTest::mouseClick(pane->exportButton(), Qt::LeftButton);
+        pane->saveDialog()->selectFile(QString::fromStdString(w.home / "missing/folder/report.txt"));
+        emit pane->saveDialog()->fileSelected(QString::fromStdString(w.home / "missing/folder/report.txt"));
+        pane->saveDialog()->reject();
+        QVERIFY(pane->exportProblem().startsWith("Could not write "));
+
+        // Clearing asks first; Cancel keeps everything, "Clear History" empties the list and the file.
+        const auto before = w.activity.events().size();
+        QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
+        auto* ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QVERIFY(ask);
+        QCOMPARE(ask->findChild<QLabel*>("confirmTitle")->text(), QString("Clear all activity history?"));
+        QCOMPARE(
+            ask->findChild<QLabel*>("confirmMessage")->text(),
+            QString("This only deletes Kestrune’s local audit log. It does not restore any files from the "
+                    "Trash."));
+        QCOMPARE(ask->confirmButton()->text(), QString("Clear History"));
+        QTest::mouseClick(ask->cancelButton(), Qt::LeftButton);
+        QVERIFY(!w.window->overlay()->isPresenting());
+        QCOMPARE(w.activity.events().size(), before);
+        QCOMPARE(ActivityStore::load().events.size(), before);
+        QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
+        ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        QVERIFY(ask);
+        QTest::mouseClick(ask->confirmButton(), Qt::LeftButton);
+        QCOMPARE(model.rowCount(), 0);
+        QVERIFY(ActivityStore::load().events.empty());
+        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, std::int64_t{0});
+        QVERIFY(pane->isEmptyStateShown());
+        QVERIFY(pane->totalText().isEmpty());
+        for (QPushButton* button : {pane->copyButton(), pane->exportButton(), pane->clearButton()}) {
+            QVERIFY(!button->isEnabled());
+        }
+        QCOMPARE(pane->findChild<QLabel*>("emptyTitle")->text(), QString("No activity yet"));
+        QVERIFY(historyRow.data(int(SidebarModel::Role::accessory)).toString().isEmpty());
+    }
+};
+
+QTEST_MAIN(MapAndHistoryTest)
+#include "MapAndHistoryTest.moc"
