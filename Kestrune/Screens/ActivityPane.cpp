@@ -107,7 +107,8 @@ QString toggleLabel(int n, bool open) {
 
 class ActivityDelegate final : public QStyledItemDelegate {
 public:
-    ActivityDelegate(const std::set<Uuid>& open, QObject* parent) : QStyledItemDelegate(parent), open(open) {}
+    ActivityDelegate(const std::set<Uuid>& opened, QObject* parent)
+        : QStyledItemDelegate(parent), openEvents(opened) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         if (index.data(int(Role::isPath)).toBool()) {
@@ -185,7 +186,7 @@ private:
                         Format::human(index.data(int(Role::shownBytes)).toLongLong()));
         }
         if (!l.toggle.isEmpty()) {
-            const bool isOpen = open.contains(
+            const bool isOpen = openEvents.contains(
                 Uuid::parse(index.data(int(Role::id)).toString().toStdString()).value_or(Uuid{}));
             const QIcon chevron = Icons::symbol(isOpen ? "chevron.down" : "chevron.right", option.palette);
             const int h = l.toggle.height();
@@ -242,7 +243,7 @@ private:
         }
     }
 
-    const std::set<Uuid>& open;
+    const std::set<Uuid>& openEvents;
 };
 
 QLabel* label(QWidget* parent, double scale = 1.0, QFont::Weight weight = QFont::Normal) {
