@@ -77,6 +77,9 @@ private slots:
         Home h;
         QSignalSpy built(&h.engine, &UninstallEngine::appsChanged);
         auto first = h.engine.load();
+        // The list is built on another thread: the call returns before it is there.
+        QVERIFY(h.engine.isLoading());
+        QVERIFY(h.engine.apps().empty());
         auto second = h.engine.load();
         await(first);
         await(second);
