@@ -94,7 +94,8 @@ void listApps(const AppsOptions& options) {
                     usageText(app.usage).c_str());
         std::printf("    %s  (id %s)\n", shown(app.url).c_str(), Utf8::valid(app.id).c_str());
     }
-    std::printf("%zu apps, %s\n", apps.size(), DiskMath::human(total).c_str());
+    std::printf("%zu %s, %s\n", apps.size(), apps.size() == 1 ? "app" : "apps",
+                DiskMath::human(total).c_str());
 }
 
 struct UninstallOptions {

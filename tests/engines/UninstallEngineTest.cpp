@@ -77,6 +77,9 @@ private slots:
         Home h;
         QSignalSpy built(&h.engine, &UninstallEngine::appsChanged);
         auto first = h.engine.load();
+        // The list is built on another thread: the call returns before it is there.
+        QVERIFY(h.engine.isLoading());
+        QVERIFY(h.engine.apps().empty());
         auto second = h.engine.load();
         await(first);
         await(second);
@@ -248,6 +251,24 @@ private slots:
         TestTree::writeFile(flatpak.state + "/broken-ps", "");
         await(h.engine.select(*h.app("Chat")));
         QCOMPARE(h.engine.selectedRunning(), AppInventory::Running::unsure);
+    }
+
+    void aSnapShowsItsCommandAndResetStillTrashesItsData() {
+        Home h;
+        TestTree::writeFile(h.system + "/snap/hello/current/meta/snap.yaml", "name: hello\ntitle: Hello\n");
+        TestTree::makeFile(h.system + "/var/lib/snapd/snaps/hello_7.snap", 2 * MB);
+        TestTree::makeFile(h.home / "snap/hello/7/.config/state", 8192);
+        h.pick("Hello");
+        QCOMPARE(h.engine.leftovers().size(), std::size_t(1));
+        await(h.engine.uninstall());
+        QCOMPARE(QString::fromStdString(h.engine.neededCommand()), QStringLiteral("snap remove hello"));
+        QVERIFY(TestTree::exists(h.home / "snap/hello/7/.config/state"));
+        QVERIFY(h.activity.events().empty());
+        await(h.engine.resetApp());
+        QCOMPARE(h.trashed(), std::set<std::string>{"hello"});
+        QVERIFY(TestTree::exists(h.system + "/snap/hello/current/meta/snap.yaml"));
+        QCOMPARE(h.activity.events().front().kind, ActivityKind::appReset);
+        QVERIFY(h.engine.neededCommand().empty());
     }
 
     void aFileSharedWithAnotherAppStartsUnticked() {
