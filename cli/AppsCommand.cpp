@@ -8,6 +8,7 @@
 #include "KestruneCore/Activity/ActivityEvent.h"
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Utf8.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,6 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -199,7 +199,7 @@ void uninstall(const UninstallOptions& options) {
         return;
     }
     if (!options.yes) {
-        if (!isatty(STDIN_FILENO)) {
+        if (!Platform::isTerminal(Platform::Stream::input)) {
             std::cerr << "kestrune-cli: not asking without a terminal; pass --yes to "
                       << (reset ? "reset" : "uninstall") << "\n";
             Commands::exitStatus() = 2;

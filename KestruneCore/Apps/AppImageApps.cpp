@@ -3,16 +3,14 @@
 #include "KestruneCore/Apps/AppSourcesLinux.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
 #include <cctype>
-#include <fcntl.h>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -44,14 +42,9 @@ std::optional<std::string> identifierOf(const DesktopEntry& entry) {
 namespace AppImageApps {
 
 bool isAppImage(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    unsigned char head[11] = {};
-    const ssize_t n = pread(fd, head, sizeof head, 0);
-    close(fd);
-    return n == sizeof head && head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' &&
+    const std::string bytes = Platform::headOf(path, 11);
+    const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
+    return bytes.size() == 11 && head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' &&
            head[8] == 'A' && head[9] == 'I' && (head[10] == 1 || head[10] == 2);
 }
 
@@ -129,9 +122,8 @@ std::vector<InstalledApp> list(const std::vector<DesktopEntry>& entries,
                 break;
             }
         }
-        struct stat st {};
-        if (program.empty() || appImages.contains(program) || stat(program.c_str(), &st) != 0 ||
-            !S_ISREG(st.st_mode)) {
+        if (program.empty() || appImages.contains(program) ||
+            Platform::kindOf(program, Platform::Links::followed) != Platform::FileKind::file) {
             continue;
         }
         auto same =

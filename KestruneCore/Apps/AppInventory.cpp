@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <unistd.h>
 
 namespace AppInventory {
 
@@ -74,7 +73,7 @@ Running running(const InstalledApp& app) {
         return ids->contains(app.id) ? Running::yes : Running::no;
     }
     Running answer = Running::no;
-    const int self = getpid();
+    const int self = Platform::ownProcessId();
     for (const auto& process : Platform::runningProcesses()) {
         if (process.pid == self) {
             continue;

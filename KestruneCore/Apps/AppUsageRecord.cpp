@@ -1,13 +1,12 @@
 #include "KestruneCore/Apps/AppUsageRecord.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/UserFolders.h"
 
 #include <charconv>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
 
 namespace AppUsageRecord {
 
@@ -27,11 +26,6 @@ std::string_view attribute(std::string_view tag, std::string_view name) {
         at = after;
     }
     return {};
-}
-
-Date fromTimespec(const timespec& t) {
-    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::seconds(t.tv_sec) +
-                                                           std::chrono::nanoseconds(t.tv_nsec)));
 }
 
 } // namespace
@@ -97,15 +91,11 @@ AppUsage of(const InstalledApp& app, const Record& record, Date now) {
     std::optional<Date> changed;
     const bool readsAccessTime = app.source == AppSource::appimage || app.source == AppSource::desktop;
     if (!app.programs.empty()) {
-        struct stat st {};
-        if (stat(app.programs.front().c_str(), &st) == 0) {
-            changed = fromTimespec(st.st_ctim);
-            struct statvfs fs {};
-            const bool keepsAccess =
-                statvfs(app.programs.front().c_str(), &fs) == 0 && (fs.f_flag & ST_NOATIME) == 0;
-            const Date accessed = fromTimespec(st.st_atim);
+        if (const auto times = Platform::timesOf(app.programs.front())) {
+            changed = times->changed;
+            const Date accessed = times->accessed;
             // Reading the file to copy or install it sets the access time too; only a later one is a use.
-            if (readsAccessTime && keepsAccess && accessed > *changed + std::chrono::seconds(60) &&
+            if (readsAccessTime && times->accessRecorded && accessed > *changed + std::chrono::seconds(60) &&
                 plausible(accessed, now)) {
                 return AppUsage::used(accessed);
             }

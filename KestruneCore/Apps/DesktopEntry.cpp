@@ -2,19 +2,19 @@
 
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/DesktopEntries.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <array>
 #include <fstream>
-#include <sys/stat.h>
 
 namespace {
 
 bool isFile(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+    const auto kind = Platform::kindOf(path);
+    return kind == Platform::FileKind::file || kind == Platform::FileKind::link;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/TextFolding.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Walk/BulkDir.h"
@@ -14,7 +15,6 @@
 #include <algorithm>
 #include <array>
 #include <set>
-#include <sys/stat.h>
 
 namespace SupportFiles {
 
@@ -118,8 +118,7 @@ std::vector<SupportFile> find(const InstalledApp& app, const std::vector<Install
         }
     };
     for (const auto& own : app.ownFiles) {
-        struct stat st {};
-        if (lstat(own.c_str(), &st) == 0) {
+        if (Platform::exists(own, Platform::Links::notFollowed)) {
             add(own);
         }
     }

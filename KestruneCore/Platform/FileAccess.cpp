@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -22,6 +23,55 @@ std::optional<std::string> whyUnreachable(const std::string& path) {
         return std::nullopt;
     }
     return std::string(std::strerror(errno));
+}
+
+FileKind kindOf(const std::string& path, Links links) {
+    struct stat sb {};
+    if (path.empty() ||
+        (links == Links::followed ? stat(path.c_str(), &sb) : lstat(path.c_str(), &sb)) != 0) {
+        return FileKind::none;
+    }
+    switch (sb.st_mode & S_IFMT) {
+    case S_IFREG:
+        return FileKind::file;
+    case S_IFDIR:
+        return FileKind::folder;
+    case S_IFLNK:
+        return FileKind::link;
+    default:
+        return FileKind::other;
+    }
+}
+
+std::string headOf(const std::string& path, std::size_t count) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return {};
+    }
+    std::string head(count, '\0');
+    struct stat sb {};
+    ssize_t n = -1;
+    if (fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode)) {
+        n = pread(fd, head.data(), count, 0);
+    }
+    close(fd);
+    head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return head;
+}
+
+std::optional<FileTimes> timesOf(const std::string& path) {
+    struct stat sb {};
+    if (path.empty() || stat(path.c_str(), &sb) != 0) {
+        return std::nullopt;
+    }
+    const auto time = [](const timespec& t) {
+        using namespace std::chrono;
+        return system_clock::time_point(
+            duration_cast<system_clock::duration>(seconds(t.tv_sec) + nanoseconds(t.tv_nsec)));
+    };
+    struct statvfs fs {};
+    const bool recorded = statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_NOATIME) == 0;
+    return FileTimes{time(sb.st_ctim), time(sb.st_atim), recorded};
 }
 
 bool isTerminal(Stream stream) {

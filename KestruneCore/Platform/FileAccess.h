@@ -1,6 +1,8 @@
 // Existence and permission tests of paths, as the current user sees them. Any thread.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +14,23 @@ enum class Links { notFollowed, followed };
 // True for anything at `path`. Following symbolic links a dangling link does not exist; not following
 // them any link does.
 [[nodiscard]] bool exists(const std::string& path, Links links = Links::followed);
+
+enum class FileKind { none, file, folder, link, other };
+
+// What is at `path`: the link itself unless `followed`; `none` when nothing (or nothing readable) is there.
+[[nodiscard]] FileKind kindOf(const std::string& path, Links links = Links::notFollowed);
+
+// Up to `count` first bytes of the regular file at `path`, never through a link and never waiting on a
+// FIFO or device; empty when there is no such file or it cannot be read.
+[[nodiscard]] std::string headOf(const std::string& path, std::size_t count);
+
+struct FileTimes {
+    std::chrono::system_clock::time_point changed;  // status change (ctime)
+    std::chrono::system_clock::time_point accessed; // atime
+    bool accessRecorded = false;                    // false on a file system mounted noatime
+};
+// The times of the file at `path` (following links); nothing when it cannot be read.
+[[nodiscard]] std::optional<FileTimes> timesOf(const std::string& path);
 
 // Nothing when something is at `path` (following links), else the system's reason ("No such file or
 // directory", "Permission denied", ...).

@@ -102,4 +102,8 @@ std::vector<RunningProcess> runningProcesses() {
     return processes;
 }
 
+int ownProcessId() {
+    return static_cast<int>(getpid());
+}
+
 } // namespace Platform

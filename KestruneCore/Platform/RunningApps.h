@@ -23,4 +23,7 @@ struct RunningProcess {
 // Every process of /proc, its executable as the kernel gives it (" (deleted)" removed).
 [[nodiscard]] std::vector<RunningProcess> runningProcesses();
 
+// This process's own id, as runningProcesses() gives it.
+[[nodiscard]] int ownProcessId();
+
 } // namespace Platform
