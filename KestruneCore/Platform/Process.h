@@ -16,9 +16,14 @@ struct Result {
     std::string error;     // standard error
 };
 
+// Where the child's standard error goes: its own pipe (`error`), or the pipe of standard output, so that
+// both arrive interleaved in `output` as a terminal would show them.
+enum class Streams { separate, merged };
+
 // Runs argv[0] (looked up in PATH when it has no slash) with the rest as arguments, no shell, standard
 // input from /dev/null. After `limit` the child is killed with SIGKILL.
-Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::minutes(2));
+Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::minutes(2),
+           Streams streams = Streams::separate);
 
 // The program's full path when PATH (or the given path) names an executable file, else "".
 [[nodiscard]] std::string find(const std::string& program);
