@@ -2,7 +2,9 @@
 // first comes up with access granted, not before (the gate may be shown first).
 #include "Kestrune/Screens/MainWindow.h"
 
+#include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/Background.h"
+#include "Kestrune/Engines/MaintenanceEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
 #include "Kestrune/Screens/ActionBar.h"
@@ -11,6 +13,7 @@
 #include "Kestrune/Screens/CategoryPane.h"
 #include "Kestrune/Screens/ConfirmSheet.h"
 #include "Kestrune/Screens/Icons.h"
+#include "Kestrune/Screens/MaintenancePane.h"
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/PermissionGate.h"
 #include "Kestrune/Screens/PlaceholderPane.h"
@@ -71,6 +74,10 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
         placeholders[i] = new PlaceholderPane(titles[i], panes);
         panes->addWidget(placeholders[i]);
     }
+    maintenanceEngine = new MaintenanceEngine(this);
+    maintenanceEngine->activity = &engines.activity;
+    maintenancePane = new MaintenancePane(*maintenanceEngine, panes);
+    panes->addWidget(maintenancePane);
     bar = new ActionBar(engines, *appActions, detail);
     detailLayout->addWidget(panes, 1);
     detailLayout->addWidget(bar);
@@ -84,7 +91,11 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
     sheets = new SheetOverlay(root);
 
     connect(sidebarView, &SidebarView::paneSelected, this, &MainWindow::setPane);
-    connect(overviewPane, &OverviewPane::scanRequested, this, [this] { (void)engines.scan.scan(); });
+    // The one-click Scan: the scan, then every task that runs itself, each recorded.
+    connect(overviewPane, &OverviewPane::scanRequested, this, [this] {
+        Background::after(engines.scan.scan(), maintenanceEngine,
+                          [m = maintenanceEngine] { (void)m->runSelfRunning(); });
+    });
     connect(overviewPane, &OverviewPane::categoryPicked, this,
             [this](CategoryKind kind) { setPane(Pane::of(kind)); });
     connect(overviewPane, &OverviewPane::emptyTrashRequested, this, &MainWindow::requestEmptyTrash);
@@ -157,7 +168,7 @@ void MainWindow::route() {
         show = placeholders[1];
         break;
     case Pane::Kind::maintenance:
-        show = placeholders[2];
+        show = maintenancePane;
         break;
     case Pane::Kind::history:
         show = placeholders[3];

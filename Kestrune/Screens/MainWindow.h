@@ -13,6 +13,8 @@ class ActionBar;
 class AppActions;
 class AppSettings;
 class CategoryPane;
+class MaintenanceEngine;
+class MaintenancePane;
 class OverviewPane;
 class PermissionGate;
 class QSplitter;
@@ -42,6 +44,8 @@ public:
     [[nodiscard]] AppActions& actions() const { return *appActions; }
     [[nodiscard]] OverviewPane* overview() const { return overviewPane; }
     [[nodiscard]] CategoryPane* category() const { return categoryPane; }
+    [[nodiscard]] MaintenancePane* maintenance() const { return maintenancePane; }
+    [[nodiscard]] MaintenanceEngine& maintenanceTasks() const { return *maintenanceEngine; }
     [[nodiscard]] ActionBar* actionBar() const { return bar; }
     [[nodiscard]] SidebarView* sidebar() const { return sidebarView; }
     [[nodiscard]] SidebarModel& sidebarModel() const { return *sidebarItems; }
@@ -76,6 +80,8 @@ private:
     QStackedWidget* panes;
     OverviewPane* overviewPane;
     CategoryPane* categoryPane;
+    MaintenanceEngine* maintenanceEngine;
+    MaintenancePane* maintenancePane;
     QWidget* placeholders[4];
     ActionBar* bar;
     SheetOverlay* sheets;
