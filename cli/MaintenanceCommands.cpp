@@ -61,7 +61,8 @@ void listTasks(bool json) {
         return;
     }
     for (const auto& t : tasks) {
-        std::cout << t.id << "  " << t.title << (t.isRunnable() ? "  (runs here: --run " + t.id + ")" : "") << "\n";
+        std::cout << t.id << "  " << t.title << (t.isRunnable() ? "  (runs here: --run " + t.id + ")" : "")
+                  << "\n";
         std::cout << "    " << t.detail << "\n";
         if (t.command) {
             std::cout << "    $ " << *t.command << "\n";
@@ -82,8 +83,10 @@ void runTask(const std::string& id, bool json) {
         recordMaintenance(task->title, outcome.sentence);
     }
     if (json) {
-        Output::printJson(
-            {{"id", task->id}, {"title", task->title}, {"status", statusName(outcome.status)}, {"outcome", outcome.sentence}});
+        Output::printJson({{"id", task->id},
+                           {"title", task->title},
+                           {"status", statusName(outcome.status)},
+                           {"outcome", outcome.sentence}});
     } else {
         std::cout << task->title << ": " << outcome.sentence << "\n";
         if (outcome.status == Maintenance::TaskOutcome::Status::notRun && task->command) {
@@ -100,7 +103,8 @@ const Commands::Registration maintenance{
         auto options = std::make_shared<MaintenanceOptions>();
         auto* command = app.add_subcommand("maintenance", "List the maintenance tasks, or run one");
         command->add_flag("--json", options->json, "Print JSON");
-        command->add_option("--run", options->run, "Run the task with this id and record it")->type_name("ID");
+        command->add_option("--run", options->run, "Run the task with this id and record it")
+            ->type_name("ID");
         command->callback([options] {
             if (options->run.empty()) {
                 listTasks(options->json);
@@ -166,8 +170,9 @@ void listItems(const std::vector<BackgroundItem>& items, bool json) {
         if (item.disabled) {
             tags += "  [disabled]";
         }
-        std::cout << Utf8::valid(item.label) << "  (" << item.scope() << (item.isUserWritable ? ", yours" : ", system")
-                  << ")" << tags << "\n    " << Utf8::valid(item.path) << "\n";
+        std::cout << Utf8::valid(item.label) << "  (" << item.scope()
+                  << (item.isUserWritable ? ", yours" : ", system") << ")" << tags << "\n    "
+                  << Utf8::valid(item.path) << "\n";
         if (!item.program.empty()) {
             std::cout << "    runs " << Utf8::valid(item.program) << "\n";
         }
@@ -218,7 +223,8 @@ void removeBroken(bool yes, bool json) {
 const Commands::Registration loginItems{
     41, [](CLI::App& app) {
         auto options = std::make_shared<LoginOptions>();
-        auto* command = app.add_subcommand("login-items", "List what starts with the session; remove broken items");
+        auto* command =
+            app.add_subcommand("login-items", "List what starts with the session; remove broken items");
         command->add_flag("--json", options->json, "Print JSON");
         command->add_flag("--remove-broken", options->removeBroken,
                           "Move your own items whose program is missing to the Trash (with --yes)");

@@ -33,7 +33,9 @@ public:
 
     [[nodiscard]] const std::vector<MaintenanceTask>& tasks() const { return tasks_; }
     // The last outcome of each task by id; also "login-" + path for a removal that failed.
-    [[nodiscard]] const std::map<std::string, Maintenance::TaskOutcome>& outcomes() const { return outcomes_; }
+    [[nodiscard]] const std::map<std::string, Maintenance::TaskOutcome>& outcomes() const {
+        return outcomes_;
+    }
     [[nodiscard]] bool isRunning(const std::string& id) const { return running_.contains(id); }
     [[nodiscard]] bool isBusy() const { return !running_.empty(); }
 

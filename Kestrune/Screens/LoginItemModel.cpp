@@ -16,7 +16,8 @@ QString text(const std::string& bytes) {
 
 } // namespace
 
-LoginItemModel::LoginItemModel(const MaintenanceEngine& e, QObject* parent) : QAbstractTableModel(parent), engine(e) {
+LoginItemModel::LoginItemModel(const MaintenanceEngine& e, QObject* parent)
+    : QAbstractTableModel(parent), engine(e) {
     connect(&engine, &MaintenanceEngine::itemsChanged, this, [this] {
         beginResetModel();
         endResetModel();
@@ -65,8 +66,8 @@ QVariant LoginItemModel::data(const QModelIndex& index, int role) const {
             if (i.isBroken()) {
                 palette.setColor(QPalette::WindowText, ChartPalette::review());
             }
-            return Icons::symbol(i.kind == BackgroundItem::Kind::launchDaemon ? "gearshape.2" : "person.crop.circle",
-                                 palette);
+            return Icons::symbol(
+                i.kind == BackgroundItem::Kind::launchDaemon ? "gearshape.2" : "person.crop.circle", palette);
         }
         return {};
     case Qt::ForegroundRole:

@@ -87,8 +87,9 @@ MaintenancePane::MaintenancePane(MaintenanceEngine& e, QWidget* parent) : QWidge
     auto* title = label(content, 1.6, true);
     title->setText(tr("Maintenance"));
     auto* note = secondary(content);
-    note->setText(tr("Kestrune never asks for an admin password and installs no privileged helper. Tasks that "
-                     "need root show the command instead."));
+    note->setText(
+        tr("Kestrune never asks for an admin password and installs no privileged helper. Tasks that "
+           "need root show the command instead."));
     layout->addWidget(title);
     layout->addWidget(note);
 
@@ -129,8 +130,9 @@ MaintenancePane::MaintenancePane(MaintenanceEngine& e, QWidget* parent) : QWidge
     auto* itemsTitle = label(itemsCard, 1.15, true);
     itemsTitle->setText(tr("Login & Background Items"));
     auto* itemsNote = secondary(itemsCard);
-    itemsNote->setText(tr("Working agents stay reveal-only. Broken user agents (missing binary) can be moved to "
-                          "Trash."));
+    itemsNote->setText(
+        tr("Working agents stay reveal-only. Broken user agents (missing binary) can be moved to "
+           "Trash."));
     broken = label(itemsCard, 0.9);
     broken->setObjectName(QStringLiteral("brokenSummary"));
     broken->setTextFormat(Qt::RichText);
@@ -334,19 +336,22 @@ void MaintenancePane::refreshUpdates() {
     } else if (checks.empty()) {
         updatesText->setText(
             QStringLiteral("<span style='color:%1'>%2</span>")
-                .arg(secondaryColour,
-                     tr("No update source was found: neither Flatpak nor Homebrew is installed, so Kestrune can't "
-                        "check app versions. It doesn't maintain its own catalogue of update feeds — those go "
-                        "stale silently.")
-                         .toHtmlEscaped()));
+                .arg(
+                    secondaryColour,
+                    tr("No update source was found: neither Flatpak nor Homebrew is installed, so Kestrune "
+                       "can't "
+                       "check app versions. It doesn't maintain its own catalogue of update feeds — those go "
+                       "stale silently.")
+                        .toHtmlEscaped()));
     } else {
         QStringList lines;
         for (const auto& check : checks) {
             const QString source = QString::fromStdString(Updater::name(check.source));
             if (check.failure) {
                 lines << QStringLiteral("<span style='color:%1'>⚠ %2</span>")
-                             .arg(ChartPalette::review().name(),
-                                  tr("%1: couldn't check for updates. %2").arg(source, text(*check.failure)).toHtmlEscaped());
+                             .arg(ChartPalette::review().name(), tr("%1: couldn't check for updates. %2")
+                                                                     .arg(source, text(*check.failure))
+                                                                     .toHtmlEscaped());
             } else if (check.outdated.empty()) {
                 lines << QStringLiteral("<span style='color:%1'>✔ %2</span>")
                              .arg(ChartPalette::safe().name(),
@@ -390,14 +395,15 @@ std::string MaintenancePane::selectedPath() const {
 
 void MaintenancePane::refreshItems() {
     const auto& all = engine.items();
-    const auto count = std::count_if(all.begin(), all.end(), [](const BackgroundItem& i) { return i.isBroken(); });
+    const auto count =
+        std::count_if(all.begin(), all.end(), [](const BackgroundItem& i) { return i.isBroken(); });
     broken->setVisible(count > 0);
     broken->setText(QStringLiteral("<span style='color:%1'>⚠ %2</span>")
                         .arg(ChartPalette::review().name(), tr("%1 broken — binary missing").arg(count)));
     const QModelIndex current = itemList->currentIndex();
-    const BackgroundItem* item =
-        current.isValid() && current.row() < static_cast<int>(all.size()) ? &all[static_cast<std::size_t>(current.row())]
-                                                                          : nullptr;
+    const BackgroundItem* item = current.isValid() && current.row() < static_cast<int>(all.size())
+                                     ? &all[static_cast<std::size_t>(current.row())]
+                                     : nullptr;
     reveal->setEnabled(item != nullptr);
     remove->setEnabled(item && item->isBroken() && item->isUserWritable);
     // Only a broken item of the user's own offers removal.
@@ -422,9 +428,10 @@ void MaintenancePane::askRemove() {
     }
     const BackgroundItem& item = engine.items()[static_cast<std::size_t>(current.row())];
     pendingRemoval = item.path;
-    confirmText->setText(tr("Move “%1” to the Trash? Its program is missing, so it starts nothing; you can put it "
-                            "back from the Trash.")
-                             .arg(text(item.label)));
+    confirmText->setText(
+        tr("Move “%1” to the Trash? Its program is missing, so it starts nothing; you can put it "
+           "back from the Trash.")
+            .arg(text(item.label)));
     confirmation->show();
 }
 

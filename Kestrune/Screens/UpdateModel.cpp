@@ -7,7 +7,8 @@
 #include <QApplication>
 #include <QFontDatabase>
 
-UpdateModel::UpdateModel(const MaintenanceEngine& e, QObject* parent) : QAbstractTableModel(parent), engine(e) {
+UpdateModel::UpdateModel(const MaintenanceEngine& e, QObject* parent)
+    : QAbstractTableModel(parent), engine(e) {
     connect(&engine, &MaintenanceEngine::updatesChanged, this, &UpdateModel::reload);
     reload();
 }
@@ -49,10 +50,13 @@ QVariant UpdateModel::data(const QModelIndex& index, int role) const {
         }
     case Qt::FontRole:
         // Versions in digits of equal width, so that a column of them lines up.
-        return index.column() == Column::versions ? QVariant(QFontDatabase::systemFont(QFontDatabase::FixedFont))
-                                                  : QVariant();
+        return index.column() == Column::versions
+                   ? QVariant(QFontDatabase::systemFont(QFontDatabase::FixedFont))
+                   : QVariant();
     case Qt::ForegroundRole:
-        return index.column() == Column::name ? QVariant() : QVariant(ChartPalette::secondaryText(QApplication::palette()));
+        return index.column() == Column::name
+                   ? QVariant()
+                   : QVariant(ChartPalette::secondaryText(QApplication::palette()));
     case Qt::TextAlignmentRole:
         return index.column() == Column::versions ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
     default:

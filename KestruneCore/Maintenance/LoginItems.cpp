@@ -175,12 +175,14 @@ std::multimap<std::string, std::string> group(const std::string& text, std::stri
         if (!inGroup || equals == std::string::npos) {
             continue;
         }
-        keys.emplace(trimmed(std::string_view(t).substr(0, equals)), trimmed(std::string_view(t).substr(equals + 1)));
+        keys.emplace(trimmed(std::string_view(t).substr(0, equals)),
+                     trimmed(std::string_view(t).substr(equals + 1)));
     }
     return keys;
 }
 
-std::optional<std::string> first(const std::multimap<std::string, std::string>& keys, const std::string& key) {
+std::optional<std::string> first(const std::multimap<std::string, std::string>& keys,
+                                 const std::string& key) {
     const auto it = keys.find(key);
     return it == keys.end() ? std::nullopt : std::optional(it->second);
 }
@@ -374,9 +376,10 @@ void readLaunchd(std::vector<BackgroundItem>& items) {
         Kind kind;
         bool user;
     };
-    const Folder folders[] = {{Paths::child(Platform::homeFolder(), "Library/LaunchAgents"), Kind::launchAgent, true},
-                              {Platform::systemFolder("/Library/LaunchAgents"), Kind::launchAgent, false},
-                              {Platform::systemFolder("/Library/LaunchDaemons"), Kind::launchDaemon, false}};
+    const Folder folders[] = {
+        {Paths::child(Platform::homeFolder(), "Library/LaunchAgents"), Kind::launchAgent, true},
+        {Platform::systemFolder("/Library/LaunchAgents"), Kind::launchAgent, false},
+        {Platform::systemFolder("/Library/LaunchDaemons"), Kind::launchDaemon, false}};
     for (const auto& folder : folders) {
         for (const auto& entry : BulkDir::read(folder.path)) {
             if (visible(entry) && !entry.isDirectory && entry.name.ends_with(".plist")) {
@@ -391,7 +394,8 @@ void readLaunchd(std::vector<BackgroundItem>& items) {
 // is still on the root file system: the volume that would hold it is not mounted.
 bool onUnmountedVolume(const std::string& path) {
     static const std::string roots[] = {"/media/", "/run/media/", "/mnt/"};
-    if (std::none_of(std::begin(roots), std::end(roots), [&](const auto& r) { return path.starts_with(r); })) {
+    if (std::none_of(std::begin(roots), std::end(roots),
+                     [&](const auto& r) { return path.starts_with(r); })) {
         return false;
     }
     std::string existing = path;

@@ -146,10 +146,11 @@ std::vector<MaintenanceTask> tasks() {
         {"dns", "Flush DNS cache", "Resolves stale hostnames after a network or VPN change.",
          "sudo resolvectl flush-caches", true},
         {"spotlight", "Reindex desktop search",
-         search ? "Rebuilds the search index when desktop search returns nothing or stale results. Takes hours "
-                  "in the background."
-                : "Rebuilds the search index of the desktop. No desktop search service (Tracker or Baloo) is "
-                  "installed.",
+         search
+             ? "Rebuilds the search index when desktop search returns nothing or stale results. Takes hours "
+               "in the background."
+             : "Rebuilds the search index of the desktop. No desktop search service (Tracker or Baloo) is "
+               "installed.",
          search, true},
         {"snapshots", "Trim the system journal",
          "Frees the space the system journal holds beyond 500 MB of old logs.",

@@ -82,7 +82,8 @@ std::string describe(const std::string& program, const Process::Result& result,
 
 SourceCheck checkFlatpak(const std::string& program, std::chrono::milliseconds limit) {
     SourceCheck check{Source::flatpak, program, std::nullopt, {}};
-    const auto updates = Process::run({program, "remote-ls", "--updates", "--columns=application,version"}, limit);
+    const auto updates =
+        Process::run({program, "remote-ls", "--updates", "--columns=application,version"}, limit);
     if (!updates.started || updates.timedOut || updates.status != 0) {
         check.failure = describe("flatpak", updates, limit);
         return check;
