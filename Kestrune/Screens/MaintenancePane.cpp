@@ -57,9 +57,22 @@ QTreeView* table(QWidget* parent, QAbstractItemModel* model) {
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->header()->setStretchLastSection(true);
-    view->setMinimumHeight(150);
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     return view;
+}
+
+// A list as tall as its rows (up to a dozen, then it scrolls), so that a short list leaves no hole.
+void fitRows(QTreeView* view) {
+    const int rows = std::min(view->model()->rowCount(), 12);
+    const int row = view->sizeHintForRow(0) > 0 ? view->sizeHintForRow(0) : view->fontMetrics().height() + 6;
+    view->setFixedHeight(view->header()->sizeHint().height() + std::max(rows, 1) * row +
+                         2 * view->frameWidth());
+}
+
+// The success mark's green, readable on light and dark windows.
+QColor success() {
+    return {0x2e, 0xa0, 0x4f};
 }
 
 QString text(const std::string& bytes) {
@@ -97,7 +110,7 @@ MaintenancePane::MaintenancePane(MaintenanceEngine& e, QWidget* parent) : QWidge
     tasksBox = new Card(content);
     tasksLayout = new QVBoxLayout(tasksBox);
     tasksLayout->setContentsMargins(16, 12, 16, 12);
-    tasksLayout->setSpacing(12);
+    tasksLayout->setSpacing(16);
     layout->addWidget(tasksBox);
 
     // Updates.
@@ -113,7 +126,6 @@ MaintenancePane::MaintenancePane(MaintenanceEngine& e, QWidget* parent) : QWidge
     updateList = table(updatesCard, updates);
     updateList->setObjectName(QStringLiteral("updatesView"));
     updateList->header()->setSectionResizeMode(UpdateModel::Column::name, QHeaderView::Stretch);
-    updateList->header()->setStretchLastSection(false);
     upgradeRow = new QWidget(updatesCard);
     upgradeRow->setLayout(new QHBoxLayout);
     upgradeRow->layout()->setContentsMargins(0, 0, 0, 0);
@@ -139,9 +151,7 @@ MaintenancePane::MaintenancePane(MaintenanceEngine& e, QWidget* parent) : QWidge
     items = new LoginItemModel(engine, this);
     itemList = table(itemsCard, items);
     itemList->setObjectName(QStringLiteral("itemsView"));
-    itemList->setMinimumHeight(220);
     itemList->header()->setSectionResizeMode(LoginItemModel::Column::program, QHeaderView::Stretch);
-    itemList->header()->setStretchLastSection(false);
     auto* buttons = new QHBoxLayout;
     reveal = new QPushButton(tr("Reveal in File Manager"), itemsCard);
     reveal->setObjectName(QStringLiteral("revealItem"));
@@ -231,41 +241,47 @@ void MaintenancePane::buildTasks() {
     rows.clear();
     for (const auto& task : engine.tasks()) {
         auto* row = new QWidget(tasksBox);
-        auto* grid = new QGridLayout(row);
-        grid->setContentsMargins(0, 0, 0, 0);
-        grid->setHorizontalSpacing(12);
-        grid->setVerticalSpacing(3);
+        auto* line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        line->setSpacing(12);
+        auto* texts = new QVBoxLayout;
+        texts->setSpacing(3);
         auto* name = label(row, 1.0, true);
         name->setText(text(task.title));
         auto* detail = secondary(row);
         detail->setText(text(task.detail));
-        grid->addWidget(name, 0, 0);
-        grid->addWidget(detail, 1, 0);
-        int line = 2;
+        texts->addWidget(name);
+        texts->addWidget(detail);
         if (task.command) {
             auto* command = label(row);
             command->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
             command->setText(text(*task.command));
+            command->setWordWrap(false);
             command->setTextInteractionFlags(Qt::TextSelectableByMouse);
             command->setObjectName(QStringLiteral("command-") + QString::fromStdString(task.id));
-            grid->addWidget(command, line++, 0);
+            texts->addWidget(command);
         }
         TaskRow r;
-        auto* outcomeLine = new QHBoxLayout;
+        // One widget for the mark and the sentence: a layout whose widgets are all hidden would cap the
+        // width of the column it sits in.
+        r.outcomeRow = new QWidget(row);
+        auto* outcomeLine = new QHBoxLayout(r.outcomeRow);
+        outcomeLine->setContentsMargins(0, 0, 0, 0);
         outcomeLine->setSpacing(6);
-        r.icon = new QLabel(row);
-        r.outcome = label(row);
+        r.icon = new QLabel(r.outcomeRow);
+        r.outcome = label(r.outcomeRow);
         r.outcome->setObjectName(QStringLiteral("outcome-") + QString::fromStdString(task.id));
-        outcomeLine->addWidget(r.icon);
+        outcomeLine->addWidget(r.icon, 0, Qt::AlignTop);
         outcomeLine->addWidget(r.outcome, 1);
-        grid->addLayout(outcomeLine, line++, 0);
-        auto* side = new QHBoxLayout;
+        r.outcomeRow->hide();
+        texts->addWidget(r.outcomeRow);
+        line->addLayout(texts, 1);
         r.busy = new QProgressBar(row);
         r.busy->setRange(0, 0); // no known length: the bar moves while the tool runs
         r.busy->setTextVisible(false);
         r.busy->setFixedWidth(70);
         r.busy->setObjectName(QStringLiteral("busy-") + QString::fromStdString(task.id));
-        side->addWidget(r.busy);
+        line->addWidget(r.busy, 0, Qt::AlignTop);
         if (task.isRunnable()) {
             r.button = new QPushButton(tr("Run"), row);
             r.button->setProperty("runnable", true);
@@ -279,10 +295,8 @@ void MaintenancePane::buildTasks() {
         if (r.button) {
             r.button->setObjectName(QStringLiteral("task-") + QString::fromStdString(task.id));
             r.button->setIcon(Icons::symbol(task.isRunnable() ? "play.fill" : "doc.on.clipboard", palette()));
-            side->addWidget(r.button);
+            line->addWidget(r.button, 0, Qt::AlignTop);
         }
-        grid->addLayout(side, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignTop);
-        grid->setColumnStretch(0, 1);
         tasksLayout->addWidget(row);
         rows[task.id] = r;
     }
@@ -300,13 +314,12 @@ void MaintenancePane::refreshTasks() {
         }
         const auto found = engine.outcomes().find(id);
         if (found == engine.outcomes().end()) {
-            row.icon->hide();
-            row.outcome->hide();
+            row.outcomeRow->hide();
             continue;
         }
         const auto& outcome = found->second;
         // A failure is never shown with the success mark.
-        const QColor tone = outcome.status == Status::done     ? ChartPalette::safe()
+        const QColor tone = outcome.status == Status::done     ? success()
                             : outcome.status == Status::failed ? ChartPalette::review()
                                                                : ChartPalette::secondaryText(p);
         const char* icon = outcome.status == Status::done     ? "checkmark.circle.fill"
@@ -318,8 +331,7 @@ void MaintenancePane::refreshTasks() {
         row.icon->setProperty("status", static_cast<int>(outcome.status));
         row.outcome->setText(text(outcome.sentence));
         colour(row.outcome, tone);
-        row.icon->show();
-        row.outcome->show();
+        row.outcomeRow->show();
     }
 }
 
@@ -354,7 +366,7 @@ void MaintenancePane::refreshUpdates() {
                                                                      .toHtmlEscaped());
             } else if (check.outdated.empty()) {
                 lines << QStringLiteral("<span style='color:%1'>✔ %2</span>")
-                             .arg(ChartPalette::safe().name(),
+                             .arg(success().name(),
                                   tr("Everything from %1 is up to date.").arg(source).toHtmlEscaped());
             } else {
                 const int n = static_cast<int>(check.outdated.size());
@@ -382,6 +394,7 @@ void MaintenancePane::refreshUpdates() {
     }
     buttons->addStretch(1);
     updateList->setVisible(updates->rowCount() > 0);
+    fitRows(updateList);
     upgradeRow->setVisible(buttons->count() > 1);
 }
 
@@ -395,6 +408,7 @@ std::string MaintenancePane::selectedPath() const {
 
 void MaintenancePane::refreshItems() {
     const auto& all = engine.items();
+    fitRows(itemList);
     const auto count =
         std::count_if(all.begin(), all.end(), [](const BackgroundItem& i) { return i.isBroken(); });
     broken->setVisible(count > 0);

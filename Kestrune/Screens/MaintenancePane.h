@@ -46,6 +46,7 @@ private:
     struct TaskRow {
         QPushButton* button = nullptr;
         QProgressBar* busy = nullptr;
+        QWidget* outcomeRow = nullptr;
         QLabel* icon = nullptr;
         QLabel* outcome = nullptr;
     };
