@@ -2,16 +2,19 @@
 // processes: small stand-in tools first (and alone) on PATH, a temporary home and XDG folders, and the
 // system folders moved below the home.
 #include "KestruneCore/Maintenance/Maintenance.h"
+#include "KestruneCore/Activity/ActivityStore.h"
 #include "KestruneCore/Maintenance/LoginItems.h"
 #include "KestruneCore/Maintenance/Updater.h"
 #include "KestruneCore/Platform/Trash.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -565,6 +568,112 @@ TEST(Updater, AsksTheInstalledToolsAndReportsTheirFailures) {
         }
         EXPECT_EQ(rows(all), c.outdated) << c.name;
     }
+}
+
+// --- kestrune-cli ---
+
+std::vector<std::string> eventTitles() {
+    std::vector<std::string> out;
+    for (const auto& e : ActivityStore::load().events) {
+        out.push_back(e.title + " | " + e.detail.value_or(""));
+    }
+    return out;
+}
+
+TEST(MaintenanceCommands, ListRunAndRecordTasks) {
+    Sandbox box;
+    const auto list = TestTree::run({TestTree::cliPath(), "maintenance", "--json"});
+    ASSERT_EQ(list.status, 0) << list.output;
+    const auto listed = nlohmann::json::parse(list.output);
+    const auto& tasks = listed["tasks"];
+    ASSERT_EQ(tasks.size(), 5u);
+    EXPECT_EQ(tasks[0]["id"], "lsregister");
+    EXPECT_EQ(tasks[0]["runnable"], true);
+    EXPECT_TRUE(tasks[0]["command"].is_null());
+    EXPECT_EQ(tasks[2]["command"], "sudo resolvectl flush-caches");
+    EXPECT_EQ(tasks[2]["runnable"], false);
+
+    TestTree::writeFile(box.home / ".cache/thumbnails/normal/a.png", "a");
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string printed;
+        std::vector<std::string> events; // newest first, after this case
+    };
+    const Case cases[] = {
+        {{"--run", "quicklook"},
+         0,
+         "Reset thumbnails: Thumbnail cache moved to Trash.",
+         {"Maintenance \u00B7 Reset thumbnails | Thumbnail cache moved to Trash."}},
+        {{"--run", "dns"},
+         1,
+         "needs administrator rights",
+         {"Maintenance \u00B7 Reset thumbnails | Thumbnail cache moved to Trash."}},
+        {{"--run", "lsregister"},
+         0,
+         "Nothing to rebuild",
+         {"Maintenance \u00B7 Rebuild application menu | Nothing to rebuild: you have no application entries "
+          "of your own.",
+          "Maintenance \u00B7 Reset thumbnails | Thumbnail cache moved to Trash."}},
+        {{"--run", "nonsense"}, 2, "no maintenance task", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{TestTree::cliPath(), "maintenance"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const auto r = TestTree::run(argv);
+        EXPECT_EQ(r.status, c.status) << c.arguments[1] << ": " << r.output;
+        EXPECT_NE(r.output.find(c.printed), std::string::npos) << r.output;
+        if (!c.events.empty()) {
+            EXPECT_EQ(eventTitles(), c.events) << c.arguments[1];
+        }
+    }
+    EXPECT_TRUE(TestTree::exists(box.home / ".local/share/Trash/files/thumbnails/normal/a.png"));
+}
+
+TEST(MaintenanceCommands, LoginItemsListAndRemoveOnlyWithYes) {
+    Sandbox box;
+    const std::string autostart = box.home / ".config/autostart/";
+    TestTree::writeFile(autostart + "gone.desktop", "[Desktop Entry]\nExec=/nowhere/prog\n");
+    TestTree::writeFile(autostart + "works.desktop", "[Desktop Entry]\nExec=/bin/sh\nHidden=true\n");
+    TestTree::writeFile(box.system + "/etc/xdg/autostart/sysgone.desktop",
+                        "[Desktop Entry]\nExec=/nowhere/sys\n");
+    const auto list = TestTree::run({TestTree::cliPath(), "login-items", "--json"});
+    ASSERT_EQ(list.status, 0) << list.output;
+    std::map<std::string, nlohmann::json> items;
+    const auto listed = nlohmann::json::parse(list.output);
+    for (const auto& item : listed["items"]) {
+        items[item["label"]] = item;
+    }
+    ASSERT_EQ(items.size(), 3u) << list.output;
+    const std::tuple<const char*, bool, bool, bool> expected[] = {
+        {"gone", true, true, false}, {"works", false, true, true}, {"sysgone", true, false, false}};
+    for (const auto& [label, broken, userOwned, disabled] : expected) {
+        EXPECT_EQ(items[label]["broken"], broken) << label;
+        EXPECT_EQ(items[label]["userOwned"], userOwned) << label;
+        EXPECT_EQ(items[label]["disabled"], disabled) << label;
+    }
+    EXPECT_EQ(items["gone"]["path"], autostart + "gone.desktop");
+    EXPECT_EQ(items["gone"]["program"], "/nowhere/prog");
+
+    const auto before = TestTree::snapshot(box.home / ".config");
+    const auto dry = TestTree::run({TestTree::cliPath(), "login-items", "--remove-broken"});
+    EXPECT_EQ(dry.status, 0);
+    EXPECT_NE(dry.output.find("would move to Trash: " + autostart + "gone.desktop"), std::string::npos)
+        << dry.output;
+    EXPECT_EQ(TestTree::snapshot(box.home / ".config"), before);
+    EXPECT_TRUE(eventTitles().empty());
+
+    const auto removed =
+        TestTree::run({TestTree::cliPath(), "login-items", "--remove-broken", "--yes", "--json"});
+    ASSERT_EQ(removed.status, 0) << removed.output;
+    const auto result = nlohmann::json::parse(removed.output);
+    ASSERT_EQ(result["removed"].size(), 1u);
+    EXPECT_EQ(result["removed"][0]["removed"], true);
+    EXPECT_FALSE(TestTree::exists(autostart + "gone.desktop"));
+    EXPECT_TRUE(TestTree::exists(box.home / ".local/share/Trash/info/gone.desktop.trashinfo"));
+    EXPECT_TRUE(TestTree::exists(autostart + "works.desktop"));
+    EXPECT_TRUE(TestTree::exists(box.system + "/etc/xdg/autostart/sysgone.desktop"));
+    EXPECT_EQ(eventTitles(), std::vector<std::string>{"Maintenance \u00B7 Removed broken login item | gone"});
 }
 
 } // namespace
