@@ -13,12 +13,14 @@
 
 #include <QAbstractItemModelTester>
 #include <QClipboard>
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 #include <QtTest>
 
 #include <cstdlib>
@@ -62,6 +64,21 @@ struct Setup {
     Window w{{std::make_shared<UserCachesScanner>()}};
     std::string bin;
     std::string savedPath;
+};
+
+// The desktop's file manager as far as D-Bus is concerned: records every ShowItems call.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId) {
+        Q_UNUSED(startupId);
+        shown << uris;
+    }
 };
 
 int rowOf(const QAbstractItemModel* model, const QString& label) {
@@ -204,7 +221,21 @@ private slots:
             QCOMPARE(view->model()->index(row, LoginItemModel::Column::state).data().toString(),
                      QString::fromUtf8(r.state));
         }
+        // The selected item's file is shown in the file manager; revealing changes nothing.
+        FakeFileManager fileManager;
+        auto bus = QDBusConnection::sessionBus();
+        QVERIFY2(bus.isConnected(), "the screen tests run under dbus-run-session");
+        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &fileManager,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
         const auto before = s.w.activity.events().size();
+        s.pane()->revealButton()->click();
+        QTRY_COMPARE(
+            fileManager.shown,
+            QStringList{QUrl::fromLocalFile(QString::fromStdString(autostart + "gone.desktop")).toString()});
+        bus.unregisterService("org.freedesktop.FileManager1");
+        bus.unregisterObject("/org/freedesktop/FileManager1");
+        QCOMPARE(s.w.activity.events().size(), before);
         s.pane()->removeButton()->click();
         QVERIFY(s.pane()->removeConfirmation()->isVisibleTo(s.pane()));
         QVERIFY2(TestTree::exists(autostart + "gone.desktop"), "nothing moves before the confirmation");
