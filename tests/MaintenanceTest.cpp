@@ -542,6 +542,18 @@ TEST(Updater, AsksTheInstalledToolsAndReportsTheirFailures) {
          {"can't read", "can't read"}},
         {"brew never answers", std::nullopt, "exec /bin/sleep 600", {}, {"did not answer"}},
     };
+    // Homebrew's own place is found without PATH.
+    {
+        Sandbox box;
+        const std::string brew = TestTree::writeFile(box.system + "/usr/local/bin/brew",
+                                                     "#!/bin/sh\nprintf '{\"formulae\":[]}'\n");
+        chmod(brew.c_str(), 0755);
+        EXPECT_EQ(Updater::brewProgram(), brew);
+        const auto checks = Updater::check(5s);
+        ASSERT_EQ(checks.size(), 1u);
+        EXPECT_EQ(checks[0].source, Updater::Source::homebrew);
+        EXPECT_FALSE(checks[0].failure.has_value());
+    }
     for (const auto& c : cases) {
         Sandbox box;
         if (c.flatpak) {

@@ -5,6 +5,7 @@
 #include "KestruneCore/Model/Utf8.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Process.h"
+#include "KestruneCore/Platform/SystemFolder.h"
 
 #include <nlohmann/json.hpp>
 
@@ -147,8 +148,9 @@ std::string brewProgram() {
         return found;
     }
     for (const std::string& place :
-         {std::string("/home/linuxbrew/.linuxbrew/bin/brew"), Platform::homeFolder() + "/.linuxbrew/bin/brew",
-          std::string("/opt/homebrew/bin/brew"), std::string("/usr/local/bin/brew")}) {
+         {Platform::systemFolder("/home/linuxbrew/.linuxbrew/bin/brew"),
+          Platform::homeFolder() + "/.linuxbrew/bin/brew", Platform::systemFolder("/opt/homebrew/bin/brew"),
+          Platform::systemFolder("/usr/local/bin/brew")}) {
         if (auto found = Process::find(place); !found.empty()) {
             return found;
         }
