@@ -4,6 +4,7 @@
 
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/Background.h"
+#include "Kestrune/Engines/MaintenanceEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
 #include "Kestrune/Screens/ActionBar.h"
@@ -14,9 +15,9 @@
 #include "Kestrune/Screens/ConfirmSheet.h"
 #include "Kestrune/Screens/DiskMapPane.h"
 #include "Kestrune/Screens/Icons.h"
+#include "Kestrune/Screens/MaintenancePane.h"
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/PermissionGate.h"
-#include "Kestrune/Screens/PlaceholderPane.h"
 #include "Kestrune/Screens/ReclaimSheet.h"
 #include "Kestrune/Screens/SheetOverlay.h"
 #include "Kestrune/Screens/SidebarModel.h"
@@ -75,11 +76,12 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
     historyPane = new ActivityPane(engines, panes);
     panes->addWidget(diskMapPane);
     panes->addWidget(historyPane);
-    placeholders[0] = new UninstallerPane(engines, panes);
-    placeholders[1] = new PlaceholderPane(tr("Maintenance"), panes);
-    for (int i = 0; i < 2; ++i) {
-        panes->addWidget(placeholders[i]);
-    }
+    uninstallerPane = new UninstallerPane(engines, panes);
+    panes->addWidget(uninstallerPane);
+    maintenanceEngine = new MaintenanceEngine(this);
+    maintenanceEngine->activity = &engines.activity;
+    maintenancePane = new MaintenancePane(*maintenanceEngine, panes);
+    panes->addWidget(maintenancePane);
     bar = new ActionBar(engines, *appActions, detail);
     detailLayout->addWidget(panes, 1);
     detailLayout->addWidget(bar);
@@ -93,7 +95,11 @@ MainWindow::MainWindow(Engines e, AppSettings& s, std::function<bool()> check, Q
     sheets = new SheetOverlay(root);
 
     connect(sidebarView, &SidebarView::paneSelected, this, &MainWindow::setPane);
-    connect(overviewPane, &OverviewPane::scanRequested, this, [this] { (void)engines.scan.scan(); });
+    // The one-click Scan: the scan, then every task that runs itself, each recorded.
+    connect(overviewPane, &OverviewPane::scanRequested, this, [this] {
+        Background::after(engines.scan.scan(), maintenanceEngine,
+                          [m = maintenanceEngine] { (void)m->runSelfRunning(); });
+    });
     connect(overviewPane, &OverviewPane::categoryPicked, this,
             [this](CategoryKind kind) { setPane(Pane::of(kind)); });
     connect(overviewPane, &OverviewPane::emptyTrashRequested, this, &MainWindow::requestEmptyTrash);
@@ -164,10 +170,10 @@ void MainWindow::route() {
         show = diskMapPane;
         break;
     case Pane::Kind::uninstaller:
-        show = placeholders[0];
+        show = uninstallerPane;
         break;
     case Pane::Kind::maintenance:
-        show = placeholders[1];
+        show = maintenancePane;
         break;
     case Pane::Kind::history:
         show = historyPane;

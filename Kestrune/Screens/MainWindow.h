@@ -15,6 +15,8 @@ class AppActions;
 class AppSettings;
 class CategoryPane;
 class DiskMapPane;
+class MaintenanceEngine;
+class MaintenancePane;
 class OverviewPane;
 class PermissionGate;
 class QSplitter;
@@ -48,6 +50,8 @@ public:
     [[nodiscard]] CategoryPane* category() const { return categoryPane; }
     [[nodiscard]] DiskMapPane* diskMap() const { return diskMapPane; }
     [[nodiscard]] ActivityPane* history() const { return historyPane; }
+    [[nodiscard]] MaintenancePane* maintenance() const { return maintenancePane; }
+    [[nodiscard]] MaintenanceEngine& maintenanceTasks() const { return *maintenanceEngine; }
     [[nodiscard]] ActionBar* actionBar() const { return bar; }
     [[nodiscard]] SidebarView* sidebar() const { return sidebarView; }
     [[nodiscard]] SidebarModel& sidebarModel() const { return *sidebarItems; }
@@ -84,7 +88,9 @@ private:
     CategoryPane* categoryPane;
     DiskMapPane* diskMapPane;
     ActivityPane* historyPane;
-    QWidget* placeholders[2];
+    QWidget* uninstallerPane;
+    MaintenanceEngine* maintenanceEngine;
+    MaintenancePane* maintenancePane;
     ActionBar* bar;
     SheetOverlay* sheets;
     StatusMenu* tray = nullptr;

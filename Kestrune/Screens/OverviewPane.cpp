@@ -98,7 +98,8 @@ OverviewPane::OverviewPane(Engines e, AppActions& actions, QWidget* parent) : QW
     heroButtons->setSpacing(8);
     scan = new QPushButton(tr("Scan"), hero);
     scan->setObjectName(QStringLiteral("overviewScan"));
-    scan->setToolTip(tr("Rescan everything and preselect what's safe"));
+    scan->setToolTip(tr("Rescan everything, preselect what's safe, and run the maintenance tasks that don't "
+                        "need a password"));
     reclaim = new QToolButton(hero);
     reclaim->setDefaultAction(actions.reclaim);
     reclaim->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);

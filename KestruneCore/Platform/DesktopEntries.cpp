@@ -14,7 +14,41 @@ namespace Platform {
 
 namespace {
 
-std::vector<std::string> words(const std::string& exec) {
+// A desktop entry's string value: \s, \n, \t, \r and \\ stand for their characters.
+std::string unescaped(const std::string& value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out.push_back(value[i]);
+            continue;
+        }
+        const char next = value[++i];
+        switch (next) {
+        case 's':
+            out.push_back(' ');
+            break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case 'r':
+            out.push_back('\r');
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
+        default: // not a string escape: kept for the Exec quoting rules
+            out.push_back('\\');
+            out.push_back(next);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> words(const std::string& value) {
+    const std::string exec = unescaped(value);
     std::vector<std::string> out;
     std::string word;
     bool inWord = false;
@@ -50,6 +84,10 @@ std::vector<std::string> words(const std::string& exec) {
 }
 
 } // namespace
+
+std::vector<std::string> execWords(const std::string& exec) {
+    return words(exec);
+}
 
 std::set<std::string> execPaths(const std::string& exec) {
     std::set<std::string> paths;

@@ -51,7 +51,7 @@ std::string find(const std::string& program) {
     return "";
 }
 
-Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
+Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit, Streams streams) {
     Result result;
     if (argv.empty()) {
         result.error = "No program given";
@@ -78,7 +78,7 @@ Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, streams == Streams::merged ? out[1] : err[1], 2);
     std::vector<char*> args;
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));

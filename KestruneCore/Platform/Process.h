@@ -17,9 +17,14 @@ struct Result {
     std::string error;     // standard error
 };
 
+// Where the child's standard error goes: its own pipe (`error`), or the pipe of standard output, so that
+// both arrive interleaved in `output` as a terminal would show them.
+enum class Streams { separate, merged };
+
 // Runs argv[0] (looked up in PATH when it has no slash) with the rest as arguments, no shell, standard
 // input from /dev/null. After `limit` the child is killed with SIGKILL.
-Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::minutes(2));
+Result run(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::minutes(2),
+           Streams streams = Streams::separate);
 
 // Starts argv[0] (looked up like run does) and returns at once; the child is reaped when it ends.
 // Nothing, or why it could not be started.

@@ -3,6 +3,7 @@
 //   screenshots DIR
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include "Kestrune/Engines/ActivityEngine.h"
+#include "Kestrune/Engines/MaintenanceEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
 #include "Kestrune/Engines/UninstallEngine.h"
@@ -12,6 +13,7 @@
 #include "Kestrune/Screens/CategoryPane.h"
 #include "Kestrune/Screens/DiskMapPane.h"
 #include "Kestrune/Screens/MainWindow.h"
+#include "Kestrune/Screens/MaintenancePane.h"
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/ReclaimSheet.h"
 #include "Kestrune/Screens/SheetOverlay.h"
@@ -23,7 +25,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFutureWatcher>
 #include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTimer>
@@ -32,6 +37,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -105,6 +112,24 @@ void prepare(const TestTree::TemporaryHome& home) {
     TestTree::makeFile(home / "Documents/report.pdf", 2'000'000);
     TestTree::makeFolder(home / "system/usr/share");
     TestTree::makeFile(home / "system/usr/share/dict/words", 4'000'000);
+    // The maintenance pane's items and updates: autostart entries and a user service, one of each
+    // broken, a system entry, and a Flatpak that has two updates.
+    TestTree::writeFile(home / ".config/autostart/com.example.OldSync.desktop",
+                        "[Desktop Entry]\nExec=\"/opt/Old Sync/oldsync\" --background\n");
+    TestTree::writeFile(home / ".config/autostart/notes-helper.desktop",
+                        "[Desktop Entry]\nExec=/bin/sh -c true\n");
+    TestTree::writeFile(home / ".config/autostart/tray-clock.desktop",
+                        "[Desktop Entry]\nExec=/bin/true\nX-GNOME-Autostart-enabled=false\n");
+    TestTree::writeFile(home / ".config/systemd/user/backup-agent.service",
+                        "[Service]\nExecStart=%h/.local/bin/backup-agent --watch\n");
+    TestTree::writeFile(home / "system/etc/xdg/autostart/print-applet.desktop",
+                        "[Desktop Entry]\nExec=/usr/lib/print-applet/applet\n");
+    TestTree::makeFolder(home / ".local/share/applications");
+    const std::string flatpak = TestTree::writeFile(
+        home / "bin/flatpak", "#!/bin/sh\nif [ \"$1\" = remote-ls ]; then\n"
+                              "printf 'org.mozilla.firefox\\t128.0.3\\norg.gimp.GIMP\\t2.10.38\\n'\nelse\n"
+                              "printf 'org.mozilla.firefox\\t128.0\\norg.gimp.GIMP\\t2.10.36\\n'\nfi\n");
+    chmod(flatpak.c_str(), 0755);
 }
 
 QPalette darkPalette() {
@@ -195,7 +220,18 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
         window.overlay()->close();
 
         window.setPane(Pane{Pane::Kind::maintenance, CategoryKind::userCaches});
-        save(window, dir, QStringLiteral("placeholder"), theme);
+        auto& maintenance = window.maintenanceTasks();
+        waitFor([&] { return maintenance.hasLoaded() && !maintenance.isLoading(); });
+        bool ran = false;
+        QFutureWatcher<void> watcher;
+        QObject::connect(&watcher, &QFutureWatcher<void>::finished, &watcher, [&] { ran = true; });
+        watcher.setFuture(maintenance.runTask("lsregister"));
+        waitFor([&] { return ran; });
+        save(window, dir, QStringLiteral("maintenance"), theme);
+        if (auto* scroll = window.maintenance()->findChild<QScrollArea*>()) {
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        }
+        save(window, dir, QStringLiteral("maintenance-items"), theme);
 
         window.setPane(Pane{Pane::Kind::uninstaller, CategoryKind::userCaches});
         waitFor([&] { return !uninstall.isLoading() && !uninstall.apps().empty(); });
@@ -274,6 +310,8 @@ int main(int argc, char** argv) {
     TestTree::TemporaryHome home;
     prepare(home);
     qputenv("KESTRUNE_SYSTEM_ROOT", QByteArray::fromStdString(home / "system"));
+    qputenv("XDG_CONFIG_DIRS", QByteArray::fromStdString(home / "system/etc/xdg"));
+    qputenv("PATH", QByteArray::fromStdString(home / "bin") + ":" + qgetenv("PATH"));
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("DejaVu Sans"));

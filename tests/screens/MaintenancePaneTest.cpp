@@ -1,0 +1,284 @@
+// The maintenance pane in the real window: a task runs while the window keeps answering, its outcome
+// and its one activity event; a failure never wears the success mark; root commands go to the clipboard
+// unrecorded; the update section with no source, a failed source and a working one; the confirmed
+// removal of a broken item of the user's own; and the overview's Scan running the self-running tasks.
+#include "Kestrune/Screens/MaintenancePane.h"
+#include "Kestrune/Engines/MaintenanceEngine.h"
+#include "Kestrune/Screens/ChartPalette.h"
+#include "Kestrune/Screens/LoginItemModel.h"
+#include "Kestrune/Screens/OverviewPane.h"
+#include "Kestrune/Screens/Pane.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
+#include "tests/screens/ScreenHarness.h"
+
+#include <QAbstractItemModelTester>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+#include <QtTest>
+
+#include <cstdlib>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Status = Maintenance::TaskOutcome::Status;
+using ScreenTest::Window;
+
+// The window with PATH holding only the home's bin folder and the system autostart folder below it.
+struct Setup {
+    Setup() : bin(TestTree::makeFolder(w.home / "bin")) {
+        const char* path = std::getenv("PATH");
+        savedPath = path ? path : "";
+        setenv("PATH", bin.c_str(), 1);
+        setenv("XDG_CONFIG_DIRS", (w.systemRoot.path + "/etc/xdg").c_str(), 1);
+    }
+    ~Setup() {
+        setenv("PATH", savedPath.c_str(), 1);
+        unsetenv("XDG_CONFIG_DIRS");
+    }
+    void tool(const std::string& name, const std::string& body) const {
+        const std::string path = TestTree::writeFile(bin + "/" + name, "#!/bin/sh\n" + body + "\n");
+        chmod(path.c_str(), 0755);
+    }
+    [[nodiscard]] MaintenancePane* pane() const { return w.window->maintenance(); }
+    [[nodiscard]] MaintenanceEngine& engine() const { return w.window->maintenanceTasks(); }
+    // Shows the pane and waits for its items and updates.
+    [[nodiscard]] bool open() {
+        w.window->setPane(Pane{Pane::Kind::maintenance, {}});
+        return w.window->shownPane() == pane() &&
+               QTest::qWaitFor([this] { return engine().hasLoaded() && !engine().isLoading(); }, 30'000);
+    }
+    [[nodiscard]] QString latestTitle() const {
+        const auto& events = w.activity.events();
+        return events.empty() ? QString() : QString::fromStdString(events.front().title);
+    }
+
+    Window w{{std::make_shared<UserCachesScanner>()}};
+    std::string bin;
+    std::string savedPath;
+};
+
+// The desktop's file manager as far as D-Bus is concerned: records every ShowItems call.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId) {
+        Q_UNUSED(startupId);
+        shown << uris;
+    }
+};
+
+int rowOf(const QAbstractItemModel* model, const QString& label) {
+    for (int r = 0; r < model->rowCount(); ++r) {
+        if (model->index(r, LoginItemModel::Column::item).data().toString() == label) {
+            return r;
+        }
+    }
+    return -1;
+}
+
+class MaintenancePaneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void runningATaskKeepsTheWindowAnsweringAndRecordsOneEvent() {
+        Setup s;
+        TestTree::makeFolder(s.w.home / ".local/share/applications");
+        // The tool finishes only once the window's own timer has created this file: a window that waits
+        // for the tool would never get there, and the task would end in its time limit instead.
+        const std::string go = s.w.home / "go";
+        s.tool("update-desktop-database", "while [ ! -e '" + go + "' ]; do /bin/sleep 0.02; done");
+        s.engine().timeLimit = std::chrono::seconds(20);
+        QVERIFY(s.w.start());
+        QVERIFY(s.open());
+        const auto before = s.w.activity.events().size();
+        QPushButton* run = s.pane()->taskButton("lsregister");
+        QVERIFY(run);
+        QCOMPARE(run->text(), QStringLiteral("Run"));
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(10);
+        connect(&timer, &QTimer::timeout, &timer, [&] {
+            if (++ticks == 5) {
+                TestTree::writeFile(go, "");
+            }
+        });
+        timer.start();
+        run->click();
+        QVERIFY(s.pane()->taskBusy("lsregister")->isVisibleTo(s.pane()));
+        QVERIFY(!run->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!s.engine().isRunning("lsregister"), 30'000);
+        QVERIFY(ticks >= 5);
+        QLabel* outcome = s.pane()->taskOutcome("lsregister");
+        QCOMPARE(outcome->text(), QStringLiteral("Application menu rebuilt."));
+        QVERIFY(outcome->isVisibleTo(s.pane()));
+        QVERIFY(!s.pane()->taskBusy("lsregister")->isVisibleTo(s.pane()));
+        QVERIFY(run->isEnabled());
+        QCOMPARE(s.w.activity.events().size(), before + 1);
+        QCOMPARE(s.latestTitle(), QStringLiteral("Maintenance · Rebuild application menu"));
+        QCOMPARE(s.w.activity.events().front().detail.value_or(""), "Application menu rebuilt.");
+
+        // The same task failing: the row shows the failure, never the success mark, and it is recorded.
+        s.tool("update-desktop-database", "echo 'no space left on device' >&2; exit 1");
+        run->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!s.engine().isRunning("lsregister"), 30'000);
+        QVERIFY(outcome->text().contains(QStringLiteral("no space left on device")));
+        QCOMPARE(s.engine().outcomes().at("lsregister").status, Status::failed);
+        QCOMPARE(outcome->palette().color(QPalette::WindowText), ChartPalette::review());
+        QCOMPARE(s.w.activity.events().size(), before + 2);
+        QVERIFY(QString::fromStdString(s.w.activity.events().front().detail.value_or(""))
+                    .contains("no space left"));
+    }
+
+    void rootCommandsAreCopiedAndNotRecorded() {
+        Setup s;
+        QVERIFY(s.w.start());
+        QVERIFY(s.open());
+        const auto before = s.w.activity.events().size();
+        const std::pair<const char*, const char*> commands[] = {
+            {"dns", "sudo resolvectl flush-caches"}, {"snapshots", "sudo journalctl --vacuum-size=500M"}};
+        for (const auto& [id, command] : commands) {
+            QPushButton* copy = s.pane()->taskButton(id);
+            QVERIFY(copy);
+            QCOMPARE(copy->text(), QStringLiteral("Copy command"));
+            copy->click();
+            QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8(command));
+            QVERIFY(!s.engine().outcomes().contains(id));
+        }
+        QVERIFY2(!s.pane()->taskButton("spotlight"), "no search service, no command");
+        QCOMPARE(s.w.activity.events().size(), before);
+    }
+
+    void updatesShowNoSourceAFailureAndWhatIsOutdated() {
+        Setup s;
+        QVERIFY(s.w.start());
+        QVERIFY(s.open());
+        QVERIFY(s.pane()->updatesStatus()->text().contains(QStringLiteral("No update source was found")));
+        QVERIFY(!s.pane()->updatesView()->isVisibleTo(s.pane()));
+
+        s.tool("flatpak", "if [ \"$1\" = remote-ls ]; then printf 'org.mozilla.firefox\\t128.0.3\\n'; "
+                          "else printf 'org.mozilla.firefox\\t128.0\\n'; fi");
+        s.tool("brew", "echo 'Error: Homebrew is locked' >&2; exit 1");
+        s.w.window->setPane(Pane{});
+        QVERIFY(s.open());
+        const QString status = s.pane()->updatesStatus()->text();
+        QVERIFY2(status.contains(QStringLiteral("Flatpak: 1 update available.")), qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("Homebrew: couldn't check for updates.")),
+                 qPrintable(status));
+        QVERIFY2(!status.contains(QStringLiteral("up to date")), qPrintable(status));
+        QAbstractItemModel* model = s.pane()->updatesView()->model();
+        new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
+        QCOMPARE(model->rowCount(), 1);
+        QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("128.0 → 128.0.3"));
+        auto* upgrade =
+            s.pane()->upgradeButtons()->findChild<QPushButton*>(QStringLiteral("upgrade-flatpak"));
+        QVERIFY(upgrade);
+        QVERIFY(!s.pane()->upgradeButtons()->findChild<QPushButton*>(QStringLiteral("upgrade-homebrew")));
+        upgrade->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("flatpak update"));
+    }
+
+    void aBrokenItemOfTheUsersOwnMovesToTheTrashAfterConfirmation() {
+        Setup s;
+        const std::string autostart = s.w.home / ".config/autostart/";
+        TestTree::writeFile(autostart + "gone.desktop", "[Desktop Entry]\nExec=/nowhere/prog\n");
+        TestTree::writeFile(autostart + "works.desktop", "[Desktop Entry]\nExec=/bin/sh\n");
+        const std::string system = s.w.systemRoot.path + "/etc/xdg/autostart/sysgone.desktop";
+        TestTree::writeFile(system, "[Desktop Entry]\nExec=/nowhere/sys\n");
+        QVERIFY(s.w.start());
+        QVERIFY(s.open());
+        QTreeView* view = s.pane()->itemsView();
+        new QAbstractItemModelTester(view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                     view);
+        QCOMPARE(view->model()->rowCount(), 3);
+        QCOMPARE(s.pane()->brokenSummary()->isVisibleTo(s.pane()), true);
+        QVERIFY(s.pane()->brokenSummary()->text().contains(QStringLiteral("2 broken — binary missing")));
+        struct Row {
+            const char* label;
+            bool removable;
+            const char* state;
+        };
+        for (const Row& r : {Row{"sysgone", false, "Missing binary"}, Row{"works", false, "Yours"},
+                             Row{"gone", true, "Missing binary"}}) {
+            const int row = rowOf(view->model(), QString::fromUtf8(r.label));
+            QVERIFY(row >= 0);
+            view->setCurrentIndex(view->model()->index(row, 0));
+            QCOMPARE(s.pane()->removeButton()->isEnabled(), r.removable);
+            QCOMPARE(s.pane()->revealButton()->isEnabled(), true);
+            QCOMPARE(view->model()->index(row, LoginItemModel::Column::state).data().toString(),
+                     QString::fromUtf8(r.state));
+        }
+        // The selected item's file is shown in the file manager; revealing changes nothing.
+        FakeFileManager fileManager;
+        auto bus = QDBusConnection::sessionBus();
+        QVERIFY2(bus.isConnected(), "the screen tests run under dbus-run-session");
+        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &fileManager,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+        const auto before = s.w.activity.events().size();
+        s.pane()->revealButton()->click();
+        QTRY_COMPARE(
+            fileManager.shown,
+            QStringList{QUrl::fromLocalFile(QString::fromStdString(autostart + "gone.desktop")).toString()});
+        bus.unregisterService("org.freedesktop.FileManager1");
+        bus.unregisterObject("/org/freedesktop/FileManager1");
+        QCOMPARE(s.w.activity.events().size(), before);
+        s.pane()->removeButton()->click();
+        QVERIFY(s.pane()->removeConfirmation()->isVisibleTo(s.pane()));
+        QVERIFY2(TestTree::exists(autostart + "gone.desktop"), "nothing moves before the confirmation");
+        s.pane()->confirmRemoveButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 2, 20'000);
+        QVERIFY(!TestTree::exists(autostart + "gone.desktop"));
+        QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/files/gone.desktop"));
+        QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/info/gone.desktop.trashinfo"));
+        QVERIFY(TestTree::exists(autostart + "works.desktop"));
+        QVERIFY(TestTree::exists(system));
+        QCOMPARE(s.w.activity.events().size(), before + 1);
+        QCOMPARE(s.latestTitle(), QStringLiteral("Maintenance · Removed broken login item"));
+        QCOMPARE(s.w.activity.events().front().detail.value_or(""), "gone");
+        QVERIFY2(!s.pane()->removeButton()->isVisibleTo(s.pane()),
+                 "no broken item of the user's own is left");
+    }
+
+    void theOverviewScanRunsTheSelfRunningTasksAfterwards() {
+        Setup s;
+        TestTree::writeFile(s.w.home / ".cache/thumbnails/normal/a.png", "thumb");
+        TestTree::makeFolder(s.w.home / ".local/share/applications");
+        s.tool("update-desktop-database", "exit 0");
+        QVERIFY(s.w.start());
+        auto* scan = s.w.window->overview()->findChild<QPushButton*>(QStringLiteral("overviewScan"));
+        QVERIFY(scan);
+        const auto before = s.w.activity.events().size();
+        // The overview enables Scan on its next refresh after the first scan.
+        QTRY_VERIFY(scan->isEnabled());
+        scan->click();
+        QTRY_COMPARE_WITH_TIMEOUT(s.w.activity.events().size(), before + 3, 60'000);
+        const auto& events = s.w.activity.events();
+        QCOMPARE(QString::fromStdString(events[0].title), QStringLiteral("Maintenance · Reset thumbnails"));
+        QCOMPARE(events[0].detail.value_or(""), "Thumbnail cache moved to Trash.");
+        QCOMPARE(QString::fromStdString(events[1].title),
+                 QStringLiteral("Maintenance · Rebuild application menu"));
+        QCOMPARE(QString::fromStdString(events[2].title), QStringLiteral("Scan finished"));
+        QVERIFY(!events[0].bytes.has_value());
+        QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/files/thumbnails/normal/a.png"));
+        QVERIFY(!TestTree::exists(s.w.home / ".cache/thumbnails"));
+    }
+};
+
+} // namespace
+
+QTEST_MAIN(MaintenancePaneTest)
+#include "MaintenancePaneTest.moc"
