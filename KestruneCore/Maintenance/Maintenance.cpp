@@ -5,6 +5,7 @@
 
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/Utf8.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/Trash.h"
@@ -12,8 +13,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Maintenance {
 namespace {
@@ -28,8 +27,7 @@ std::string trimmed(const std::string& text) {
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return Platform::kindOf(path) == Platform::FileKind::folder;
 }
 
 std::string seconds(std::chrono::milliseconds limit) {
@@ -188,9 +186,7 @@ TaskOutcome run(const MaintenanceTask& task, std::chrono::milliseconds limit) {
 ShellResult shell(const std::string& path, const std::vector<std::string>& arguments,
                   std::chrono::milliseconds limit) {
     ShellResult result;
-    struct stat st {};
-    if (!path.starts_with('/') || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        access(path.c_str(), X_OK) != 0) {
+    if (!path.starts_with('/') || Process::find(path).empty()) { // an executable file, named absolutely
         return result;
     }
     std::vector<std::string> argv{path};
