@@ -1,12 +1,14 @@
 // Size groups, then head-and-tail digests, then whole contents. Whole contents are compared byte for
 // byte against one representative per class when a group is small (two files equal byte for byte have
 // equal digests, and comparing stops at the first difference); bigger groups are digested. Either way
-// the classes are exactly those of equal full digests. Groups are confirmed in parallel.
+// the classes are exactly those of equal full digests. Groups are confirmed in parallel. With the hash
+// cache every group is confirmed by digests, which the next scan finds in the cache instead of reading
+// the files again.
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 
 #include "KestruneCore/Model/Paths.h"
-#include "KestruneCore/Walk/BulkDir.h"
-#include "KestruneCore/Walk/LinkSet.h"
+#include "KestruneCore/Scanners/HashCache.h"
+#include "KestruneCore/Walk/HomeFiles.h"
 
 #include <openssl/evp.h>
 #include <tbb/parallel_for.h>
@@ -18,6 +20,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,9 +157,9 @@ bool sameContents(const File& x, const File& y) {
 
 // Splits a group whose head-and-tail digests agree into classes of identical contents, keeping the
 // group order inside each class. Items that cannot be opened drop out.
-std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& group) {
+std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& group, HashCache* cache) {
     std::vector<std::vector<CleanupItem>> out;
-    if (group.size() <= compareLimit) {
+    if (group.size() <= compareLimit && cache == nullptr) {
         std::vector<std::unique_ptr<File>> representatives;
         for (const auto& item : group) {
             auto file = std::make_unique<File>(item.url);
@@ -179,7 +182,8 @@ std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& gr
     }
     std::map<std::string, std::size_t> byDigest;
     for (const auto& item : group) {
-        const auto digest = Duplicates::fullDigest(item.url);
+        const auto digest = HashCache::through(cache, HashCache::Kind::full, item.url,
+                                               [&] { return Duplicates::fullDigest(item.url); });
         if (!digest) {
             continue;
         }
@@ -192,25 +196,18 @@ std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& gr
     return out;
 }
 
-void collect(const std::string& folder, int depth, std::map<std::int64_t, std::vector<CleanupItem>>& sizes,
-             LinkSet& links) {
-    if (depth > DuplicateScanner::depthLimit) {
-        return;
-    }
-    for (auto& entry : BulkDir::read(folder, BulkDir::Options::dates)) {
-        if (entry.isSymlink || entry.name.starts_with('.')) {
+// The home's files of the duplicates' size, from the walk this scan shares with the large-and-old files.
+void collect(const std::string& home, std::map<std::int64_t, std::vector<CleanupItem>>& sizes) {
+    static_assert(HomeFiles::minimumBytes == DuplicateScanner::minimumBytes &&
+                  HomeFiles::depthLimit == DuplicateScanner::depthLimit);
+    std::set<std::pair<std::uint64_t, std::uint64_t>> linked; // (file system, inode) of files met already
+    const auto files = HomeFiles::of(home);
+    for (const HomeFile& file : *files) {
+        // Two links of one file are one file: removing one frees nothing and is no copy.
+        if (file.links > 1 && !linked.emplace(file.fsid, file.inode).second) {
             continue;
         }
-        std::string path = Paths::child(folder, entry.name);
-        if (entry.isDirectory) {
-            if (!DuplicateScanner::excluded().contains(entry.name)) {
-                collect(path, depth + 1, sizes, links);
-            }
-        } else if (entry.allocSize >= DuplicateScanner::minimumBytes && links.bytesOf(entry) > 0) {
-            // Two links of one file are one file: removing one frees nothing and is no copy.
-            sizes[entry.allocSize].emplace_back(std::move(path), entry.allocSize,
-                                                entry.modified.value_or(Dates::distantPast));
-        }
+        sizes[file.allocSize].emplace_back(file.path, file.allocSize, file.modified);
     }
 }
 
@@ -258,16 +255,13 @@ std::optional<std::string> fullDigest(const std::string& path) {
 } // namespace Duplicates
 
 const std::unordered_set<std::string>& DuplicateScanner::excluded() {
-    static const std::unordered_set<std::string> names{
-        "Library", "Applications", ".Trash",  "node_modules", ".git",   ".build", "DerivedData",
-        ".npm",    ".cargo",       ".gradle", ".m2",          ".cache", ".local", "go"};
-    return names;
+    return HomeFiles::excluded();
 }
 
 std::vector<CleanupItem> DuplicateScanner::scan() const {
+    const auto cache = HashCache::shared();
     std::map<std::int64_t, std::vector<CleanupItem>> sizes;
-    LinkSet links;
-    collect(home(), 0, sizes, links);
+    collect(home(), sizes);
 
     // Head-and-tail digests of every file that shares its size, in parallel, kept in walk order.
     std::vector<const CleanupItem*> candidates;
@@ -279,8 +273,11 @@ std::vector<CleanupItem> DuplicateScanner::scan() const {
         }
     }
     std::vector<std::optional<std::string>> partial(candidates.size());
-    tbb::parallel_for(std::size_t{0}, candidates.size(),
-                      [&](std::size_t i) { partial[i] = Duplicates::partialDigest(candidates[i]->url); });
+    tbb::parallel_for(std::size_t{0}, candidates.size(), [&](std::size_t i) {
+        const std::string& url = candidates[i]->url;
+        partial[i] = HashCache::through(cache.get(), HashCache::Kind::headTail, url,
+                                        [&] { return Duplicates::partialDigest(url); });
+    });
 
     std::vector<std::vector<CleanupItem>> groups; // same size and same head and tail, walk order
     std::size_t next = 0;
@@ -303,7 +300,7 @@ std::vector<CleanupItem> DuplicateScanner::scan() const {
 
     std::vector<std::vector<CleanupItem>> reported(groups.size());
     tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
-        for (auto& same : classes(groups[g])) {
+        for (auto& same : classes(groups[g], cache.get())) {
             if (same.size() < 2) {
                 continue;
             }
@@ -316,6 +313,9 @@ std::vector<CleanupItem> DuplicateScanner::scan() const {
             }
         }
     });
+    if (cache) {
+        cache->flush({HashCache::Kind::headTail, HashCache::Kind::full});
+    }
     std::vector<CleanupItem> out;
     for (auto& r : reported) {
         out.insert(out.end(), std::make_move_iterator(r.begin()), std::make_move_iterator(r.end()));
