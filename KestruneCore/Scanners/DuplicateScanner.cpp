@@ -1,9 +1,8 @@
 // Size groups, then head-and-tail digests, then whole contents. Whole contents are compared byte for
 // byte against one representative per class when a group is small (two files equal byte for byte have
 // equal digests, and comparing stops at the first difference); bigger groups are digested. Either way
-// the classes are exactly those of equal full digests. Groups are confirmed in parallel. With the hash
-// cache every group is confirmed by digests, which the next scan finds in the cache instead of reading
-// the files again.
+// the classes are exactly those of equal full digests. Groups are confirmed in parallel. The hash cache
+// keeps what each file was found to be, so that the next scan reads only files that changed.
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 
 #include "KestruneCore/Model/Paths.h"
@@ -157,33 +156,97 @@ bool sameContents(const File& x, const File& y) {
 
 // Splits a group whose head-and-tail digests agree into classes of identical contents, keeping the
 // group order inside each class. Items that cannot be opened drop out.
+//
+// With the cache, each file confirmed by comparison is remembered with its class's mark: the whole-file
+// digest when the class has one, else "=" and the state (FileKey) of the member the class was found
+// around. Two unchanged files with the same mark were equal when it was given and neither changed since,
+// so the next scan groups them without reading; a changed or new file is compared with one member of
+// each class. Marks are never compared with digests: a group too big to compare digests every file whose
+// mark is not a digest.
 std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& group, HashCache* cache) {
     std::vector<std::vector<CleanupItem>> out;
-    if (group.size() <= compareLimit && cache == nullptr) {
-        std::vector<std::unique_ptr<File>> representatives;
-        for (const auto& item : group) {
-            auto file = std::make_unique<File>(item.url);
+    if (group.size() <= compareLimit) {
+        // Files the cache knows first, so that every changed or new file is compared with their classes.
+        std::vector<std::optional<FileKey>> keys(group.size());
+        std::vector<std::optional<std::string>> known(group.size());
+        for (std::size_t i = 0; i < group.size() && cache != nullptr; ++i) {
+            keys[i] = FileKey::of(group[i].url);
+            known[i] = keys[i] ? cache->lookup(HashCache::Kind::full, *keys[i]) : std::nullopt;
+        }
+        std::vector<std::vector<std::size_t>> members;      // group positions of each class
+        std::vector<std::unique_ptr<File>> representatives; // opened when a file must be compared with it
+        std::vector<std::string> marks;                     // each class's, empty without the cache
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            if (!known[i]) {
+                continue;
+            }
+            const auto same = std::find(marks.begin(), marks.end(), *known[i]);
+            if (same != marks.end()) {
+                members[static_cast<std::size_t>(same - marks.begin())].push_back(i);
+            } else {
+                members.push_back({i});
+                representatives.push_back(nullptr);
+                marks.push_back(*known[i]);
+            }
+        }
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            if (known[i]) {
+                continue;
+            }
+            auto file = std::make_unique<File>(group[i].url);
             if (!file->valid()) {
                 continue;
             }
-            bool placed = false;
-            for (std::size_t c = 0; c < out.size() && !placed; ++c) {
-                if (sameContents(*file, *representatives[c])) {
-                    out[c].push_back(item);
-                    placed = true;
+            std::optional<std::size_t> placed;
+            for (std::size_t c = 0; c < members.size() && !placed; ++c) {
+                if (!representatives[c]) {
+                    representatives[c] = std::make_unique<File>(group[members[c].front()].url);
+                }
+                if (representatives[c]->valid() && sameContents(*file, *representatives[c])) {
+                    members[c].push_back(i);
+                    placed = c;
                 }
             }
+            const auto& key = keys[i];
             if (!placed) {
-                out.push_back({item});
+                members.push_back({i});
                 representatives.push_back(std::move(file));
+                marks.push_back(key ? "=" + std::to_string(key->device) + ":" + std::to_string(key->inode) +
+                                          ":" + std::to_string(key->size) + ":" +
+                                          std::to_string(key->modifiedNs) + ":" +
+                                          std::to_string(key->changedNs)
+                                    : std::string());
+                placed = members.size() - 1;
+            }
+            if (key) {
+                HashCache::keep(cache, HashCache::Kind::full, group[i].url, *key, marks[*placed]);
+            }
+        }
+        // Group order inside each class, and classes in the order of their first members.
+        for (auto& positions : members) {
+            std::sort(positions.begin(), positions.end());
+        }
+        std::sort(members.begin(), members.end(),
+                  [](const auto& a, const auto& b) { return a.front() < b.front(); });
+        for (const auto& positions : members) {
+            auto& same = out.emplace_back();
+            for (const std::size_t i : positions) {
+                same.push_back(group[i]);
             }
         }
         return out;
     }
     std::map<std::string, std::size_t> byDigest;
     for (const auto& item : group) {
-        const auto digest = HashCache::through(cache, HashCache::Kind::full, item.url,
-                                               [&] { return Duplicates::fullDigest(item.url); });
+        auto digest = HashCache::through(cache, HashCache::Kind::full, item.url,
+                                         [&] { return Duplicates::fullDigest(item.url); });
+        if (digest && digest->starts_with('=')) {
+            const auto key = FileKey::of(item.url);
+            digest = Duplicates::fullDigest(item.url);
+            if (digest && key) {
+                HashCache::keep(cache, HashCache::Kind::full, item.url, *key, *digest);
+            }
+        }
         if (!digest) {
             continue;
         }

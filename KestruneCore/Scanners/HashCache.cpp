@@ -297,11 +297,18 @@ std::optional<std::string> HashCache::through(HashCache* cache, Kind kind, const
         }
     }
     auto value = compute();
-    constexpr std::int64_t settledNs = 50'000'000;
-    if (value && before && FileKey::of(path) == before && nowNs() - before->changedNs > settledNs) {
-        cache->store(kind, path, *before, *value);
+    if (value && before) {
+        keep(cache, kind, path, *before, *value);
     }
     return value;
+}
+
+void HashCache::keep(HashCache* cache, Kind kind, const std::string& path, const FileKey& before,
+                     std::string value) {
+    constexpr std::int64_t settledNs = 50'000'000;
+    if (cache != nullptr && FileKey::of(path) == before && nowNs() - before.changedNs > settledNs) {
+        cache->store(kind, path, before, std::move(value));
+    }
 }
 
 void HashCache::store(Kind kind, const std::string& path, const FileKey& key, std::string value) {

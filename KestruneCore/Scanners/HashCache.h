@@ -71,6 +71,10 @@ public:
     [[nodiscard]] static std::optional<std::string>
     through(HashCache* cache, Kind kind, const std::string& path,
             const std::function<std::optional<std::string>()>& compute);
+    // Remembers `value` for the file at `path` when it is still in the state `before` (taken before its
+    // contents were read) and that state is older than the clock's coarsest tick. No-op without a cache.
+    static void keep(HashCache* cache, Kind kind, const std::string& path, const FileKey& before,
+                     std::string value);
     // Remembers a value until flush() writes it.
     void store(Kind kind, const std::string& path, const FileKey& key, std::string value);
     // Writes what was stored and marks what was looked up as used, in one transaction; then drops the
