@@ -6,6 +6,7 @@
 #include "cli/ScanReport.h"
 
 #include "KestruneCore/Scanners/AllScanners.h"
+#include "KestruneCore/Scanners/HashCache.h"
 
 #include <chrono>
 #include <cstdio>
@@ -23,6 +24,7 @@ struct ScanOptions {
     bool progress = false;
     bool quiet = false;
     bool timings = false;
+    bool noCache = false;
     std::vector<std::string> only;
 };
 
@@ -54,6 +56,7 @@ private:
 };
 
 void scan(const ScanOptions& options) {
+    HashCache::setEnabled(!options.noCache);
     const ScannerList& registry = AllScanners::all();
     std::vector<CategoryKind> wanted;
     for (const auto& raw : options.only) {
@@ -88,6 +91,15 @@ void scan(const ScanOptions& options) {
                          std::string(CategoryKinds::rawValue(registry[position]->kind())).c_str(), elapsed);
         }
         std::fprintf(stderr, "%-16s %8.3f s\n", "total", seconds);
+        if (const auto cache = HashCache::shared()) {
+            for (const auto& [kind, name] : {std::pair{HashCache::Kind::headTail, "head and tail"},
+                                             std::pair{HashCache::Kind::full, "whole file"},
+                                             std::pair{HashCache::Kind::imageHash, "image hash"}}) {
+                const auto counts = cache->counts(kind);
+                std::fprintf(stderr, "cache %-13s %6lld hits %6lld misses\n", name,
+                             static_cast<long long>(counts.hits), static_cast<long long>(counts.misses));
+            }
+        }
     }
     if (options.json) {
         Output::printJson(ScanReport::document(home, seconds, results));
@@ -110,7 +122,10 @@ const Commands::Registration registration{
                               "Show the progress line even when standard error is not a terminal");
         auto* quiet = command->add_flag("--quiet", options->quiet, "Show no progress line");
         progress->excludes(quiet);
-        command->add_flag("--timings", options->timings, "Print each scanner's wall time to standard error");
+        command->add_flag("--timings", options->timings,
+                          "Print each scanner's wall time (and the hash cache's hits) to standard error");
+        command->add_flag("--no-cache", options->noCache,
+                          "Neither read nor write the hash cache in $XDG_CACHE_HOME/kestrune");
         command
             ->add_option("--only", options->only,
                          "Run only the scanner of this category kind (repeatable), e.g. userCaches")

@@ -1,6 +1,8 @@
-// Workers pop folders off one shared stack, list them, queue the sub-folders above the depth limit and
-// measure those at it; when the stack runs dry the caller assembles the records bottom-up. Everything
-// in Discovery after its constants is guarded by its mutex; listing and measuring run without it.
+// Workers pop folders off one shared stack, list them and push their sub-folders; a folder at the depth
+// limit becomes one measured block whose whole subtree goes through the same stack, every folder adding
+// its bytes to the block, so both threads stay busy however lopsided the tree. When the stack runs dry
+// the caller assembles the records bottom-up. Everything in Discovery after its constants is guarded by
+// its mutex; listing runs without it.
 #include "KestruneCore/DiskMap/VolumeTree.h"
 
 #include "KestruneCore/Model/DiskMath.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -23,6 +26,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 std::string DiskNode::name() const {
     if (isAggregate) {
@@ -67,10 +71,6 @@ std::uint64_t fsidOf(const struct statx& sx) {
     return (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
 }
 
-int openFolderAt(int parentFd, const char* name) {
-    return openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
 NodePtr makeNode(std::string url, std::int64_t bytes, bool isDirectory, bool isAggregate = false,
                  std::vector<NodePtr> children = {}) {
     auto node = std::make_shared<DiskNode>();
@@ -82,75 +82,43 @@ NodePtr makeNode(std::string url, std::int64_t bytes, bool isDirectory, bool isA
     return node;
 }
 
+constexpr std::uint32_t noSink = ~std::uint32_t{0};
+
+// A queued folder. One above the depth limit fills its own record; one at the limit is measured as a
+// block: its record is its sink, and every folder below it is queued too, adding its bytes to that sink.
 struct Item {
     std::string path;
     int depth = 0;
     int top = 0;
-    std::uint32_t record = 0; // slot in Discovery::records reserved when the item was queued
+    std::uint32_t record = 0;    // slot in Discovery::records reserved when the item was queued
+    std::uint32_t sink = noSink; // the measured block this folder's bytes belong to
 };
 
 // One listed folder. Its queued sub-folders occupy the consecutive record slots
 // firstChild ... firstChild + childCount - 1, in listing order.
 struct DirRecord {
     bool listed = false;
+    bool measured = false; // a folder at the depth limit: one node of directBytes, everything below it
+    bool atLimit = false;  // its sub-folders are measured blocks, ordered among its files by keptAt
     std::string path;
-    std::int64_t directBytes = 0;    // the folder's own files larger than 0
-    std::int64_t collapsedBytes = 0; // its sub-folders at the depth limit, measured
-    std::int64_t unreadable = 0;     // entries of it and of its measured sub-folders not read
-    std::vector<NodePtr> kept;       // its files and measured sub-folders of at least minBytes
+    std::int64_t directBytes = 0;      // the folder's own files (a measured block: everything below it)
+    std::vector<NodePtr> kept;         // its files of at least minBytes
+    std::vector<std::uint32_t> keptAt; // their listing positions, when atLimit
+    std::uint32_t listedAt = 0;        // a measured block's listing position in its parent
     std::uint32_t firstChild = 0;
     std::uint32_t childCount = 0;
 };
 
-// Per-thread scratch that survives from folder to folder, so that listing allocates almost nothing.
+// What listing one folder found, in per-thread scratch that survives from folder to folder, so that
+// listing allocates nothing per entry.
 struct Scratch {
-    std::deque<std::string> pendingByLevel; // measure: sub-folder names of each level, NUL-separated
-    std::vector<std::string> childPaths;    // sub-folders to queue
-    std::string measuredNames;              // sub-folders at the depth limit, NUL-separated
-    std::vector<std::pair<std::uint32_t, NodePtr>> keptInOrder; // with their listing positions
+    std::int64_t bytes = 0;
+    std::vector<std::string> childPaths; // sub-folders to queue, in listing order
+    std::vector<std::uint32_t> childAt;  // their listing positions
+    std::vector<NodePtr> kept;
+    std::vector<std::uint32_t> keptAt;
     std::int64_t unreadable = 0; // entries and folders there but not readable, since last collected
 };
-
-// Allocated bytes of the folder `name` inside `parentFd` and everything below it on the build's file
-// system. Cancellation is polled once per folder entered.
-std::int64_t measure(int parentFd, const char* name, std::uint64_t fsid, LinkSet& links,
-                     const std::function<bool()>& isCancelled, Scratch& scratch, std::size_t level) {
-    if (isCancelled && isCancelled()) {
-        return 0;
-    }
-    const int fd = openFolderAt(parentFd, name);
-    if (fd < 0) {
-        scratch.unreadable += errno == ENOENT ? 0 : 1; // vanished meanwhile: nothing to count
-        return 0;
-    }
-    if (scratch.pendingByLevel.size() <= level) {
-        scratch.pendingByLevel.resize(level + 1); // a deque: the names of the levels above stay put
-    }
-    std::string& names = scratch.pendingByLevel[level];
-    names.clear();
-    std::int64_t total = 0;
-    // The excluded paths are all children of "/", which are never measured, so only links and other
-    // file systems are dropped here.
-    scratch.unreadable +=
-        static_cast<std::int64_t>(BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
-            if (entry.isSymlink || entry.fsid != fsid) {
-                return;
-            }
-            if (entry.isDirectory) {
-                names.append(entry.name);
-                names.push_back('\0');
-            } else {
-                total += links.bytesOf(entry);
-            }
-        }));
-    for (std::size_t position = 0; position < names.size();) {
-        const char* sub = names.c_str() + position;
-        position += std::strlen(sub) + 1;
-        total += measure(fd, sub, fsid, links, isCancelled, scratch, level + 1);
-    }
-    close(fd);
-    return total;
-}
 
 struct Report {
     std::uint64_t sequence = 0;
@@ -257,21 +225,47 @@ private:
                 lock.lock();
                 break;
             }
-            DirRecord record = list(item, scratch);
+            list(item, scratch);
 
             lock.lock();
             const std::size_t added = scratch.childPaths.size();
-            record.firstChild = static_cast<std::uint32_t>(records.size());
-            record.childCount = static_cast<std::uint32_t>(added);
-            records.resize(records.size() + added);
-            for (std::size_t i = 0; i < added; ++i) {
-                queue.push_back(Item{std::move(scratch.childPaths[i]), item.depth + 1, item.top,
-                                     record.firstChild + static_cast<std::uint32_t>(i)});
+            if (item.sink == noSink) {
+                DirRecord record;
+                record.listed = true;
+                record.path = std::move(item.path);
+                record.directBytes = scratch.bytes;
+                record.kept = std::move(scratch.kept);
+                record.atLimit = item.depth + 1 >= options.maxDepth;
+                if (record.atLimit) {
+                    record.keptAt = scratch.keptAt;
+                }
+                record.firstChild = static_cast<std::uint32_t>(records.size());
+                record.childCount = static_cast<std::uint32_t>(added);
+                records.resize(records.size() + added);
+                for (std::size_t i = 0; i < added; ++i) {
+                    const auto slot = record.firstChild + static_cast<std::uint32_t>(i);
+                    records[slot].listedAt = scratch.childAt[i];
+                    queue.push_back(Item{std::move(scratch.childPaths[i]), item.depth + 1, item.top, slot,
+                                         record.atLimit ? slot : noSink});
+                }
+                records[item.record] = std::move(record);
+            } else {
+                DirRecord& sink = records[item.sink];
+                if (item.record == item.sink) {
+                    sink.listed = true;
+                    sink.measured = true;
+                    sink.path = std::move(item.path);
+                }
+                sink.directBytes += scratch.bytes;
+                for (std::size_t i = 0; i < added; ++i) {
+                    queue.push_back(
+                        Item{std::move(scratch.childPaths[i]), item.depth + 1, item.top, noSink, item.sink});
+                }
             }
+            scratch.kept.clear();
             scratch.childPaths.clear();
-            bytesSoFar += record.directBytes + record.collapsedBytes;
-            unreadable += record.unreadable;
-            records[item.record] = std::move(record);
+            bytesSoFar += scratch.bytes;
+            unreadable += std::exchange(scratch.unreadable, 0);
             outstanding[static_cast<std::size_t>(item.top)] += static_cast<int>(added) - 1;
             processed += 1;
             active -= 1;
@@ -292,73 +286,37 @@ private:
         cond.notify_all();
     }
 
-    // Lists one queued folder without the mutex: its files, its sub-folders to queue (left in
-    // scratch.childPaths) and, measured on the spot, those at the depth limit.
-    DirRecord list(Item& item, Scratch& scratch) {
-        DirRecord record;
+    // Lists one queued folder without the mutex: the bytes of its files, those worth a node of their
+    // own (only above a measured block) and the sub-folders to queue, all left in scratch.
+    void list(const Item& item, Scratch& scratch) {
+        scratch.bytes = 0;
+        scratch.childAt.clear();
+        scratch.keptAt.clear();
         const int fd = open(item.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            const bool belowLimit = item.depth + 1 < options.maxDepth;
-            scratch.measuredNames.clear();
-            scratch.keptInOrder.clear();
-            std::uint32_t position = 0;
-            const std::size_t failed =
-                BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
-                    ++position;
-                    if (entry.isSymlink || entry.fsid != fsid || isExcluded(item.path, entry.name)) {
-                        return;
-                    }
-                    if (entry.isDirectory) {
-                        if (belowLimit) {
-                            scratch.childPaths.push_back(Paths::child(item.path, entry.name));
-                        } else {
-                            // Measured after the listing, so that the read buffer is free for it.
-                            scratch.measuredNames.append(entry.name);
-                            scratch.measuredNames.push_back('\0');
-                            scratch.measuredNames.append(reinterpret_cast<const char*>(&position),
-                                                         sizeof position);
-                        }
-                    } else if (const std::int64_t bytes = links.bytesOf(entry); bytes > 0) {
-                        record.directBytes += bytes;
-                        if (bytes >= options.minBytes) {
-                            scratch.keptInOrder.emplace_back(
-                                position, makeNode(Paths::child(item.path, entry.name), bytes, false));
-                        }
-                    }
-                });
-            scratch.unreadable += static_cast<std::int64_t>(failed);
-            bool measuredAny = false;
-            const std::string& names = scratch.measuredNames;
-            for (std::size_t at = 0; at < names.size();) {
-                const char* name = names.c_str() + at;
-                const std::size_t length = std::strlen(name);
-                std::uint32_t listedAt = 0;
-                std::memcpy(&listedAt, names.data() + at + length + 1, sizeof listedAt);
-                at += length + 1 + sizeof listedAt;
-                const std::int64_t size = measure(fd, name, fsid, links, isCancelled, scratch, 0);
-                record.collapsedBytes += size;
-                if (size >= options.minBytes && size > 0) {
-                    scratch.keptInOrder.emplace_back(listedAt,
-                                                     makeNode(Paths::child(item.path, name), size, true));
-                    measuredAny = true;
-                }
-            }
-            close(fd);
-            if (measuredAny) {
-                std::stable_sort(scratch.keptInOrder.begin(), scratch.keptInOrder.end(),
-                                 [](const auto& a, const auto& b) { return a.first < b.first; });
-            }
-            record.kept.reserve(scratch.keptInOrder.size());
-            for (auto& [listedAt, node] : scratch.keptInOrder) {
-                record.kept.push_back(std::move(node));
-            }
-        } else if (errno != ENOENT) {
-            scratch.unreadable += 1;
+        if (fd < 0) {
+            scratch.unreadable += errno == ENOENT ? 0 : 1; // vanished meanwhile: nothing to count
+            return;
         }
-        record.unreadable = std::exchange(scratch.unreadable, 0);
-        record.listed = true;
-        record.path = std::move(item.path);
-        return record;
+        const bool inBlock = item.sink != noSink;
+        std::uint32_t position = 0;
+        scratch.unreadable += static_cast<std::int64_t>(
+            BulkDir::forEachAt(fd, BulkDir::Options::none, [&](const BulkEntry& entry) {
+                ++position;
+                if (entry.isSymlink || entry.fsid != fsid || isExcluded(item.path, entry.name)) {
+                    return;
+                }
+                if (entry.isDirectory) {
+                    scratch.childPaths.push_back(Paths::child(item.path, entry.name));
+                    scratch.childAt.push_back(position);
+                } else if (const std::int64_t bytes = links.bytesOf(entry); bytes > 0) {
+                    scratch.bytes += bytes;
+                    if (!inBlock && bytes >= options.minBytes) {
+                        scratch.kept.push_back(makeNode(Paths::child(item.path, entry.name), bytes, false));
+                        scratch.keptAt.push_back(position);
+                    }
+                }
+            }));
+        close(fd);
     }
 
     // With the mutex held: a report when one is due (always when finished), else nothing.
@@ -427,18 +385,36 @@ NodePtr assemble(std::uint32_t index, std::vector<DirRecord>& records, const Opt
         return nullptr;
     }
     DirRecord& record = records[index];
-    std::int64_t total = record.directBytes + record.collapsedBytes;
+    if (record.measured) {
+        return record.directBytes < 1 ? nullptr : makeNode(std::move(record.path), record.directBytes, true);
+    }
+    std::int64_t total = record.directBytes;
     std::vector<NodePtr> children = std::move(record.kept);
+    // At the depth limit the measured blocks stand among the files in listing order.
+    std::vector<std::uint32_t> order = std::move(record.keptAt);
     for (std::uint32_t i = 0; i < record.childCount; ++i) {
         if (auto child = assemble(record.firstChild + i, records, options)) {
             total += child->bytes;
             if (child->bytes >= options.minBytes) {
+                order.push_back(records[record.firstChild + i].listedAt);
                 children.push_back(std::move(child));
             }
         }
     }
     if (total < 1) {
         return nullptr;
+    }
+    if (record.atLimit && order.size() == children.size()) {
+        std::vector<std::pair<std::uint32_t, NodePtr>> placed;
+        placed.reserve(children.size());
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            placed.emplace_back(order[i], std::move(children[i]));
+        }
+        std::stable_sort(placed.begin(), placed.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            children[i] = std::move(placed[i].second);
+        }
     }
     return makeNode(std::move(record.path), total, true, false, fold(std::move(children), total, options));
 }

@@ -4,12 +4,12 @@
 #include "KestruneCore/Maintenance/LoginItems.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Model/TextFolding.h"
 #include "KestruneCore/Platform/DesktopEntries.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/PropertyList.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Platform/TextFolding.h"
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Walk/BulkDir.h"
@@ -513,7 +513,7 @@ std::vector<BackgroundItem> all() {
     readServices(items);
     readLaunchd(items);
     std::stable_sort(items.begin(), items.end(), [](const BackgroundItem& a, const BackgroundItem& b) {
-        return Platform::folded(a.label) < Platform::folded(b.label);
+        return TextFolding::folded(a.label) < TextFolding::folded(b.label);
     });
     return items;
 }

@@ -12,6 +12,7 @@
 #include "KestruneCore/Scanners/PrivacyMediaScanners.h"
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
+#include "KestruneCore/Walk/HomeFiles.h"
 
 #include <algorithm>
 #include <map>
@@ -56,6 +57,7 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
     if (registry.empty()) {
         return {};
     }
+    const HomeFiles::Session sharedWalks; // the scanners of large files walk the home once between them
     const int total = static_cast<int>(registry.size());
     std::mutex lock;
     std::map<int, std::pair<CategoryKind, std::vector<CleanupItem>>> found;

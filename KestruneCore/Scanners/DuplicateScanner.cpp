@@ -1,12 +1,13 @@
 // Size groups, then head-and-tail digests, then whole contents. Whole contents are compared byte for
 // byte against one representative per class when a group is small (two files equal byte for byte have
 // equal digests, and comparing stops at the first difference); bigger groups are digested. Either way
-// the classes are exactly those of equal full digests. Groups are confirmed in parallel.
+// the classes are exactly those of equal full digests. Groups are confirmed in parallel. The hash cache
+// keeps what each file was found to be, so that the next scan reads only files that changed.
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 
 #include "KestruneCore/Model/Paths.h"
-#include "KestruneCore/Walk/BulkDir.h"
-#include "KestruneCore/Walk/LinkSet.h"
+#include "KestruneCore/Scanners/HashCache.h"
+#include "KestruneCore/Walk/HomeFiles.h"
 
 #include <openssl/evp.h>
 #include <tbb/parallel_for.h>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,32 +156,97 @@ bool sameContents(const File& x, const File& y) {
 
 // Splits a group whose head-and-tail digests agree into classes of identical contents, keeping the
 // group order inside each class. Items that cannot be opened drop out.
-std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& group) {
+//
+// With the cache, each file confirmed by comparison is remembered with its class's mark: the whole-file
+// digest when the class has one, else "=" and the state (FileKey) of the member the class was found
+// around. Two unchanged files with the same mark were equal when it was given and neither changed since,
+// so the next scan groups them without reading; a changed or new file is compared with one member of
+// each class. Marks are never compared with digests: a group too big to compare digests every file whose
+// mark is not a digest.
+std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& group, HashCache* cache) {
     std::vector<std::vector<CleanupItem>> out;
     if (group.size() <= compareLimit) {
-        std::vector<std::unique_ptr<File>> representatives;
-        for (const auto& item : group) {
-            auto file = std::make_unique<File>(item.url);
+        // Files the cache knows first, so that every changed or new file is compared with their classes.
+        std::vector<std::optional<FileKey>> keys(group.size());
+        std::vector<std::optional<std::string>> known(group.size());
+        for (std::size_t i = 0; i < group.size() && cache != nullptr; ++i) {
+            keys[i] = FileKey::of(group[i].url);
+            known[i] = keys[i] ? cache->lookup(HashCache::Kind::full, *keys[i]) : std::nullopt;
+        }
+        std::vector<std::vector<std::size_t>> members;      // group positions of each class
+        std::vector<std::unique_ptr<File>> representatives; // opened when a file must be compared with it
+        std::vector<std::string> marks;                     // each class's, empty without the cache
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            if (!known[i]) {
+                continue;
+            }
+            const auto same = std::find(marks.begin(), marks.end(), *known[i]);
+            if (same != marks.end()) {
+                members[static_cast<std::size_t>(same - marks.begin())].push_back(i);
+            } else {
+                members.push_back({i});
+                representatives.push_back(nullptr);
+                marks.push_back(*known[i]);
+            }
+        }
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            if (known[i]) {
+                continue;
+            }
+            auto file = std::make_unique<File>(group[i].url);
             if (!file->valid()) {
                 continue;
             }
-            bool placed = false;
-            for (std::size_t c = 0; c < out.size() && !placed; ++c) {
-                if (sameContents(*file, *representatives[c])) {
-                    out[c].push_back(item);
-                    placed = true;
+            std::optional<std::size_t> placed;
+            for (std::size_t c = 0; c < members.size() && !placed; ++c) {
+                if (!representatives[c]) {
+                    representatives[c] = std::make_unique<File>(group[members[c].front()].url);
+                }
+                if (representatives[c]->valid() && sameContents(*file, *representatives[c])) {
+                    members[c].push_back(i);
+                    placed = c;
                 }
             }
+            const auto& key = keys[i];
             if (!placed) {
-                out.push_back({item});
+                members.push_back({i});
                 representatives.push_back(std::move(file));
+                marks.push_back(key ? "=" + std::to_string(key->device) + ":" + std::to_string(key->inode) +
+                                          ":" + std::to_string(key->size) + ":" +
+                                          std::to_string(key->modifiedNs) + ":" +
+                                          std::to_string(key->changedNs)
+                                    : std::string());
+                placed = members.size() - 1;
+            }
+            if (key) {
+                HashCache::keep(cache, HashCache::Kind::full, group[i].url, *key, marks[*placed]);
+            }
+        }
+        // Group order inside each class, and classes in the order of their first members.
+        for (auto& positions : members) {
+            std::sort(positions.begin(), positions.end());
+        }
+        std::sort(members.begin(), members.end(),
+                  [](const auto& a, const auto& b) { return a.front() < b.front(); });
+        for (const auto& positions : members) {
+            auto& same = out.emplace_back();
+            for (const std::size_t i : positions) {
+                same.push_back(group[i]);
             }
         }
         return out;
     }
     std::map<std::string, std::size_t> byDigest;
     for (const auto& item : group) {
-        const auto digest = Duplicates::fullDigest(item.url);
+        auto digest = HashCache::through(cache, HashCache::Kind::full, item.url,
+                                         [&] { return Duplicates::fullDigest(item.url); });
+        if (digest && digest->starts_with('=')) {
+            const auto key = FileKey::of(item.url);
+            digest = Duplicates::fullDigest(item.url);
+            if (digest && key) {
+                HashCache::keep(cache, HashCache::Kind::full, item.url, *key, *digest);
+            }
+        }
         if (!digest) {
             continue;
         }
@@ -192,25 +259,18 @@ std::vector<std::vector<CleanupItem>> classes(const std::vector<CleanupItem>& gr
     return out;
 }
 
-void collect(const std::string& folder, int depth, std::map<std::int64_t, std::vector<CleanupItem>>& sizes,
-             LinkSet& links) {
-    if (depth > DuplicateScanner::depthLimit) {
-        return;
-    }
-    for (auto& entry : BulkDir::read(folder, BulkDir::Options::dates)) {
-        if (entry.isSymlink || entry.name.starts_with('.')) {
+// The home's files of the duplicates' size, from the walk this scan shares with the large-and-old files.
+void collect(const std::string& home, std::map<std::int64_t, std::vector<CleanupItem>>& sizes) {
+    static_assert(HomeFiles::minimumBytes == DuplicateScanner::minimumBytes &&
+                  HomeFiles::depthLimit == DuplicateScanner::depthLimit);
+    std::set<std::pair<std::uint64_t, std::uint64_t>> linked; // (file system, inode) of files met already
+    const auto files = HomeFiles::of(home);
+    for (const HomeFile& file : *files) {
+        // Two links of one file are one file: removing one frees nothing and is no copy.
+        if (file.links > 1 && !linked.emplace(file.fsid, file.inode).second) {
             continue;
         }
-        std::string path = Paths::child(folder, entry.name);
-        if (entry.isDirectory) {
-            if (!DuplicateScanner::excluded().contains(entry.name)) {
-                collect(path, depth + 1, sizes, links);
-            }
-        } else if (entry.allocSize >= DuplicateScanner::minimumBytes && links.bytesOf(entry) > 0) {
-            // Two links of one file are one file: removing one frees nothing and is no copy.
-            sizes[entry.allocSize].emplace_back(std::move(path), entry.allocSize,
-                                                entry.modified.value_or(Dates::distantPast));
-        }
+        sizes[file.allocSize].emplace_back(file.path, file.allocSize, file.modified);
     }
 }
 
@@ -258,16 +318,13 @@ std::optional<std::string> fullDigest(const std::string& path) {
 } // namespace Duplicates
 
 const std::unordered_set<std::string>& DuplicateScanner::excluded() {
-    static const std::unordered_set<std::string> names{
-        "Library", "Applications", ".Trash",  "node_modules", ".git",   ".build", "DerivedData",
-        ".npm",    ".cargo",       ".gradle", ".m2",          ".cache", ".local", "go"};
-    return names;
+    return HomeFiles::excluded();
 }
 
 std::vector<CleanupItem> DuplicateScanner::scan() const {
+    const auto cache = HashCache::shared();
     std::map<std::int64_t, std::vector<CleanupItem>> sizes;
-    LinkSet links;
-    collect(home(), 0, sizes, links);
+    collect(home(), sizes);
 
     // Head-and-tail digests of every file that shares its size, in parallel, kept in walk order.
     std::vector<const CleanupItem*> candidates;
@@ -279,8 +336,11 @@ std::vector<CleanupItem> DuplicateScanner::scan() const {
         }
     }
     std::vector<std::optional<std::string>> partial(candidates.size());
-    tbb::parallel_for(std::size_t{0}, candidates.size(),
-                      [&](std::size_t i) { partial[i] = Duplicates::partialDigest(candidates[i]->url); });
+    tbb::parallel_for(std::size_t{0}, candidates.size(), [&](std::size_t i) {
+        const std::string& url = candidates[i]->url;
+        partial[i] = HashCache::through(cache.get(), HashCache::Kind::headTail, url,
+                                        [&] { return Duplicates::partialDigest(url); });
+    });
 
     std::vector<std::vector<CleanupItem>> groups; // same size and same head and tail, walk order
     std::size_t next = 0;
@@ -303,7 +363,7 @@ std::vector<CleanupItem> DuplicateScanner::scan() const {
 
     std::vector<std::vector<CleanupItem>> reported(groups.size());
     tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
-        for (auto& same : classes(groups[g])) {
+        for (auto& same : classes(groups[g], cache.get())) {
             if (same.size() < 2) {
                 continue;
             }
@@ -316,6 +376,9 @@ std::vector<CleanupItem> DuplicateScanner::scan() const {
             }
         }
     });
+    if (cache) {
+        cache->flush({HashCache::Kind::headTail, HashCache::Kind::full});
+    }
     std::vector<CleanupItem> out;
     for (auto& r : reported) {
         out.insert(out.end(), std::make_move_iterator(r.begin()), std::make_move_iterator(r.end()));

@@ -6,6 +6,7 @@
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/ScreenCaptureFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/HomeFiles.h"
 
 #include <algorithm>
 #include <climits>
@@ -47,9 +48,18 @@ const std::set<std::string, std::less<>>& LargeOldFilesScanner::excluded() {
 }
 
 std::vector<CleanupItem> LargeOldFilesScanner::scan() const {
+    // The files walk() would visit, from the walk this scan shares with the duplicates: the same folders
+    // but those named "Public", whose files come marked.
+    static_assert(HomeFiles::minimumBytes <= minimumBytes && HomeFiles::depthLimit == depthLimit);
     const Date cutoff = Dates::now() - age;
     std::vector<CleanupItem> items;
-    walk(home(), 0, cutoff, items);
+    const auto files = HomeFiles::of(home());
+    for (const HomeFile& file : *files) {
+        const Date lastUse = std::max(file.modified, file.accessed);
+        if (!file.inPublic && file.allocSize >= minimumBytes && lastUse < cutoff) {
+            items.emplace_back(file.path, file.allocSize, lastUse);
+        }
+    }
     return items;
 }
 

@@ -39,8 +39,9 @@ constexpr std::array<std::string_view, 13> installerExtensions{
 
 // Children of ~/.cache that hold user state, belong to the running desktop, or are reported (more
 // precisely) by another category.
-constexpr std::array<std::string_view, 29> keptXdgCaches{
-    "pipx", // the virtual environments of the tools pipx installed
+constexpr std::array<std::string_view, 30> keptXdgCaches{
+    "kestrune", // this program's own hash cache, written by the scan that finds it
+    "pipx",     // the virtual environments of the tools pipx installed
     "keepassxc",
     "doc",
     "ibus",

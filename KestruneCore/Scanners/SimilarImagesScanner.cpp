@@ -6,12 +6,14 @@
 #include "KestruneCore/Images/Images.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/Home.h"
+#include "KestruneCore/Scanners/HashCache.h"
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <map>
 
 namespace {
@@ -95,16 +97,38 @@ std::uint64_t averageHash(const std::array<std::uint8_t, 64>& grid) {
 }
 
 std::vector<Hashed> hashAll(const std::vector<CleanupItem>& candidates) {
+    const auto cache = HashCache::shared();
     std::vector<std::optional<Hashed>> slots(candidates.size());
     tbb::parallel_for(std::size_t{0}, candidates.size(), [&](std::size_t index) {
         const CleanupItem& candidate = candidates[index];
-        const auto examined = Images::examine(candidate.url);
-        if (!examined) {
+        // Cached as "WIDTH HEIGHT HASH", or "-" for an image that does not decode.
+        const auto value = HashCache::through(cache.get(), HashCache::Kind::imageHash, candidate.url, [&] {
+            const auto examined = Images::examine(candidate.url);
+            return std::optional<std::string>(examined ? std::to_string(examined->size.width) + ' ' +
+                                                             std::to_string(examined->size.height) + ' ' +
+                                                             std::to_string(averageHash(examined->grid))
+                                                       : std::string("-"));
+        });
+        if (!value) {
             return;
         }
-        slots[index] =
-            Hashed{candidate, examined->size.width, examined->size.height, averageHash(examined->grid)};
+        Hashed hashed{candidate, 0, 0, 0};
+        const char* at = value->data();
+        const char* end = at + value->size();
+        for (auto* field : {&hashed.width, &hashed.height}) {
+            const auto parsed = std::from_chars(at, end, *field);
+            if (parsed.ec != std::errc() || parsed.ptr == end) {
+                return; // "-": it does not decode
+            }
+            at = parsed.ptr + 1;
+        }
+        if (std::from_chars(at, end, hashed.hash).ec == std::errc()) {
+            slots[index] = std::move(hashed);
+        }
     });
+    if (cache) {
+        cache->flush({HashCache::Kind::imageHash});
+    }
     std::vector<Hashed> hashed;
     hashed.reserve(candidates.size());
     for (auto& slot : slots) {

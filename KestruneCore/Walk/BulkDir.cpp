@@ -1,12 +1,13 @@
 // Linux: getdents64 into one reused 256 KiB buffer per thread, then statx relative to the directory
-// descriptor with the smallest mask that serves, submitted in batches through an io_uring. This file is the
-// platform layer of directory listing.
+// descriptor with the smallest mask that serves, one direct call per entry. An io_uring batch of statx
+// saves the system calls but not the work: the kernel has no asynchronous statx and hands every request
+// to its worker threads, which on the 300,000-file tree cost twice the wall time and several times the
+// CPU of direct calls (docs/decisions.md). This file is the platform layer of directory listing.
 #include "KestruneCore/Walk/BulkDir.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <liburing.h>
 #include <memory>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -31,14 +32,9 @@ Date toDate(const struct statx_timestamp& t) {
     return Date{duration_cast<Date::duration>(seconds{t.tv_sec} + nanoseconds{t.tv_nsec})};
 }
 
-constexpr unsigned batchSize = 256;
-
-// Per call: the getdents buffer and the statx results of one batch of its entries.
+// Per call: the getdents buffer.
 struct Scratch {
     char dents[bufferSize];
-    struct statx results[batchSize];
-    int status[batchSize];
-    const char* names[batchSize];
 };
 
 // The calling thread's scratch, or a fresh one while that is taken by a listing further up the stack.
@@ -78,90 +74,7 @@ private:
 thread_local std::unique_ptr<Scratch> ReadBuffer::shared;
 thread_local bool ReadBuffer::inUse = false;
 
-// The calling thread's submission ring: a batch of statx calls costs one system call instead of one
-// each, which is most of a listing's time where entering the kernel is dear. Where the kernel refuses
-// rings (disabled, or filtered in a container) every statx is made directly.
-class StatRing {
-public:
-    StatRing() { ready = io_uring_queue_init(batchSize, &ring, 0) == 0; }
-    ~StatRing() {
-        if (ready) {
-            io_uring_queue_exit(&ring);
-        }
-    }
-    StatRing(const StatRing&) = delete;
-    StatRing& operator=(const StatRing&) = delete;
-
-    // statx of names[0 ... count-1] relative to fd; false when the ring could not run them all. Every
-    // request that reached the kernel is reaped before this returns, so that no late completion ever
-    // writes into a batch the caller has moved on from (or redoes directly). liburing reports errors
-    // as negative return values, not through errno.
-    bool run(int fd, unsigned mask, Scratch& scratch, unsigned count) {
-        if (!ready) {
-            return false;
-        }
-        unsigned prepared = 0;
-        for (; prepared < count; ++prepared) {
-            io_uring_sqe* sqe = io_uring_get_sqe(&ring);
-            if (sqe == nullptr) {
-                break;
-            }
-            io_uring_prep_statx(sqe, fd, scratch.names[prepared], statFlags, mask,
-                                &scratch.results[prepared]);
-            io_uring_sqe_set_data64(sqe, prepared);
-        }
-        unsigned submitted = 0;
-        unsigned completed = 0;
-        bool failed = prepared < count;
-        while (submitted < prepared || completed < submitted) {
-            io_uring_cqe* waited = nullptr;
-            const int r = submitted < prepared ? io_uring_submit_and_wait(&ring, 1)
-                                               : io_uring_wait_cqe_nr(&ring, &waited, 1);
-            if (r < 0 && r != -EINTR && r != -EAGAIN && r != -EBUSY) {
-                failed = true;
-                if (submitted == 0) {
-                    // Nothing reached the kernel: drop what was prepared and stop using the ring.
-                    io_uring_queue_exit(&ring);
-                    ready = false;
-                    return false;
-                }
-                prepared = submitted; // wait for what is in flight, submit no more
-                continue;
-            }
-            if (submitted < prepared && r > 0) {
-                submitted += static_cast<unsigned>(r);
-            }
-            io_uring_cqe* cqe = nullptr;
-            unsigned head = 0;
-            unsigned seen = 0;
-            io_uring_for_each_cqe(&ring, head, cqe) {
-                const auto index = static_cast<unsigned>(io_uring_cqe_get_data64(cqe));
-                if (index < count) {
-                    scratch.status[index] = cqe->res;
-                }
-                ++seen;
-            }
-            io_uring_cq_advance(&ring, seen);
-            completed += seen;
-        }
-        if (failed) {
-            ready = false; // never again on this thread; the batch is redone directly
-            io_uring_queue_exit(&ring);
-        }
-        return !failed;
-    }
-
-    static constexpr int statFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
-
-private:
-    io_uring ring{};
-    bool ready = false;
-};
-
-StatRing& statRing() {
-    static thread_local StatRing ring;
-    return ring;
-}
+constexpr int statFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
 
 } // namespace
 
@@ -176,23 +89,28 @@ std::size_t forEachAt(int fd, Options options, const std::function<void(const Bu
     const ReadBuffer buffer;
     Scratch& scratch = *buffer.data;
     BulkEntry entry;
-    const auto emit = [&](unsigned count) {
-        if (!statRing().run(fd, mask, scratch, count)) {
-            for (unsigned i = 0; i < count; ++i) {
-                scratch.status[i] =
-                    statx(fd, scratch.names[i], StatRing::statFlags, mask, &scratch.results[i]) == 0 ? 0
-                                                                                                     : -errno;
-            }
+    struct statx sx {};
+    while (true) {
+        const long n = syscall(SYS_getdents64, fd, scratch.dents, bufferSize);
+        if (n <= 0) {
+            failures += n < 0 && errno != ENOENT ? 1 : 0; // a folder removed while listed has no more
+            break;
         }
-        for (unsigned i = 0; i < count; ++i) {
-            if (scratch.status[i] != 0) {
-                // Vanished between listing and statx: it no longer exists, so it is not listed. Any
-                // other failure hides an entry that is there, and the walk says so.
-                failures += scratch.status[i] != -ENOENT ? 1 : 0;
+        for (long offset = 0; offset < n;) {
+            const auto* d = reinterpret_cast<const LinuxDirent64*>(scratch.dents + offset);
+            offset += d->d_reclen;
+            const char* name = d->d_name;
+            if (name[0] == '\0' ||
+                (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) {
                 continue;
             }
-            const struct statx& sx = scratch.results[i];
-            entry.name.assign(scratch.names[i]);
+            if (statx(fd, name, statFlags, mask, &sx) != 0) {
+                // Vanished between listing and statx: it no longer exists, so it is not listed. Any
+                // other failure hides an entry that is there, and the walk says so.
+                failures += errno != ENOENT ? 1 : 0;
+                continue;
+            }
+            entry.name.assign(name);
             const mode_t type = (sx.stx_mask & STATX_TYPE) ? (sx.stx_mode & S_IFMT) : 0;
             entry.isDirectory = type == S_IFDIR;
             entry.isSymlink = type == S_IFLNK;
@@ -213,31 +131,6 @@ std::size_t forEachAt(int fd, Options options, const std::function<void(const Bu
                 }
             }
             visit(entry);
-        }
-    };
-    while (true) {
-        const long n = syscall(SYS_getdents64, fd, scratch.dents, bufferSize);
-        if (n <= 0) {
-            failures += n < 0 && errno != ENOENT ? 1 : 0; // a folder removed while listed has no more
-            break;
-        }
-        unsigned count = 0;
-        for (long offset = 0; offset < n;) {
-            const auto* d = reinterpret_cast<const LinuxDirent64*>(scratch.dents + offset);
-            offset += d->d_reclen;
-            const char* name = d->d_name;
-            if (name[0] == '\0' ||
-                (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) {
-                continue;
-            }
-            scratch.names[count++] = name;
-            if (count == batchSize) {
-                emit(count);
-                count = 0;
-            }
-        }
-        if (count > 0) {
-            emit(count);
         }
     }
     return failures;
