@@ -106,16 +106,6 @@ struct UninstallOptions {
     bool yes = false;
 };
 
-bool confirmed(const std::string& question) {
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
-    std::fflush(stderr);
-    std::string answer;
-    if (!std::getline(std::cin, answer)) {
-        return false;
-    }
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
-}
-
 void uninstall(const UninstallOptions& options) {
     int argc = 1;
     char name[] = "kestrune-cli";
@@ -210,7 +200,7 @@ void uninstall(const UninstallOptions& options) {
         const std::string question =
             reset ? "Move " + count + " of " + app.name + " to the Trash (" + DiskMath::human(total) + ")?"
                   : "Remove " + app.name + " and " + count + " (" + DiskMath::human(total) + ")?";
-        if (!confirmed(question)) {
+        if (!Output::confirmed(question)) {
             std::cout << "Nothing was changed.\n";
             return;
         }

@@ -14,6 +14,17 @@ namespace Output {
 // A path for JSON: "path" as text (invalid UTF-8 becomes U+FFFD) and, when the name is not UTF-8,
 // "pathBytes" with every byte percent-encoded as the Trash's info files write it, so that a script can
 // still find the real file.
+// Asks `question` on standard error and reads the answer from standard input: only y or yes (either
+// case of the first letter) is a yes; end of input is a no.
+inline bool confirmed(const std::string& question) {
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        return false;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+}
+
 inline void addPath(nlohmann::json& object, const std::string& path) {
     object["path"] = Utf8::valid(path);
     if (!Utf8::isValid(path)) {

@@ -1,6 +1,7 @@
 // kestrune-cli reclaim: scan, select, show the plan, confirm, then move the selection to the Trash and
 // empty it, through the same engine (and the same audit log entries) as the window.
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/Progress.h"
 
 #include "Kestrune/Engines/ActivityEngine.h"
@@ -97,14 +98,8 @@ bool confirmed(const ReclaimPlan& plan) {
     for (const auto& step : plan.steps) {
         bytes += step.item.bytes;
     }
-    std::fprintf(stderr, "Reclaim %s (%s)? [y/N] ", countText(plan.steps.size()).c_str(),
-                 DiskMath::human(bytes).c_str());
-    std::fflush(stderr);
-    std::string answer;
-    if (!std::getline(std::cin, answer)) {
-        return false;
-    }
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+    return Output::confirmed("Reclaim " + countText(plan.steps.size()) + " (" + DiskMath::human(bytes) +
+                             ")?");
 }
 
 void reclaim(const ReclaimOptions& options) {
