@@ -253,7 +253,11 @@ struct FaultHome {
         for (const auto& [name, hash] : TestTree::snapshot(info)) {
             TestTree::setModified(info + "/" + name, now - 1h); // past the grace for moves in progress
         }
+        // Something to empty, so that the reclaim really deletes from the Trash even when the kill came
+        // before any item reached it.
+        TestTree::makeFile(Trash::filesFolder() + "/to-empty", 4096);
         const auto r = cli({"reclaim", "--yes", "--quiet", "--category", "trash"});
+        EXPECT_FALSE(TestTree::exists(Trash::filesFolder() + "/to-empty")) << context << r.output;
         for (const auto& [name, hash] : TestTree::snapshot(info)) {
             const std::string item = name.substr(0, name.size() - std::string(".trashinfo").size());
             EXPECT_TRUE(TestTree::exists(Trash::filesFolder() + "/" + item)) << context << name << r.output;
