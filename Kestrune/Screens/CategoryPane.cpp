@@ -1,6 +1,7 @@
 // The tool runs on a thread of its own; its outcome comes back to this pane only if the pane still
 // exists, and is recorded in the audit log before a rescan brings the figures up to date.
 #include "Kestrune/Screens/CategoryPane.h"
+#include "Kestrune/Screens/Labels.h"
 
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/Background.h"
@@ -25,18 +26,6 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-namespace {
-
-QLabel* secondaryLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setWordWrap(true);
-    // A role of the inherited palette, so that a change of the desktop's colours reaches it.
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
-
-} // namespace
-
 CategoryPane::CategoryPane(Engines e, AppActions& actions, QWidget* parent) : QWidget(parent), engines(e) {
     setObjectName(QStringLiteral("categoryPane"));
     auto* layout = new QVBoxLayout(this);
@@ -57,7 +46,7 @@ CategoryPane::CategoryPane(Engines e, AppActions& actions, QWidget* parent) : QW
     size = new QLabel(header);
     size->setObjectName(QStringLiteral("categorySize"));
     size->setFont(big);
-    blurb = secondaryLabel(header);
+    blurb = Labels::secondary(header);
     selectAll = new QCheckBox(header);
     selectAll->setObjectName(QStringLiteral("selectAll"));
     note = new QLabel(header);

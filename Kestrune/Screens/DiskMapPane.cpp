@@ -1,6 +1,7 @@
 // The pane reads the disk map engine and the scan engine; the reclaim index of the last scan is made
 // only while the pane is on screen, once per new set of results.
 #include "Kestrune/Screens/DiskMapPane.h"
+#include "Kestrune/Screens/Labels.h"
 
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
@@ -30,6 +31,8 @@
 
 namespace {
 
+using Labels::makeSecondary;
+
 QLabel* text(QWidget* parent, double scale = 1.0, QFont::Weight weight = QFont::Normal) {
     auto* l = new QLabel(parent);
     QFont f = l->font();
@@ -37,10 +40,6 @@ QLabel* text(QWidget* parent, double scale = 1.0, QFont::Weight weight = QFont::
     f.setWeight(weight);
     l->setFont(f);
     return l;
-}
-
-void makeSecondary(QLabel* l) {
-    l->setForegroundRole(QPalette::PlaceholderText);
 }
 
 QPixmap swatch(const QColor& colour, qreal ratio) {

@@ -1,4 +1,5 @@
 #include "Kestrune/Screens/MaintenancePane.h"
+#include "Kestrune/Screens/Labels.h"
 
 #include "Kestrune/Engines/MaintenanceEngine.h"
 #include "Kestrune/Screens/Card.h"
@@ -25,22 +26,8 @@
 
 namespace {
 
-QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
-    auto* l = new QLabel(parent);
-    QFont f = l->font();
-    f.setPointSizeF(f.pointSizeF() * scale);
-    f.setBold(bold);
-    l->setFont(f);
-    l->setWordWrap(true);
-    return l;
-}
-
-QLabel* secondary(QWidget* parent) {
-    auto* l = label(parent);
-    // A role of the inherited palette, so that a change of the desktop's colours reaches it.
-    l->setForegroundRole(QPalette::PlaceholderText);
-    return l;
-}
+using Labels::label;
+using Labels::secondary;
 
 void colour(QLabel* l, const QColor& c) {
     QPalette p = l->palette();

@@ -2,6 +2,7 @@
 // redraws once per burst.
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/Format.h"
+#include "Kestrune/Screens/Labels.h"
 
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Screens/AppActions.h"
@@ -27,22 +28,11 @@
 
 namespace {
 
+using Labels::label;
+using Labels::makeSecondary;
+
 using Format::human;
 using Format::percent;
-
-QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
-    auto* l = new QLabel(parent);
-    QFont f = l->font();
-    f.setPointSizeF(f.pointSizeF() * scale);
-    f.setBold(bold);
-    l->setFont(f);
-    return l;
-}
-
-void makeSecondary(QLabel* l) {
-    // A role of the inherited palette, so that a change of the desktop's colours reaches it.
-    l->setForegroundRole(QPalette::PlaceholderText);
-}
 
 QLabel* figureBlock(QWidget* parent, QGridLayout* grid, int column, const QString& name) {
     auto* title = label(parent, 0.9);

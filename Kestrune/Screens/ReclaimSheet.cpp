@@ -1,4 +1,5 @@
 #include "Kestrune/Screens/ReclaimSheet.h"
+#include "Kestrune/Screens/Labels.h"
 
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Screens/ChartPalette.h"
@@ -23,23 +24,12 @@
 
 namespace {
 
+using Labels::label;
+using Labels::makeSecondary;
+
 using Format::counted;
 using Format::human;
 using Format::percent;
-
-QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
-    auto* l = new QLabel(parent);
-    QFont f = l->font();
-    f.setPointSizeF(f.pointSizeF() * scale);
-    f.setBold(bold);
-    l->setFont(f);
-    l->setWordWrap(true);
-    return l;
-}
-
-void makeSecondary(QLabel* l) {
-    l->setForegroundRole(QPalette::PlaceholderText);
-}
 
 // A category row: the standard tick, icon and title, and the size and selection state at the right.
 class CategoryRowDelegate final : public QStyledItemDelegate {

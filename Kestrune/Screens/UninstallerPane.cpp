@@ -1,4 +1,5 @@
 #include "Kestrune/Screens/UninstallerPane.h"
+#include "Kestrune/Screens/Labels.h"
 
 #include "Kestrune/Engines/UninstallEngine.h"
 #include "Kestrune/Screens/AppListModel.h"
@@ -33,20 +34,8 @@
 
 namespace {
 
-QLabel* label(QWidget* parent, double scale = 1.0, bool bold = false) {
-    auto* l = new QLabel(parent);
-    QFont font = l->font();
-    font.setPointSizeF(font.pointSizeF() * scale);
-    font.setBold(bold);
-    l->setFont(font);
-    return l;
-}
-
-void makeSecondary(QLabel* l) {
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, p.color(QPalette::PlaceholderText));
-    l->setPalette(p);
-}
+using Labels::label;
+using Labels::makeSecondary;
 
 // One application row: icon, name, usage below it, size on the right.
 class AppRowDelegate : public QStyledItemDelegate {

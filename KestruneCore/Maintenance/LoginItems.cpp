@@ -1,4 +1,4 @@
-// Linux: XDG autostart (the Autostart specification's folders and keys) and systemd user services
+// Linux: XDG autostart (the freedesktop autostart folders and keys) and systemd user services
 // (unit folders in systemd's own order, *.wants links naming what starts). The launchd folders are
 // read as well, so that a home carried over from a Mac shows its agents.
 #include "KestruneCore/Maintenance/LoginItems.h"
