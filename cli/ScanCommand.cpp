@@ -5,6 +5,7 @@
 #include "cli/Progress.h"
 #include "cli/ScanReport.h"
 
+#include "KestruneCore/Images/Images.h"
 #include "KestruneCore/Scanners/AllScanners.h"
 #include "KestruneCore/Scanners/HashCache.h"
 
@@ -84,6 +85,9 @@ void scan(const ScanOptions& options) {
         });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     progress.finish();
+    if (const std::string problem = Images::otherFormatsProblem(); !problem.empty()) {
+        std::fprintf(stderr, "Similar images: only JPEG photos were compared (%s)\n", problem.c_str());
+    }
 
     if (options.timings) {
         for (const auto& [position, elapsed] : timings.seconds) {

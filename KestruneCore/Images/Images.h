@@ -48,6 +48,11 @@ struct Examined {
 // thumbnail, stretch).
 [[nodiscard]] std::array<std::uint8_t, 64> gridFromLuma(const JpegLuma::Plane& plane);
 
+// Why an image other than a JPEG could not be read at all (the libvips module is missing or of another
+// build), for a scan to say once; empty when no such image needed the module or it loaded. Read it
+// after the work that examined images is over.
+[[nodiscard]] std::string otherFormatsProblem();
+
 // For benchmarks: decodes every pixel of the image at full size (no shrink-on-load) and returns the
 // mean of its first band, or nothing on failure.
 [[nodiscard]] std::optional<double> decodeFully(const std::string& path);
