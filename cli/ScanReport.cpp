@@ -1,5 +1,7 @@
 // Text columns are padded by code points of the already-repaired UTF-8, so that names line up.
 #include "cli/ScanReport.h"
+
+#include "KestruneCore/Platform/Home.h"
 #include "cli/Output.h"
 
 #include "KestruneCore/Model/DiskMath.h"
@@ -43,7 +45,7 @@ std::string itemCount(std::size_t n) {
 
 nlohmann::json item(const CleanupItem& item) {
     nlohmann::json out{{"name", Utf8::valid(item.name())},
-                       {"location", Utf8::valid(item.location())},
+                       {"location", Utf8::valid(item.location(Platform::homeFolder()))},
                        {"bytes", item.bytes},
                        {"modified", Dates::iso8601(item.modified)}};
     Output::addPath(out, item.url);
@@ -108,9 +110,10 @@ void printText(std::ostream& out, const std::vector<CategoryResult>& results, Li
         std::vector<std::string> locations;
         std::size_t nameWidth = 0;
         std::size_t locationWidth = 0;
+        const std::string home = Platform::homeFolder();
         for (std::size_t i = 0; i < shown; ++i) {
             names.push_back(Utf8::valid(result.items[i].name()));
-            locations.push_back(Utf8::valid(result.items[i].location()));
+            locations.push_back(Utf8::valid(result.items[i].location(home)));
             nameWidth = std::max(nameWidth, width(names.back()));
             locationWidth = std::max(locationWidth, width(locations.back()));
         }

@@ -2,8 +2,8 @@
 #include "cli/Commands.h"
 #include "cli/Output.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Utf8.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 // Cloud-drive copies and device backups on real temporary homes. The cloud document service does not
 // exist on Linux, so its answers come from a recorded table; everything else is real.
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

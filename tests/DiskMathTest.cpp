@@ -1,5 +1,5 @@
 // Measuring on real trees: allocated bytes, links count nothing, bad input never breaks a measurement.
-#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Large-and-old files, screen captures and mail attachments on real temporary homes: the last-use
 // rule with real access dates, floors, exclusions, depth, capture names and folders.
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Platform/ScreenCaptureFolder.h"
 #include "KestruneCore/Scanners/ForgottenFilesScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

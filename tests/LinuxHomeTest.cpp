@@ -1,12 +1,12 @@
 // A Linux desktop home as the programs on it lay it out, scanned and reclaimed by the real kestrune-cli:
 // every location in its category with its size, what must stay out of the recommended selection, what
 // must never be reported, and everything not chosen still there byte for byte after `reclaim --all`.
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Platform/DesktopEntries.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Scanners/AppLeftoversScanner.h"
 #include "KestruneCore/Scanners/CacheScanners.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

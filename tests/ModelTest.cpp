@@ -138,12 +138,13 @@ TEST(CleanupItemNames, GenericNamesTakeTheirParentCaseSensitively) {
 
 TEST(CleanupItemLocations, HomeIsWrittenAsTildeEverywhere) {
     TestTree::TemporaryHome home;
-    EXPECT_EQ(CleanupItem(home / "file", 1, Dates::distantPast).location(), "~");
-    EXPECT_EQ(CleanupItem(home / "Library/Caches/x", 1, Dates::distantPast).location(), "~/Library/Caches");
-    EXPECT_EQ(CleanupItem("/opt/data/file", 1, Dates::distantPast).location(), "/opt/data");
+    EXPECT_EQ(CleanupItem(home / "file", 1, Dates::distantPast).location(home.path()), "~");
+    EXPECT_EQ(CleanupItem(home / "Library/Caches/x", 1, Dates::distantPast).location(home.path()),
+              "~/Library/Caches");
+    EXPECT_EQ(CleanupItem("/opt/data/file", 1, Dates::distantPast).location(home.path()), "/opt/data");
     // Every occurrence, not only a leading one.
     const std::string nested = "/mnt" + home.path() + "/file";
-    EXPECT_EQ(CleanupItem(nested, 1, Dates::distantPast).location(), "/mnt~");
+    EXPECT_EQ(CleanupItem(nested, 1, Dates::distantPast).location(home.path()), "/mnt~");
     // Only at folder boundaries: a longer name that starts like the home keeps its full path.
     const struct {
         const char* path;

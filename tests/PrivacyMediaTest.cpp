@@ -1,6 +1,6 @@
 // Privacy-trace and media-leftover tables on real temporary homes: every row's floor, label and order.
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Scanners/PrivacyMediaScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

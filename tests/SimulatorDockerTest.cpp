@@ -1,7 +1,7 @@
 // Simulator and container-engine scanners on real temporary homes: floors, preference order, dates.
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Scanners/AllScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The disk map's size tree on real temporary folders: totals against the files' allocations and du,
 // folding into "Other", the depth limit, links, other file systems, cancellation and progress.
 #include "KestruneCore/DiskMap/VolumeTree.h"
-#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,6 @@
 
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/Background.h"
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/AppSupport.h"
 #include "KestruneCore/Platform/FileLock.h"
@@ -13,6 +12,7 @@
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Platform/TrashFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <cerrno>
 #include <chrono>

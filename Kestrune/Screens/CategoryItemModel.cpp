@@ -1,5 +1,7 @@
 #include "Kestrune/Screens/CategoryItemModel.h"
 
+#include "KestruneCore/Platform/Home.h"
+
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Screens/Icons.h"
 #include "KestruneCore/Model/DiskMath.h"
@@ -97,7 +99,7 @@ QVariant CategoryItemModel::data(const QModelIndex& index, int role) const {
         break;
     case locationColumn:
         if (role == Qt::DisplayRole) {
-            return QString::fromStdString(item.location());
+            return QString::fromStdString(item.location(Platform::homeFolder()));
         }
         break;
     case sizeColumn:
@@ -200,6 +202,7 @@ void CategoryItemModel::applySort() {
     } else if (sortColumn == nameColumn) {
         byKey([](const CleanupItem& i) { return QString::fromStdString(i.name()).toLower(); });
     } else if (sortColumn == locationColumn) {
-        byKey([](const CleanupItem& i) { return QString::fromStdString(i.location()).toLower(); });
+        const std::string home = Platform::homeFolder();
+        byKey([&home](const CleanupItem& i) { return QString::fromStdString(i.location(home)).toLower(); });
     }
 }

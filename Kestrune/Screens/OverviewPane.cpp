@@ -13,7 +13,7 @@
 #include "Kestrune/Screens/Desktop.h"
 #include "Kestrune/Screens/DiskUsageBar.h"
 #include "Kestrune/Screens/Icons.h"
-#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <QEvent>
 #include <QGridLayout>

@@ -6,8 +6,8 @@
 #include "Kestrune/Screens/Format.h"
 #include "Kestrune/Screens/Icons.h"
 #include "Kestrune/Screens/ReclaimCategoryModel.h"
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Utf8.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -4,11 +4,11 @@
 
 #include "KestruneCore/Apps/AppSourcesLinux.h"
 #include "KestruneCore/Apps/AppUsageRecord.h"
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/RunningApps.h"
 #include "KestruneCore/Platform/Trash.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <tbb/parallel_for.h>
 

@@ -2,13 +2,13 @@
 // whole. The application's own files (desktop entries, icons, sandbox homes) come first.
 #include "KestruneCore/Apps/SupportFiles.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/TextFolding.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/UserFolders.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <tbb/parallel_for.h>
 

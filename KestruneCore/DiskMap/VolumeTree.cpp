@@ -5,11 +5,11 @@
 // its mutex; listing runs without it.
 #include "KestruneCore/DiskMap/VolumeTree.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/SystemFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "KestruneCore/Walk/LinkSet.h"
 
 #include <algorithm>
@@ -19,13 +19,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 std::string DiskNode::name() const {
@@ -65,10 +62,6 @@ bool isExcluded(std::string_view parent, std::string_view name) {
         }
     }
     return false;
-}
-
-std::uint64_t fsidOf(const struct statx& sx) {
-    return (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
 }
 
 NodePtr makeNode(std::string url, std::int64_t bytes, bool isDirectory, bool isAggregate = false,
@@ -290,11 +283,12 @@ private:
         scratch.bytes = 0;
         scratch.childAt.clear();
         scratch.keptAt.clear();
-        const int fd = open(item.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            scratch.unreadable += errno == ENOENT ? 0 : 1; // vanished meanwhile: nothing to count
+        const BulkDir::Folder folder = BulkDir::open(item.path, BulkDir::Links::notFollowed);
+        if (!folder) {
+            scratch.unreadable += folder.error() == ENOENT ? 0 : 1; // vanished meanwhile: nothing to count
             return;
         }
+        const int fd = folder.fd();
         const bool inBlock = item.sink != noSink;
         std::uint32_t position = 0;
         scratch.unreadable += static_cast<std::int64_t>(
@@ -314,7 +308,6 @@ private:
                     }
                 }
             }));
-        close(fd);
     }
 
     // With the mutex held: a report when one is due (always when finished), else nothing.
@@ -436,7 +429,7 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
 
     // The root itself may be reached through a link; below it nothing is followed. The walk keeps to
     // the file system of the root folder itself, which on Linux need not be that of its first entry.
-    const int rootFd = open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const BulkDir::Folder rootFolder = BulkDir::open(rootPath, BulkDir::Links::followed);
     std::uint64_t fsid = 0;
     struct TopEntry {
         std::string name;
@@ -446,18 +439,14 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
     std::vector<TopEntry> top;
     LinkSet topLinks; // the whole build's, handed to the workers below
     std::int64_t unreadable = 0;
-    if (rootFd >= 0) {
-        struct statx sx {};
-        if (statx(rootFd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) == 0) {
-            fsid = fsidOf(sx);
-            unreadable += static_cast<std::int64_t>(
-                BulkDir::forEachAt(rootFd, BulkDir::Options::none, [&](const BulkEntry& entry) {
-                    if (!entry.isSymlink && entry.fsid == fsid && !isExcluded(rootPath, entry.name)) {
-                        top.push_back(TopEntry{entry.name, entry.isDirectory, topLinks.bytesOf(entry)});
-                    }
-                }));
-        }
-        close(rootFd);
+    if (const auto self = BulkDir::entryOf(rootFolder, BulkDir::Options::none)) {
+        fsid = self->fsid;
+        unreadable += static_cast<std::int64_t>(
+            BulkDir::forEachAt(rootFolder.fd(), BulkDir::Options::none, [&](const BulkEntry& entry) {
+                if (!entry.isSymlink && entry.fsid == fsid && !isExcluded(rootPath, entry.name)) {
+                    top.push_back(TopEntry{entry.name, entry.isDirectory, topLinks.bytesOf(entry)});
+                }
+            }));
     }
 
     if (top.empty()) {
@@ -465,14 +454,13 @@ std::shared_ptr<const DiskNode> build(const std::string& root, const Options& op
         // on other file systems count nothing, as they would anywhere below.
         std::int64_t bytes = 0;
         bool isDirectory = true;
-        if (rootFd < 0) {
+        if (!rootFolder) {
             const auto measured = DiskMath::measured(rootPath);
             bytes = measured.bytes;
             unreadable += measured.unreadable;
-            struct statx sx {};
-            isDirectory = !(statx(AT_FDCWD, rootPath.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
-                                  STATX_TYPE, &sx) == 0 &&
-                            (sx.stx_mode & S_IFMT) != S_IFDIR);
+            int error = 0;
+            const auto self = BulkDir::entryOf(rootPath, BulkDir::Options::none, error);
+            isDirectory = !(self && !self->isDirectory);
         }
         if (cancelled()) {
             return nullptr;

@@ -2,7 +2,6 @@
 #include "KestruneCore/Model/CleanupItem.h"
 
 #include "KestruneCore/Model/Paths.h"
-#include "KestruneCore/Platform/Home.h"
 
 #include <algorithm>
 #include <array>
@@ -40,10 +39,6 @@ std::string CleanupItem::name() const {
         plain += " (in use)";
     }
     return plain;
-}
-
-std::string CleanupItem::location() const {
-    return location(Platform::homeFolder());
 }
 
 std::string CleanupItem::location(const std::string& home) const {

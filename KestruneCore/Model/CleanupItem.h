@@ -38,7 +38,6 @@ struct CleanupItem {
     [[nodiscard]] bool isRecommended() const { return recommended && inUseBy.empty(); }
     // The folder that holds the item, with every occurrence of the home folder as a whole folder
     // written "~".
-    [[nodiscard]] std::string location() const;
     [[nodiscard]] std::string location(const std::string& home) const;
 
     [[nodiscard]] bool operator==(const CleanupItem& other) const { return url == other.url; }

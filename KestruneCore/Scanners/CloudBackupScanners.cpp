@@ -2,11 +2,11 @@
 // cannot be read still holds local data and counts as downloaded.
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/PropertyList.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <algorithm>
 

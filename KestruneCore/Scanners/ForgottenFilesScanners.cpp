@@ -2,10 +2,10 @@
 // linked to another) are listed once, so no file is reported, or its size counted, twice.
 #include "KestruneCore/Scanners/ForgottenFilesScanners.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/ScreenCaptureFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "KestruneCore/Walk/HomeFiles.h"
 
 #include <algorithm>

@@ -3,12 +3,12 @@
 // alone, since they are signed and loaded on their own.
 #include "KestruneCore/Scanners/LanguageFilesScanner.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Languages.h"
 #include "KestruneCore/Platform/SystemFolder.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <algorithm>
 

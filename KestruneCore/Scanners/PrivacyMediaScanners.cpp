@@ -2,9 +2,9 @@
 // collapse settles that, so the tables stay independent of the other scanners.
 #include "KestruneCore/Scanners/PrivacyMediaScanners.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/FileAccess.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <array>
 

@@ -1,10 +1,10 @@
 // A sparse disk image is measured by what it really occupies, so its nominal size never counts.
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/UserFolders.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace BulkDir {
 namespace {
@@ -76,6 +77,38 @@ thread_local bool ReadBuffer::inUse = false;
 
 constexpr int statFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
 
+bool wantsDates(Options options) {
+    return (static_cast<unsigned>(options) & static_cast<unsigned>(Options::dates)) != 0;
+}
+
+unsigned maskFor(bool withDates) {
+    return STATX_TYPE | STATX_BLOCKS | STATX_NLINK | STATX_INO |
+           (withDates ? (STATX_MTIME | STATX_ATIME) : 0U);
+}
+
+// Everything of `entry` but its name, from one statx answer.
+void fill(BulkEntry& entry, const struct statx& sx, bool withDates) {
+    const mode_t type = (sx.stx_mask & STATX_TYPE) ? (sx.stx_mode & S_IFMT) : 0;
+    entry.isDirectory = type == S_IFDIR;
+    entry.isSymlink = type == S_IFLNK;
+    entry.allocSize = (!entry.isDirectory && !entry.isSymlink && (sx.stx_mask & STATX_BLOCKS))
+                          ? static_cast<std::int64_t>(sx.stx_blocks) * 512
+                          : 0;
+    entry.fsid = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+    entry.inode = sx.stx_ino;
+    entry.links = (sx.stx_mask & STATX_NLINK) ? sx.stx_nlink : 1;
+    entry.modified.reset();
+    entry.accessed.reset();
+    if (withDates) {
+        if (sx.stx_mask & STATX_MTIME) {
+            entry.modified = toDate(sx.stx_mtime);
+        }
+        if (sx.stx_mask & STATX_ATIME) {
+            entry.accessed = toDate(sx.stx_atime);
+        }
+    }
+}
+
 } // namespace
 
 std::size_t forEachAt(int fd, Options options, const std::function<void(const BulkEntry&)>& visit) {
@@ -83,9 +116,8 @@ std::size_t forEachAt(int fd, Options options, const std::function<void(const Bu
         return 0;
     }
     std::size_t failures = 0;
-    const bool withDates = (static_cast<unsigned>(options) & static_cast<unsigned>(Options::dates)) != 0;
-    const unsigned mask =
-        STATX_TYPE | STATX_BLOCKS | STATX_NLINK | STATX_INO | (withDates ? (STATX_MTIME | STATX_ATIME) : 0U);
+    const bool withDates = wantsDates(options);
+    const unsigned mask = maskFor(withDates);
     const ReadBuffer buffer;
     Scratch& scratch = *buffer.data;
     BulkEntry entry;
@@ -111,25 +143,7 @@ std::size_t forEachAt(int fd, Options options, const std::function<void(const Bu
                 continue;
             }
             entry.name.assign(name);
-            const mode_t type = (sx.stx_mask & STATX_TYPE) ? (sx.stx_mode & S_IFMT) : 0;
-            entry.isDirectory = type == S_IFDIR;
-            entry.isSymlink = type == S_IFLNK;
-            entry.allocSize = (!entry.isDirectory && !entry.isSymlink && (sx.stx_mask & STATX_BLOCKS))
-                                  ? static_cast<std::int64_t>(sx.stx_blocks) * 512
-                                  : 0;
-            entry.fsid = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
-            entry.inode = sx.stx_ino;
-            entry.links = (sx.stx_mask & STATX_NLINK) ? sx.stx_nlink : 1;
-            entry.modified.reset();
-            entry.accessed.reset();
-            if (withDates) {
-                if (sx.stx_mask & STATX_MTIME) {
-                    entry.modified = toDate(sx.stx_mtime);
-                }
-                if (sx.stx_mask & STATX_ATIME) {
-                    entry.accessed = toDate(sx.stx_atime);
-                }
-            }
+            fill(entry, sx, withDates);
             visit(entry);
         }
     }
@@ -149,7 +163,7 @@ std::vector<BulkEntry> read(const std::string& path, Options options) {
 
 std::vector<BulkEntry> read(const std::string& path, Options options, int& error) {
     error = 0;
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         error = errno == ENOENT ? 0 : errno;
         return {};
@@ -158,5 +172,62 @@ std::vector<BulkEntry> read(const std::string& path, Options options, int& error
     close(fd);
     return entries;
 }
+
+Folder::Folder(Folder&& other) noexcept
+    : descriptor(std::exchange(other.descriptor, -1)), reason(other.reason) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        descriptor = std::exchange(other.descriptor, -1);
+        reason = other.reason;
+    }
+    return *this;
+}
+
+Folder::~Folder() {
+    if (descriptor >= 0) {
+        close(descriptor);
+    }
+}
+
+Folder open(const std::string& path, Links links) {
+    const int fd = ::open(path.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | (links == Links::followed ? 0 : O_NOFOLLOW));
+    return Folder(fd, fd < 0 ? errno : 0);
+}
+
+Folder openAt(int parentFd, const char* name) {
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return Folder(fd, fd < 0 ? errno : 0);
+}
+
+std::optional<BulkEntry> entryOf(const std::string& path, Options options, int& error) {
+    struct statx sx {};
+    const bool withDates = wantsDates(options);
+    if (statx(AT_FDCWD, path.c_str(), statFlags, maskFor(withDates), &sx) != 0) {
+        error = errno;
+        return std::nullopt;
+    }
+    error = 0;
+    BulkEntry entry;
+    fill(entry, sx, withDates);
+    return entry;
+}
+
+std::optional<BulkEntry> entryOf(const Folder& folder, Options options) {
+    struct statx sx {};
+    const bool withDates = wantsDates(options);
+    if (!folder || statx(folder.fd(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, maskFor(withDates), &sx) != 0) {
+        return std::nullopt;
+    }
+    BulkEntry entry;
+    fill(entry, sx, withDates);
+    return entry;
+}
+
+static_assert(currentFolder == AT_FDCWD);
 
 } // namespace BulkDir

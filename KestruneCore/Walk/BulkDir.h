@@ -42,4 +42,39 @@ enum class Options : unsigned { none = 0, dates = 1 };
 // could not be read (or 1 for a listing that failed part-way): entries that vanished are not counted.
 std::size_t forEachAt(int directoryFd, Options options, const std::function<void(const BulkEntry&)>& visit);
 
+// An open folder for forEachAt and openAt, closed with the handle. `fd()` is negative when it could not
+// be opened, and `error()` then says why (an errno value; ENOENT when nothing is there).
+class Folder {
+public:
+    Folder() = default;
+    explicit Folder(int fd, int error) : descriptor(fd), reason(error) {}
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder();
+    [[nodiscard]] int fd() const { return descriptor; }
+    [[nodiscard]] int error() const { return reason; }
+    [[nodiscard]] explicit operator bool() const { return descriptor >= 0; }
+
+private:
+    int descriptor = -1;
+    int reason = 0;
+};
+
+enum class Links { notFollowed, followed };
+
+// The folder at `path`; a link to a folder is opened only when `links` is `followed`.
+[[nodiscard]] Folder open(const std::string& path, Links links);
+// The working folder as a parent descriptor: openAt(currentFolder, path) opens a whole path.
+inline constexpr int currentFolder = -100; // AT_FDCWD
+
+// The sub-folder `name` of the open folder `parentFd`, never through a link.
+[[nodiscard]] Folder openAt(int parentFd, const char* name);
+// The entry at `path` itself (a link is not followed, an automount point not triggered), as forEachAt
+// would hand it, its name left empty; nothing with `error` set (ENOENT when nothing is there).
+[[nodiscard]] std::optional<BulkEntry> entryOf(const std::string& path, Options options, int& error);
+// The same for an open folder.
+[[nodiscard]] std::optional<BulkEntry> entryOf(const Folder& folder, Options options);
+
 } // namespace BulkDir

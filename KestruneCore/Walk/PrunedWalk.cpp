@@ -1,9 +1,9 @@
 // Candidates are collected by a sequential walk of bulk reads, then measured in parallel.
 #include "KestruneCore/Walk/PrunedWalk.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <mutex>
 #include <tbb/parallel_for.h>

@@ -1,12 +1,12 @@
 // Children are listed with one bulk read and measured in parallel; the list is the only shared state.
 #include "KestruneCore/Walk/ScannerHelpers.h"
 
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Mounts.h"
 #include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <mutex>
 #include <tbb/parallel_for.h>

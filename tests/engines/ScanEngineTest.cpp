@@ -4,10 +4,10 @@
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "KestruneCore/Activity/ActivityStore.h"
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Scanners/CacheScanners.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 #include "tests/engines/Await.h"
 

@@ -1,6 +1,6 @@
 #include "tests/screens/ScreenHarness.h"
 
-#include "KestruneCore/Model/DiskMath.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

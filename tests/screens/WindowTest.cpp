@@ -15,12 +15,12 @@
 #include "Kestrune/Screens/SheetOverlay.h"
 #include "Kestrune/Screens/SidebarModel.h"
 #include "Kestrune/Screens/SidebarView.h"
-#include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Platform/TrashFolder.h"
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/screens/ScreenHarness.h"
 
 #include <QAbstractItemModelTester>
