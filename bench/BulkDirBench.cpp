@@ -1,5 +1,5 @@
 // Listing speed of the bulk reader, with and without dates, on a folder of 5,000 files.
-#include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Platform/BulkDir.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

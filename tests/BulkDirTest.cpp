@@ -1,5 +1,5 @@
 // The bulk reader on real folders: every entry once, the entry's own type, dates only when asked.
-#include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The duplicate scanner on real files: which copy is kept, what is never considered, how little is read,
 // and a randomized comparison with a plain implementation of the three stages.
 #include "KestruneCore/Scanners/DuplicateScanner.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Scanners/HashCache.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>

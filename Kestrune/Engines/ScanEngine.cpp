@@ -6,12 +6,12 @@
 #include "Kestrune/Engines/Background.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/AppSupport.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/FileLock.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Platform/TrashFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <cerrno>

@@ -3,10 +3,10 @@
 #include "KestruneCore/Apps/AppSourcesLinux.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/UserFolders.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,10 +2,10 @@
 #include "KestruneCore/Apps/AppSourcesLinux.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/PropertyList.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <array>
 #include <climits>

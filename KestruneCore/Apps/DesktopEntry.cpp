@@ -1,11 +1,11 @@
 #include "KestruneCore/Apps/DesktopEntry.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/DesktopEntries.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/UserFolders.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <array>
 #include <fstream>

@@ -3,9 +3,9 @@
 #include "KestruneCore/Apps/AppSourcesLinux.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <fstream>
 

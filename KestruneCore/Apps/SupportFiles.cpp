@@ -4,10 +4,10 @@
 
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/TextFolding.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/UserFolders.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <tbb/parallel_for.h>

@@ -6,9 +6,9 @@
 #include "KestruneCore/DiskMap/VolumeTree.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 #include "KestruneCore/Walk/LinkSet.h"
 

@@ -5,6 +5,7 @@
 
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/TextFolding.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/DesktopEntries.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Process.h"
@@ -12,7 +13,6 @@
 #include "KestruneCore/Platform/SystemFolder.h"
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Platform/UserFolders.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,8 +3,8 @@
 #include "KestruneCore/Platform/DesktopEntries.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/UserFolders.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <fstream>
 #include <string_view>

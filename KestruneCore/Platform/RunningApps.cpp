@@ -4,7 +4,7 @@
 #include "KestruneCore/Platform/RunningApps.h"
 
 #include "KestruneCore/Model/Paths.h"
-#include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Platform/BulkDir.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -7,11 +7,11 @@
 #include "KestruneCore/Model/Dates.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/AtomicFile.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Mounts.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/TrashFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,9 +5,9 @@
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Platform/Home.h"
 
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Mounts.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
 #include <array>

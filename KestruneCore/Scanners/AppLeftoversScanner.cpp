@@ -4,11 +4,11 @@
 
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/TextFolding.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/PropertyList.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <algorithm>
 #include <array>

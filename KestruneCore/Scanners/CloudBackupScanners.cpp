@@ -3,9 +3,9 @@
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/PropertyList.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 #include "KestruneCore/Scanners/ForgottenFilesScanners.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/ScreenCaptureFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 #include "KestruneCore/Walk/HomeFiles.h"
 

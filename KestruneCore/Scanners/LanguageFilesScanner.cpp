@@ -4,10 +4,10 @@
 #include "KestruneCore/Scanners/LanguageFilesScanner.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Languages.h"
 #include "KestruneCore/Platform/SystemFolder.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <algorithm>

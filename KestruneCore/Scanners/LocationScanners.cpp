@@ -4,12 +4,12 @@
 #include "KestruneCore/Scanners/LocationScanners.h"
 
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/DesktopEntries.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/RunningApps.h"
 #include "KestruneCore/Platform/TrashFolder.h"
 #include "KestruneCore/Platform/UserFolders.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/PrunedWalk.h"
 
 #include <algorithm>

@@ -5,9 +5,9 @@
 
 #include "KestruneCore/Images/Images.h"
 #include "KestruneCore/Model/Paths.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Scanners/HashCache.h"
-#include "KestruneCore/Walk/BulkDir.h"
 
 #include <tbb/parallel_for.h>
 

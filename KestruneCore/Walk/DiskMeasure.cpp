@@ -2,8 +2,8 @@
 // inside an isolated arena so a waiting measurement never picks up an outer task that needs a slot.
 #include "KestruneCore/Walk/DiskMeasure.h"
 
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/Volume.h"
-#include "KestruneCore/Walk/BulkDir.h"
 #include "KestruneCore/Walk/LinkSet.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "KestruneCore/Walk/HomeFiles.h"
 
 #include "KestruneCore/Model/Paths.h"
-#include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Platform/BulkDir.h"
 
 #include <atomic>
 #include <future>

@@ -2,7 +2,7 @@
 // walk meets carries the bytes, every other one counts nothing. Shared by the threads of one walk.
 #pragma once
 
-#include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Platform/BulkDir.h"
 
 #include <cstdint>
 #include <map>

@@ -2,7 +2,7 @@
 #include "KestruneCore/Walk/PrunedWalk.h"
 
 #include "KestruneCore/Model/Paths.h"
-#include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <mutex>

@@ -3,7 +3,7 @@
 // saves the system calls but not the work: the kernel has no asynchronous statx and hands every request
 // to its worker threads, which on the 300,000-file tree cost twice the wall time and several times the
 // CPU of direct calls (docs/decisions.md). This file is the platform layer of directory listing.
-#include "KestruneCore/Walk/BulkDir.h"
+#include "KestruneCore/Platform/BulkDir.h"
 
 #include <cerrno>
 #include <cstring>
