@@ -5,16 +5,13 @@
 #include "KestruneCore/Images/VipsModule.h"
 #include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Modules.h"
+#include "KestruneCore/Platform/RegularFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
 #include <tuple>
-#include <unistd.h>
 #include <vector>
 
 namespace Images {
@@ -71,42 +68,24 @@ std::optional<std::array<std::uint8_t, 64>> vipsGrid(const std::string& path) {
 // Files larger than this are left to libvips, which streams them, rather than read into memory.
 constexpr std::int64_t largestReadWhole = 64LL * 1024 * 1024;
 
-// Reads from `fd` into data[filled..] until `wanted` bytes are there or the file ends; the count.
-std::size_t readUpTo(int fd, std::vector<std::uint8_t>& data, std::size_t filled, std::size_t wanted) {
-    while (filled < wanted) {
-        const ssize_t got = ::read(fd, data.data() + filled, wanted - filled);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break; // shorter than it was a moment ago: decode what is there, which will not pass
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    return filled;
-}
-
 // Reads the whole file into `data` when it is a regular file, starts like a JPEG and is not too large;
 // false otherwise. Opened without blocking, so a FIFO never holds the scan.
 bool readJpeg(const std::string& path, std::vector<std::uint8_t>& data) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    const Platform::RegularFile file(path, Platform::RegularFile::Links::followed);
+    const std::int64_t length = file.length();
+    if (!file.valid() || length < 4 || length > largestReadWhole) {
         return false;
     }
-    bool jpeg = false;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 4 &&
-        status.st_size <= largestReadWhole) {
-        // The signature first, so other formats are neither buffered nor read twice.
-        data.resize(3);
-        if (readUpTo(fd, data, 0, 3) == 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
-            data.resize(static_cast<std::size_t>(status.st_size));
-            data.resize(readUpTo(fd, data, 3, data.size()));
-            jpeg = true;
-        }
+    // The signature first, so other formats are neither buffered nor read twice.
+    data.resize(3);
+    if (file.readAt(data.data(), 3, 0) != 3 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) {
+        return false;
     }
-    ::close(fd);
-    return jpeg;
+    data.resize(static_cast<std::size_t>(length));
+    // Shorter than it was a moment ago: decode what is there, which will not pass.
+    const std::int64_t rest = file.readAt(data.data() + 3, data.size() - 3, 3);
+    data.resize(3 + static_cast<std::size_t>(std::max<std::int64_t>(rest, 0)));
+    return true;
 }
 
 enum class JpegResult { examined, failed, notForUs };

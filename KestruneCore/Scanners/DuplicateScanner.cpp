@@ -5,6 +5,8 @@
 // keeps what each file was found to be, so that the next scan reads only files that changed.
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 
+#include "KestruneCore/Platform/RegularFile.h"
+
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Scanners/HashCache.h"
 #include "KestruneCore/Walk/HomeFiles.h"
@@ -16,66 +18,19 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // Groups up to this size are confirmed by comparing bytes; larger ones by digests.
 constexpr std::size_t compareLimit = 4;
 
-class File {
+// Regular files only, never through a link, read front to back.
+class File : public Platform::RegularFile {
 public:
-    // Regular files only; O_NONBLOCK so that a FIFO put in a file's place cannot hang the open.
-    explicit File(const std::string& path)
-        : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)) {
-        struct stat st {};
-        if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-            close(fd);
-            fd = -1;
-        }
-        if (fd >= 0) {
-            posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        }
-    }
-    ~File() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-
-    [[nodiscard]] bool valid() const { return fd >= 0; }
-    // Up to `size` bytes at `offset` (fewer only at the end); -1 on an error.
-    ssize_t readAt(char* buffer, std::size_t size, off_t offset) const {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                return done > 0 ? static_cast<ssize_t>(done) : -1;
-            }
-            if (n == 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return static_cast<ssize_t>(done);
-    }
-    [[nodiscard]] off_t length() const {
-        struct stat st {};
-        return fstat(fd, &st) == 0 ? st.st_size : -1;
-    }
-
-private:
-    int fd = -1;
+    explicit File(const std::string& path) : RegularFile(path, Links::notFollowed, Access::sequential) {}
 };
 
 class Sha256 {
@@ -118,7 +73,7 @@ public:
         if (ended) {
             return {};
         }
-        const ssize_t n = file.readAt(buffer, DuplicateScanner::fullChunk, offset);
+        const std::int64_t n = file.readAt(buffer, DuplicateScanner::fullChunk, offset);
         if (n <= 0) {
             ended = true;
             return {};
@@ -130,7 +85,7 @@ public:
 private:
     const File& file;
     char* buffer;
-    off_t offset = 0;
+    std::int64_t offset = 0;
     bool ended = false;
 };
 
@@ -284,17 +239,17 @@ std::optional<std::string> partialDigest(const std::string& path) {
         return std::nullopt;
     }
     std::array<char, DuplicateScanner::partialBlock> head{};
-    const ssize_t headBytes = file.readAt(head.data(), head.size(), 0);
+    const std::int64_t headBytes = file.readAt(head.data(), head.size(), 0);
     if (headBytes <= 0) {
         return std::nullopt;
     }
     Sha256 sha;
     sha.update(head.data(), static_cast<std::size_t>(headBytes));
-    const off_t length = file.length();
-    if (length > static_cast<off_t>(DuplicateScanner::partialBlock)) {
+    const std::int64_t length = file.length();
+    if (length > static_cast<std::int64_t>(DuplicateScanner::partialBlock)) {
         std::array<char, DuplicateScanner::partialBlock> tail{};
-        const ssize_t tailBytes = file.readAt(tail.data(), tail.size(),
-                                              length - static_cast<off_t>(DuplicateScanner::partialBlock));
+        const std::int64_t tailBytes = file.readAt(
+            tail.data(), tail.size(), length - static_cast<std::int64_t>(DuplicateScanner::partialBlock));
         if (tailBytes > 0) {
             sha.update(tail.data(), static_cast<std::size_t>(tailBytes));
         }
