@@ -7,22 +7,19 @@
 #include "KestruneCore/Model/TextFolding.h"
 #include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Platform/DesktopEntries.h"
+#include "KestruneCore/Platform/FileAccess.h"
 #include "KestruneCore/Platform/Home.h"
 #include "KestruneCore/Platform/Process.h"
 #include "KestruneCore/Platform/PropertyList.h"
+#include "KestruneCore/Platform/RegularFile.h"
 #include "KestruneCore/Platform/SystemFolder.h"
 #include "KestruneCore/Platform/Trash.h"
 #include "KestruneCore/Platform/UserFolders.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -44,21 +41,24 @@ std::string trimmed(std::string_view text) {
 }
 
 std::optional<std::string> readSmallFile(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maximumBytes) {
+    const Platform::RegularFile file(path, Platform::RegularFile::Links::followed);
+    const std::int64_t length = file.length();
+    if (!file.valid() || length > static_cast<std::int64_t>(maximumBytes)) {
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text(static_cast<std::size_t>(length), '\0');
+    const std::int64_t got = file.readAt(text.data(), text.size(), 0);
+    if (got < 0) {
         return std::nullopt;
     }
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    text.resize(static_cast<std::size_t>(got));
+    return text;
 }
 
-std::string linkTarget(const std::string& path) {
-    char buffer[PATH_MAX];
-    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+// The program of a link whose target is not there: missing when certainly gone, else unknown.
+void setDangling(BackgroundItem& item, const std::string& path, Platform::Presence presence) {
+    item.program = Platform::linkTarget(path);
+    item.programState = presence == Platform::Presence::missing ? Program::missing : Program::unknown;
 }
 
 std::string stem(const std::string& name) {
@@ -205,10 +205,10 @@ BackgroundItem autostartItem(const std::string& path, const std::string& name, b
     const auto text = readSmallFile(path);
     if (!text) {
         // A dangling link is an entry whose file is gone; anything else we cannot read is not judged.
-        struct stat st {};
-        if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) {
-            item.program = linkTarget(path);
-            item.programState = errno == ENOENT ? Program::missing : Program::unknown;
+        if (Platform::kindOf(path) == Platform::FileKind::link) {
+            if (const auto presence = Platform::presenceOf(path); presence != Platform::Presence::present) {
+                setDangling(item, path, presence);
+            }
         }
         return item;
     }
@@ -226,16 +226,13 @@ BackgroundItem serviceItem(const std::string& path, const std::string& name, boo
     item.path = path;
     item.kind = Kind::userService;
     item.isUserWritable = user;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        const std::string target = linkTarget(path);
-        if (target == "/dev/null") {
+    if (Platform::kindOf(path) == Platform::FileKind::link) {
+        if (Platform::linkTarget(path) == "/dev/null") {
             item.disabled = true; // masked
             return item;
         }
-        if (stat(path.c_str(), &st) != 0) {
-            item.program = target;
-            item.programState = errno == ENOENT ? Program::missing : Program::unknown;
+        if (const auto presence = Platform::presenceOf(path); presence != Platform::Presence::present) {
+            setDangling(item, path, presence);
             return item;
         }
     }
@@ -351,8 +348,8 @@ void readServices(std::vector<BackgroundItem>& items) {
                 wanted.insert(link.name);
                 wanted.insert(templateOf(link.name));
                 const std::string path = Paths::child(dir, link.name);
-                struct stat st {};
-                if (folder.user && link.isSymlink && stat(path.c_str(), &st) != 0) {
+                if (folder.user && link.isSymlink &&
+                    Platform::presenceOf(path) != Platform::Presence::present) {
                     items.push_back(serviceItem(path, link.name, true));
                 }
             }
@@ -399,15 +396,15 @@ bool onUnmountedVolume(const std::string& path) {
         return false;
     }
     std::string existing = path;
-    struct stat st {};
     while (existing.size() > 1) {
         existing = std::string(Paths::parent(existing));
-        if (lstat(existing.c_str(), &st) == 0) {
+        if (Platform::exists(existing, Platform::Links::notFollowed)) {
             break;
         }
     }
-    struct stat root {};
-    return stat("/", &root) == 0 && lstat(existing.c_str(), &st) == 0 && st.st_dev == root.st_dev;
+    const auto root = Platform::fileSystemOf("/", Platform::Links::followed);
+    const auto nearest = Platform::fileSystemOf(existing);
+    return root && nearest && *root == *nearest;
 }
 
 } // namespace
@@ -494,12 +491,13 @@ Program check(const std::string& program, std::string* resolved) {
     if (resolved) {
         *resolved = path;
     }
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
+    switch (Platform::presenceOf(path)) {
+    case Platform::Presence::present:
         return Program::found;
-    }
-    if ((errno == ENOENT || errno == ENOTDIR) && !onUnmountedVolume(path)) {
-        return Program::missing;
+    case Platform::Presence::missing:
+        return onUnmountedVolume(path) ? Program::unknown : Program::missing;
+    case Platform::Presence::unknown:
+        break;
     }
     return Program::unknown;
 }

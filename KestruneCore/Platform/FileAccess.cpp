@@ -3,6 +3,7 @@
 #include "KestruneCore/Platform/FileAccess.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +16,21 @@ bool exists(const std::string& path, Links links) {
     struct stat sb {};
     return !path.empty() &&
            (links == Links::followed ? stat(path.c_str(), &sb) : lstat(path.c_str(), &sb)) == 0;
+}
+
+Presence presenceOf(const std::string& path, Links links) {
+    struct stat sb {};
+    if (!path.empty() &&
+        (links == Links::followed ? stat(path.c_str(), &sb) : lstat(path.c_str(), &sb)) == 0) {
+        return Presence::present;
+    }
+    return path.empty() || errno == ENOENT || errno == ENOTDIR ? Presence::missing : Presence::unknown;
+}
+
+std::string linkTarget(const std::string& path) {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
 std::optional<std::string> whyUnreachable(const std::string& path) {

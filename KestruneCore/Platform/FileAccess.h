@@ -32,6 +32,16 @@ struct FileTimes {
 // The times of the file at `path` (following links); nothing when it cannot be read.
 [[nodiscard]] std::optional<FileTimes> timesOf(const std::string& path);
 
+enum class Presence { present, missing, unknown };
+
+// Whether something is at `path` (following links unless `links` says not): `missing` only when the
+// system says so for certain (no such file, or a component is not a folder); `unknown` when it cannot
+// be told (no permission, an I/O error, a link loop).
+[[nodiscard]] Presence presenceOf(const std::string& path, Links links = Links::followed);
+
+// What the symbolic link at `path` points to, as written in it; empty when it is no link.
+[[nodiscard]] std::string linkTarget(const std::string& path);
+
 // Nothing when something is at `path` (following links), else the system's reason ("No such file or
 // directory", "Permission denied", ...).
 [[nodiscard]] std::optional<std::string> whyUnreachable(const std::string& path);
