@@ -9,10 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -20,19 +17,6 @@ constexpr int applicationId = 0x4b535452; // "KSTR"
 constexpr int layoutVersion = 1;
 // The version of each kind's hash; raise one when its bytes change, and the old values are dropped.
 constexpr std::array<int, HashCache::kindCount> hashVersions{1, 1, 1};
-
-constexpr unsigned statMask = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME;
-
-std::optional<FileKey> keyOf(const struct statx& sx) {
-    if ((sx.stx_mask & statMask) != statMask || (sx.stx_mode & S_IFMT) != S_IFREG) {
-        return std::nullopt;
-    }
-    const auto ns = [](const struct statx_timestamp& t) {
-        return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-    };
-    return FileKey{(static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor, sx.stx_ino,
-                   static_cast<std::int64_t>(sx.stx_size), ns(sx.stx_mtime), ns(sx.stx_ctime)};
-}
 
 // A check over a row's key and value, so that a damaged row that SQLite cannot notice (its pages still
 // well formed) is never taken for a digest: FNV-1a, 64 bits.
@@ -102,22 +86,6 @@ std::shared_ptr<HashCache> sharedCache;
 
 } // namespace
 
-std::optional<FileKey> FileKey::of(const std::string& path) {
-    struct statx sx {};
-    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, statMask, &sx) != 0) {
-        return std::nullopt;
-    }
-    return keyOf(sx);
-}
-
-std::optional<FileKey> FileKey::ofDescriptor(int fd) {
-    struct statx sx {};
-    if (fd < 0 || statx(fd, "", AT_EMPTY_PATH, statMask, &sx) != 0) {
-        return std::nullopt;
-    }
-    return keyOf(sx);
-}
-
 std::string HashCache::defaultFile() {
     return Platform::cacheHome() + "/kestrune/hashes.sqlite";
 }
@@ -129,7 +97,7 @@ std::shared_ptr<HashCache> HashCache::shared() {
     }
     const std::string file = defaultFile();
     if (!sharedCache || sharedCache->file != file) {
-        sharedCache = open(file);
+        sharedCache = HashCache::open(file);
     }
     return sharedCache;
 }
@@ -141,13 +109,8 @@ void HashCache::setEnabled(bool enabled) {
 }
 
 std::unique_ptr<HashCache> HashCache::open(const std::string& file) {
-    const auto slash = file.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-        // Create the folder and its parents, private to the user.
-        for (std::size_t at = file.find('/', 1); at != std::string::npos && at <= slash;
-             at = file.find('/', at + 1)) {
-            mkdir(file.substr(0, at).c_str(), 0700);
-        }
+    if (const auto slash = file.rfind('/'); slash != std::string::npos && slash > 0) {
+        Platform::makePrivateFolders(file.substr(0, slash));
     }
     std::unique_ptr<HashCache> cache(new HashCache(file));
     const std::lock_guard lock(cache->mutex);
@@ -178,9 +141,7 @@ void HashCache::close() {
 bool HashCache::start() {
     // The file lists the user's paths: readable by the user alone, as are the journal files SQLite makes
     // beside it with the same permissions.
-    if (const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600); fd >= 0) {
-        ::close(fd);
-    }
+    Platform::createPrivateFile(file);
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         close();
@@ -248,7 +209,7 @@ void HashCache::setAsideAndRestart() {
     close();
     std::rename(file.c_str(), (file + ".corrupt").c_str());
     for (const char* suffix : {"-wal", "-shm"}) {
-        unlink((file + suffix).c_str());
+        Platform::discardOwnFile(file + suffix);
     }
     if (!start()) {
         close(); // no cache this time: every lookup misses

@@ -6,6 +6,8 @@
 // can make a scan faster, never change what it finds. Any thread.
 #pragma once
 
+#include "KestruneCore/Platform/FileKey.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -18,21 +20,6 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
-
-// What identifies one state of a file: any change of contents moves its change time.
-struct FileKey {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
-
-    bool operator==(const FileKey&) const = default;
-
-    // Of the regular file at `path` (links not followed), or of an open descriptor; nothing otherwise.
-    [[nodiscard]] static std::optional<FileKey> of(const std::string& path);
-    [[nodiscard]] static std::optional<FileKey> ofDescriptor(int fd);
-};
 
 class HashCache {
 public:
