@@ -2,8 +2,8 @@
 #include "KestruneCore/Scanners/Dedup.h"
 #include "KestruneCore/Model/Paths.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <random>
 
 namespace {
