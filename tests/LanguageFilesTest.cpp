@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <map>
-#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,32 +18,15 @@ namespace {
 using Names = LanguageFilesScanner::NameSet;
 using Env = std::map<std::string, std::string>;
 
-// Sets the locale variables for one test and puts the old values back.
-class Locale {
-public:
-    explicit Locale(const std::map<std::string, std::string>& values) {
-        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG", "KESTRUNE_SYSTEM_ROOT"}) {
-            const char* old = std::getenv(name);
-            saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-            unsetenv(name);
-        }
-        for (const auto& [name, value] : values) {
-            setenv(name.c_str(), value.c_str(), 1);
-        }
+// Sets the locale variables (a TemporaryHome puts the old values back).
+void setLocale(const Env& values) {
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG", "KESTRUNE_SYSTEM_ROOT"}) {
+        unsetenv(name);
     }
-    ~Locale() {
-        for (const auto& [name, value] : saved) {
-            if (value) {
-                setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                unsetenv(name.c_str());
-            }
-        }
+    for (const auto& [name, value] : values) {
+        setenv(name.c_str(), value.c_str(), 1);
     }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved;
-};
+}
 
 Names withKept(std::initializer_list<const char*> names) {
     Names out{"Base.lproj", "en.lproj", "English.lproj"};
@@ -63,41 +45,29 @@ std::map<std::string, std::optional<std::string>> byUrl(const std::vector<Cleanu
 }
 
 TEST(PreferredLanguages, ComeFromLanguageThenTheLocaleVariablesWithoutCOrPosix) {
-    {
-        Locale l(Env{{"LANGUAGE", "fr:de_DE::pt_BR.UTF-8@euro:fr"},
-                     {"LC_ALL", ""},
-                     {"LC_MESSAGES", "POSIX"},
-                     {"LANG", "C.UTF-8"}});
-        EXPECT_EQ(Platform::preferredLanguages(), (std::vector<std::string>{"fr", "de-DE", "pt-BR"}));
-    }
-    {
-        Locale l(Env{{"LC_ALL", "sv_SE.UTF-8"}, {"LC_MESSAGES", "nb_NO"}, {"LANG", "de_DE.UTF-8"}});
-        EXPECT_EQ(Platform::preferredLanguages(), (std::vector<std::string>{"sv-SE", "nb-NO", "de-DE"}));
-    }
-    {
-        Locale l(Env{{"LANG", "C"}});
-        EXPECT_TRUE(Platform::preferredLanguages().empty());
-        EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({}));
-    }
+    TestTree::TemporaryHome home;
+    setLocale(Env{{"LANGUAGE", "fr:de_DE::pt_BR.UTF-8@euro:fr"},
+                  {"LC_ALL", ""},
+                  {"LC_MESSAGES", "POSIX"},
+                  {"LANG", "C.UTF-8"}});
+    EXPECT_EQ(Platform::preferredLanguages(), (std::vector<std::string>{"fr", "de-DE", "pt-BR"}));
+    setLocale(Env{{"LC_ALL", "sv_SE.UTF-8"}, {"LC_MESSAGES", "nb_NO"}, {"LANG", "de_DE.UTF-8"}});
+    EXPECT_EQ(Platform::preferredLanguages(), (std::vector<std::string>{"sv-SE", "nb-NO", "de-DE"}));
+    setLocale(Env{{"LANG", "C"}});
+    EXPECT_TRUE(Platform::preferredLanguages().empty());
+    EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({}));
 }
 
 TEST(PreferredLanguages, EachLanguageKeepsThreeSpellings) {
-    {
-        Locale l(Env{{"LANG", "en_US.UTF-8"}});
-        EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({"en_US.lproj", "en-US.lproj"}));
-    }
-    {
-        Locale l(Env{{"LANGUAGE", "de_DE:en_GB"}});
-        EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(),
-                  withKept({"de.lproj", "de_DE.lproj", "de-DE.lproj", "en_GB.lproj", "en-GB.lproj"}));
-    }
-    {
-        Locale l(Env{{"LANGUAGE", "zh-Hans-CN"}});
-        const auto names = LanguageFilesScanner::preferredLprojNames();
-        EXPECT_EQ(names, withKept({"zh.lproj", "zh_Hans_CN.lproj", "zh-Hans-CN.lproj"}));
-        EXPECT_FALSE(names.contains("zh-Hans.lproj"));
-        EXPECT_FALSE(names.contains("zh_CN.lproj"));
-    }
+    TestTree::TemporaryHome home;
+    setLocale(Env{{"LANG", "en_US.UTF-8"}});
+    EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({"en_US.lproj", "en-US.lproj"}));
+    setLocale(Env{{"LANGUAGE", "de_DE:en_GB"}});
+    EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(),
+              withKept({"de.lproj", "de_DE.lproj", "de-DE.lproj", "en_GB.lproj", "en-GB.lproj"}));
+    setLocale(Env{{"LANGUAGE", "zh-Hans-CN"}});
+    EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(),
+              withKept({"zh.lproj", "zh_Hans_CN.lproj", "zh-Hans-CN.lproj"}));
 }
 
 TEST(AppBundleName, IsTheNearestBundleWithinEightSteps) {
@@ -113,7 +83,7 @@ TEST(AppBundleName, IsTheNearestBundleWithinEightSteps) {
 
 TEST(LanguageFiles, OnlyUnusedLanguagesAboveTheFloorAreReportedWithTheirApplication) {
     TestTree::TemporaryHome home;
-    Locale l(Env{{"LANG", "en_US.UTF-8"}});
+    setLocale(Env{{"LANG", "en_US.UTF-8"}});
     TestTree::makeFile(home / "probe", 1);
     const auto b = TestTree::allocated(home / "probe");
     const std::string res = home / "Applications/Viewer.app/Contents/Resources/";
@@ -146,7 +116,7 @@ TEST(LanguageFiles, OnlyUnusedLanguagesAboveTheFloorAreReportedWithTheirApplicat
 
 TEST(LanguageFiles, TheWalkStopsAtDepthFiveAndNeverEntersNestedHelpers) {
     TestTree::TemporaryHome home;
-    Locale l(Env{{"LANG", "en_US.UTF-8"}, {"KESTRUNE_SYSTEM_ROOT", home / "system"}});
+    setLocale(Env{{"LANG", "en_US.UTF-8"}, {"KESTRUNE_SYSTEM_ROOT", home / "system"}});
     const std::string app = home / "system/Applications/Editor.app";
     TestTree::makeFile(app + "/1/2/3/4/5/six.lproj/x", 1'000'000);     // listed at depth 5
     TestTree::makeFile(app + "/1/2/3/4/5/6/seven.lproj/x", 1'000'000); // would need depth 6
@@ -158,6 +128,7 @@ TEST(LanguageFiles, TheWalkStopsAtDepthFiveAndNeverEntersNestedHelpers) {
     TestTree::makeFile(app + "/Contents/Resources/de.lproj/nested.lproj/x", 1'000'000);
     TestTree::makeFile(home / "system/Applications/.Hidden.app/de.lproj/x", 1'000'000);
     TestTree::makeFile(home / "system/Applications/Utilities/Console.app/de.lproj/x", 1'000'000);
+    TestTree::makeFile(home / "system/System/Applications/Sys.app/Contents/Resources/pt.lproj/x", 1'000'000);
 
     const std::map<std::string, std::optional<std::string>> expected{
         {app + "/1/2/3/4/5/six.lproj", "Editor \u00B7 six.lproj"},

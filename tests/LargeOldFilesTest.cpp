@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,17 +61,11 @@ TEST(LargeOldFiles, AFileOpenedRecentlyIsNotOldAndAnUntouchedOneIsDatedByItsLate
     EXPECT_FALSE(items[0].label.has_value());
 }
 
-TEST(LargeOldFiles, TheFloorIsTwoHundredMillionAllocatedBytes) {
+TEST(LargeOldFiles, OnlyFilesFromTheFloorOutsideExcludedHiddenAndDeepFolders) {
     TestTree::TemporaryHome home;
     const auto b = block(home);
-    oldFile(home / "Documents/at.bin", atOrAbove(200'000'000, b));
+    const std::string at = oldFile(home / "Documents/at.bin", atOrAbove(200'000'000, b));
     oldFile(home / "Documents/under.bin", below(200'000'000, b));
-    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), std::set<std::string>{home / "Documents/at.bin"});
-}
-
-TEST(LargeOldFiles, ExcludedHiddenAndDeepFoldersAreNotWalked) {
-    TestTree::TemporaryHome home;
-    const std::string kept = oldFile(home / "Projects/archive.tar", 210'000'000);
     for (const std::string place :
          {"Public/share.iso", "Library/Caches/blob", "work/go/pkg/mod.cache", ".hidden/disk.img",
           "a/node_modules/big.bin", "Applications/App.img", "1/2/3/4/5/6/7/eight.bin", ".big-hidden-file"}) {
@@ -79,19 +74,14 @@ TEST(LargeOldFiles, ExcludedHiddenAndDeepFoldersAreNotWalked) {
     const std::string deepest = oldFile(home / "1/2/3/4/5/6/seven.bin", 210'000'000);
     // A name is excluded only when spelled exactly.
     const std::string publicLower = oldFile(home / "public/share.iso", 210'000'000);
-    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), (std::set<std::string>{kept, deepest, publicLower}));
-}
-
-TEST(LargeOldFiles, FoldersAndLinksAreNeverItems) {
-    TestTree::TemporaryHome home;
+    // Folders and links are never items, however large and old.
     for (int i = 0; i < 3; ++i) {
         oldFile(home / ("Project/part" + std::to_string(i)), 100'000'000);
     }
     TestTree::setModified(home / "Project", daysAgo(400));
-    const std::string real = oldFile(home / "Stash/big.bin", 250'000'000);
-    ASSERT_EQ(symlink(real.c_str(), (home / "link.bin").c_str()), 0);
-    ASSERT_EQ(symlink((home / "Stash").c_str(), (home / "linkedFolder").c_str()), 0);
-    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), std::set<std::string>{real});
+    ASSERT_EQ(symlink(at.c_str(), (home / "link.bin").c_str()), 0);
+    ASSERT_EQ(symlink((home / "Documents").c_str(), (home / "linkedFolder").c_str()), 0);
+    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), (std::set<std::string>{at, deepest, publicLower}));
 }
 
 TEST(LargeOldFiles, WalkTakesItsOwnCutoff) {
@@ -110,18 +100,15 @@ TEST(LargeOldFiles, WalkTakesItsOwnCutoff) {
 // --- screen captures ---------------------------------------------------------------------------
 
 TEST(Screenshots, PrefixesAndExtensionsDecide) {
-    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screenshot 2024-05-01 at 10.00.00.png"));
-    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screenshot.PNG"));
-    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screen Shot 2019-01-01.JPeG"));
-    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screen Recording 1.mov"));
-    EXPECT_TRUE(ScreenshotScanner::isCaptureName("CleanShot 2024.heic"));
-    EXPECT_TRUE(ScreenshotScanner::isCaptureName("Screenshot.tar.jpg"));
-    EXPECT_FALSE(ScreenshotScanner::isCaptureName("my screenshot.png"));
-    EXPECT_FALSE(ScreenshotScanner::isCaptureName("screenshot.png"));
-    EXPECT_FALSE(ScreenshotScanner::isCaptureName("Screenshot 1.gif"));
-    EXPECT_FALSE(ScreenshotScanner::isCaptureName("Screenshot"));
-    EXPECT_FALSE(ScreenshotScanner::isCaptureName("Screenshot.png.txt"));
-    EXPECT_FALSE(ScreenshotScanner::isCaptureName("ScreenShot.png"));
+    for (const char* name :
+         {"Screenshot 2024-05-01 at 10.00.00.png", "Screenshot.PNG", "Screen Shot 2019-01-01.JPeG",
+          "Screen Recording 1.mov", "CleanShot 2024.heic", "Screenshot.tar.jpg"}) {
+        EXPECT_TRUE(ScreenshotScanner::isCaptureName(name)) << name;
+    }
+    for (const char* name : {"my screenshot.png", "screenshot.png", "Screenshot 1.gif", "Screenshot",
+                             "Screenshot.png.txt", "ScreenShot.png"}) {
+        EXPECT_FALSE(ScreenshotScanner::isCaptureName(name)) << name;
+    }
 }
 
 TEST(Screenshots, DesktopCapturesAreReportedAndOthersAreNot) {
@@ -138,6 +125,7 @@ TEST(Screenshots, DesktopCapturesAreReportedAndOthersAreNot) {
     desk(".Screenshot hidden.png", 4096);
     desk("Sub/Screenshot nested.png", 4096);
     desk("Screenshot folder.png/inside", 8192);
+    TestTree::makeFile(home / "Documents/Screenshot 4.png", 4096); // outside the capture folders
     TestTree::setModified(a, daysAgo(3));
 
     const auto items = ScreenshotScanner().scan();
@@ -193,39 +181,33 @@ TEST(Screenshots, ACaptureFolderThatIsTheDesktopReportsEachCaptureOnce) {
 
 const std::string containerDownloads = "Library/Containers/com.apple.mail/Data/Library/Mail Downloads";
 
-TEST(MailAttachments, NineHundredKilobytesAreNotReportedTwoMegabytesAre) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFile(home / (containerDownloads + "/small.pdf"), 900'000);
-    const std::string big = TestTree::makeFile(home / (containerDownloads + "/big.pdf"), 2'000'000);
-    const std::string folder = home / "Library/Mail Downloads/ABCD-1234";
-    TestTree::makeFile(folder + "/photo.jpg", 1'500'000);
-    TestTree::makeFile(home / "Library/Mail Downloads/.hidden.zip", 3'000'000);
-    TestTree::makeFile(home / "Library/Containers/com.apple.mail/Data/Library/Caches/Mail Downloads/c.zip",
-                       1'200'000);
-    TestTree::makeFile(home / "Library/Containers/com.apple.mail/Data/Library/Mail/Downloads/d/e.mov",
-                       5'000'000);
-    TestTree::makeFile(home / "Library/mail downloads/lower.pdf", 2'000'000);
-    const auto items = MailAttachmentScanner().scan();
-    EXPECT_EQ(
-        urls(items),
-        (std::set<std::string>{
-            big, folder, home / "Library/Containers/com.apple.mail/Data/Library/Caches/Mail Downloads/c.zip",
-            home / "Library/Containers/com.apple.mail/Data/Library/Mail/Downloads/d"}));
-    for (const auto& item : items) {
-        EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
-    }
-}
-
-TEST(MailAttachments, TheFloorIsOneMillionBytesAndALinkedFolderCountsOnce) {
+TEST(MailAttachments, DownloadFoldersFromTheFloorAndALinkedFolderCountsOnce) {
     TestTree::TemporaryHome home;
     const auto b = block(home);
     const std::string at =
         TestTree::makeFile(home / (containerDownloads + "/at.pdf"), atOrAbove(1'000'000, b));
     TestTree::makeFile(home / (containerDownloads + "/under.pdf"), below(1'000'000, b));
+    const std::string folder = home / "Library/Containers/com.apple.mail/Data/Library/Mail/Downloads/d";
+    TestTree::makeFile(folder + "/e.mov", 5'000'000);
+    const std::string cached = TestTree::makeFile(
+        home / "Library/Containers/com.apple.mail/Data/Library/Caches/Mail Downloads/c.zip", 1'200'000);
+    TestTree::makeFile(home / "Library/Containers/com.apple.mail/Data/Library/Mail/V10/message.pdf",
+                       2'000'000);
+    TestTree::makeFile(home / "Library/mail downloads/lower.pdf", 2'000'000);
     ASSERT_EQ(symlink((home / containerDownloads).c_str(), (home / "Library/Mail Downloads").c_str()), 0);
-    const auto items = MailAttachmentScanner().scan();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].url, at);
+    auto items = MailAttachmentScanner().scan();
+    EXPECT_EQ(urls(items), (std::set<std::string>{at, folder, cached}));
+    EXPECT_EQ(items.size(), 3u);
+    // The home's own download folder: a folder as one item, hidden entries never.
+    std::filesystem::remove(home / "Library/Mail Downloads");
+    const std::string own = home / "Library/Mail Downloads/ABCD-1234";
+    TestTree::makeFile(own + "/photo.jpg", 1'500'000);
+    TestTree::makeFile(home / "Library/Mail Downloads/.hidden.zip", 3'000'000);
+    items = MailAttachmentScanner().scan();
+    EXPECT_EQ(urls(items), (std::set<std::string>{at, folder, cached, own}));
+    for (const auto& item : items) {
+        EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
+    }
 }
 
 } // namespace

@@ -77,6 +77,10 @@ TemporaryHome::TemporaryHome() {
     root = fs::canonical(pattern).string();
     // Unprivileged child processes must be able to reach the tree.
     chmod(root.c_str(), 0755);
+    for (const char* name : {"KESTRUNE_SYSTEM_ROOT", "PATH", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* old = std::getenv(name);
+        savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
     const std::map<std::string, std::string> vars{{"HOME", root},
                                                   {"XDG_DATA_HOME", root + "/.local/share"},
                                                   {"XDG_CONFIG_HOME", root + "/.config"},
@@ -153,6 +157,21 @@ std::string readFile(const std::string& path) {
     return out.str();
 }
 
+std::string xmlPlist(const std::string& entries) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+           "1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n<dict>\n" +
+           entries + "</dict>\n</plist>\n";
+}
+
+std::string installApp(const std::string& folder, const std::string& name, const std::string& identifier) {
+    return writeFile(folder + "/" + name + ".app/Contents/Info.plist",
+                     xmlPlist("\t<key>CFBundleName</key>\n\t<string>" + name + "</string>\n" +
+                              (identifier.empty() ? std::string()
+                                                  : "\t<key>CFBundleIdentifier</key>\n\t<string>" +
+                                                        identifier + "</string>\n")));
+}
+
 std::int64_t allocated(const std::string& path) {
     struct stat sb {};
     if (lstat(path.c_str(), &sb) != 0) {
@@ -205,10 +224,6 @@ std::int64_t block(const TemporaryHome& home) {
     return allocated(home / "probe");
 }
 
-bool runningAsRoot() {
-    return geteuid() == 0;
-}
-
 void giveToUnprivileged(const std::string& path) {
     if (geteuid() != 0) {
         return;
@@ -245,25 +260,56 @@ std::string cliPath() {
     return KESTRUNE_CLI_PATH;
 }
 
-Spawned start(const std::vector<std::string>& argv) {
+namespace {
+
+// Forks and executes argv with standard output and error on one pipe; the environment gets `environment`
+// on top, and `unprivileged` makes the child "nobody" when the tests run as root.
+Spawned spawn(const std::vector<std::string>& argv, Privilege privilege,
+              const std::map<std::string, std::string>& environment) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         return {};
+    }
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (!environment.contains(entry.substr(0, entry.find('=')))) {
+            envStrings.push_back(entry);
+        }
+    }
+    for (const auto& [name, value] : environment) {
+        envStrings.push_back(name + "=" + value);
     }
     std::vector<char*> args;
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    const bool drop = privilege == Privilege::unprivileged && geteuid() == 0;
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(pipeFds[1], 1);
         dup2(pipeFds[1], 2);
-        execv(args[0], args.data());
+        if (drop && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                     setresuid(65534, 65534, 65534) != 0)) {
+            _exit(126);
+        }
+        execve(args[0], args.data(), envp.data());
         _exit(127);
     }
     close(pipeFds[1]);
     return {pid, pipeFds[0], {}};
+}
+
+} // namespace
+
+Spawned start(const std::vector<std::string>& argv) {
+    return spawn(argv, Privilege::inherited, {});
 }
 
 bool awaitOutput(Spawned& child, const std::string& text) {
@@ -308,65 +354,8 @@ ProcessResult finish(Spawned& child, int signal) {
 
 ProcessResult run(const std::vector<std::string>& argv, Privilege privilege,
                   const std::map<std::string, std::string>& environment) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        return {};
-    }
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const auto eq = entry.find('=');
-        if (eq != std::string::npos && environment.contains(entry.substr(0, eq))) {
-            continue;
-        }
-        envStrings.push_back(entry);
-    }
-    for (const auto& [name, value] : environment) {
-        envStrings.push_back(name + "=" + value);
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : envStrings) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-
-    const bool drop = privilege == Privilege::unprivileged && geteuid() == 0;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        dup2(pipeFds[1], 2);
-        if (drop) {
-            // "nobody": permission bits apply again.
-            if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                setresuid(65534, 65534, 65534) != 0) {
-                _exit(126);
-            }
-        }
-        execve(args[0], args.data(), envp.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    ProcessResult result;
-    char buffer[65536];
-    while (true) {
-        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-        if (n > 0) {
-            result.output.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    Spawned child = spawn(argv, privilege, environment);
+    return finish(child, 0);
 }
 
 } // namespace TestTree

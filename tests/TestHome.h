@@ -15,7 +15,8 @@
 namespace TestTree {
 
 // A fresh folder under the system's temporary folder; HOME and the XDG folders point into it while the
-// object lives, and the tree is removed afterwards (read-only folders included).
+// object lives, and the tree is removed afterwards (read-only folders included). The system root, PATH and
+// the locale variables a test may change get their old values back then too.
 class TemporaryHome {
 public:
     TemporaryHome();
@@ -40,6 +41,10 @@ std::string writeFile(const std::string& path, const std::string& contents);
 std::string makeFolder(const std::string& path);
 void setModified(const std::string& path, std::chrono::system_clock::time_point when);
 [[nodiscard]] std::string readFile(const std::string& path);
+// An XML property list whose top dictionary holds `entries` ("<key>...</key><string>...</string>...").
+[[nodiscard]] std::string xmlPlist(const std::string& entries);
+// An application bundle `folder`/`name`.app with a real XML Info.plist; no identifier when it is empty.
+std::string installApp(const std::string& folder, const std::string& name, const std::string& identifier);
 
 // Allocated bytes as the kernel reports them (blocks x 512), 0 when missing.
 [[nodiscard]] std::int64_t allocated(const std::string& path);
@@ -106,7 +111,5 @@ void giveToUnprivileged(const std::string& path);
 
 // Path of the kestrune-cli built beside the tests.
 [[nodiscard]] std::string cliPath();
-
-[[nodiscard]] bool runningAsRoot();
 
 } // namespace TestTree

@@ -1,7 +1,6 @@
 // The tool runners with real child processes: a stand-in Docker client where Docker keeps its own
 // (in the temporary home) records what it was asked; the sentences follow what the tool said.
 #include "KestruneCore/Maintenance/ToolCleanup.h"
-#include "KestruneCore/Maintenance/Permissions.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -26,9 +25,8 @@ void installDocker(const TestTree::TemporaryHome& home, const std::string& outpu
 // never run.
 struct SystemRoot {
     explicit SystemRoot(const TestTree::TemporaryHome& home) : path(TestTree::makeFolder(home / "system")) {
-        setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1);
+        setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1); // the home puts the old value back
     }
-    ~SystemRoot() { unsetenv("KESTRUNE_SYSTEM_ROOT"); }
     std::string path;
 };
 
@@ -94,9 +92,8 @@ TEST(ToolCleanup, TheSystemsDockerComesBeforeTheHomesOne) {
 TEST(ToolCleanup, SimulatorSentencesFollowWhatSimctlSaid) {
     TestTree::TemporaryHome home;
     SystemRoot system(home);
-    EXPECT_EQ(ToolCleanup::runSimulators(),
+    EXPECT_EQ(ToolCleanup::run(CategoryKind::simulators),
               "Xcode command-line tools not found. Install them, then try again.");
-    EXPECT_EQ(ToolCleanup::run(CategoryKind::simulators), ToolCleanup::runSimulators());
     const std::string xcrun = system.path + "/usr/bin/xcrun";
     installTool(xcrun, "", 0);
     EXPECT_EQ(ToolCleanup::runSimulators(), "Unavailable simulators deleted.");
@@ -110,11 +107,6 @@ TEST(ToolCleanup, SimulatorSentencesFollowWhatSimctlSaid) {
     EXPECT_EQ(ToolCleanup::runSimulators(), "simctl failed.");
     installTool(xcrun, "device busy", 1);
     EXPECT_EQ(ToolCleanup::runSimulators(), "simctl failed: device busy");
-}
-
-TEST(Permissions, LinuxHasNoPrivacyGate) {
-    EXPECT_TRUE(Permissions::hasFullDiskAccess());
-    EXPECT_TRUE(Permissions::fullDiskAccessSettingsURL().empty());
 }
 
 } // namespace

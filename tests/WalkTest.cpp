@@ -10,13 +10,14 @@ namespace {
 
 using TestTree::urls;
 
-TEST(Children, FloorIsInclusiveAndFoldersAreMeasuredRecursively) {
+TEST(Children, FloorIsInclusiveFoldersAreMeasuredWholeAndLinksAndHiddenEntriesAreNever) {
     TestTree::TemporaryHome home;
     TestTree::makeFile(home / "root/exact", 8192);
     TestTree::makeFile(home / "root/small", 4096);
     TestTree::makeFile(home / "root/folder/a/b", 8192);
     TestTree::makeFile(home / "root/.hidden", 1 << 20);
     ASSERT_EQ(symlink((home / "root/folder").c_str(), (home / "root/link").c_str()), 0);
+    ASSERT_EQ(symlink("/nowhere", (home / "root/dangling").c_str()), 0);
     const std::int64_t floor = TestTree::allocated(home / "root/exact");
     const auto items = ScannerHelpers::children(home / "root", floor);
     EXPECT_EQ(urls(items), (std::set<std::string>{home / "root/exact", home / "root/folder"}));
@@ -25,22 +26,20 @@ TEST(Children, FloorIsInclusiveAndFoldersAreMeasuredRecursively) {
         EXPECT_NE(i.modified, Dates::distantPast);
     }
     EXPECT_EQ(ScannerHelpers::children(home / "root", floor + 1).size(), 0u);
+    // With no floor a link, measuring nothing, would pass it: still never a child.
+    EXPECT_EQ(urls(ScannerHelpers::children(home / "root", 0)),
+              (std::set<std::string>{home / "root/exact", home / "root/small", home / "root/folder"}));
 }
 
-TEST(Children, OnlyHiddenEntriesGiveNothing) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFile(home / "h/.a", 8192);
-    TestTree::makeFile(home / "h/.b/c", 8192);
-    EXPECT_TRUE(ScannerHelpers::children(home / "h", 0).empty());
-}
-
-TEST(PrunedWalkFind, TargetsWinOverExclusionsAndHiddenNamesButNestingIsNotReported) {
+TEST(PrunedWalkFind, TargetsWinOverExclusionsAndHiddenNamesButNestingAndLinksAreNotReported) {
     TestTree::TemporaryHome home;
     TestTree::makeFile(home / "proj/node_modules/x/node_modules/y", 4096);
     TestTree::makeFile(home / "proj/.build/out", 4096);
     TestTree::makeFile(home / "Library/app/node_modules/z", 4096);
     TestTree::makeFile(home / ".hidden/node_modules/z", 4096);
     TestTree::makeFolder(home / "empty/node_modules");
+    TestTree::makeFolder(home / "linked");
+    ASSERT_EQ(symlink((home / "proj/node_modules").c_str(), (home / "linked/node_modules").c_str()), 0);
     const auto found = PrunedWalk::find({"node_modules", ".build"}, home.path(), 5);
     EXPECT_EQ(urls(found), (std::set<std::string>{home / "proj/node_modules", home / "proj/.build"}));
     // Library is searched when it is itself a target.
