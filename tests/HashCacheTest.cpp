@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -115,18 +116,28 @@ void replace(const std::string& path, std::mt19937& random) {
     ASSERT_EQ(rename(temporary.c_str(), path.c_str()), 0);
 }
 
-std::int64_t rowsFor(const std::string& file, const std::string& path) {
+// The first column of the first row `query` gives on the SQLite file, as text; a blob binds `path`.
+std::string queryOne(const std::string& file, const char* query, const std::string& path = {}) {
     sqlite3* db = nullptr;
     EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
     sqlite3_stmt* statement = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM entries WHERE path=?", -1, &statement, nullptr),
-              SQLITE_OK);
-    sqlite3_bind_blob(statement, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-    EXPECT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    const std::int64_t count = sqlite3_column_int64(statement, 0);
+    std::string result = "no answer";
+    if (sqlite3_prepare_v2(db, query, -1, &statement, nullptr) == SQLITE_OK) {
+        sqlite3_bind_blob(statement, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+        if (sqlite3_step(statement) == SQLITE_ROW) {
+            result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        }
+    }
     sqlite3_finalize(statement);
     sqlite3_close(db);
-    return count;
+    return result;
+}
+
+std::string rowsFor(const std::string& path) {
+    return queryOne(HashCache::defaultFile(), "SELECT count(*) FROM entries WHERE path=?", path);
+}
+std::string integrity(const std::string& file) {
+    return queryOne(file, "PRAGMA integrity_check");
 }
 
 void sql(const std::string& file, const std::string& statement) {
@@ -135,25 +146,6 @@ void sql(const std::string& file, const std::string& statement) {
     ASSERT_EQ(sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
         << sqlite3_errmsg(db);
     sqlite3_close(db);
-}
-
-std::string integrity(const std::string& file) {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* statement = nullptr;
-    std::string result = "no answer";
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-        result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return result;
-}
-
-TEST(HashCache, LivesUnderTheTemporaryCacheHome) {
-    const TestTree::TemporaryHome home;
-    EXPECT_EQ(HashCache::defaultFile(), home / ".cache/kestrune/hashes.sqlite");
 }
 
 TEST(HashCache, ResultsEqualThoseWithoutCacheAcrossChangedHomes) {
@@ -185,9 +177,9 @@ TEST(HashCache, ResultsEqualThoseWithoutCacheAcrossChangedHomes) {
         EXPECT_EQ(changed, resultsWithoutCache());
         EXPECT_NE(changed, fresh);
         // The removed files' rows went with the scan that no longer found them.
-        EXPECT_EQ(rowsFor(HashCache::defaultFile(), h.files[2]), 0);
-        EXPECT_EQ(rowsFor(HashCache::defaultFile(), h.photos[5]), 0);
-        EXPECT_EQ(rowsFor(HashCache::defaultFile(), h.photos[2]), 1);
+        EXPECT_EQ(rowsFor(h.files[2]), "0");
+        EXPECT_EQ(rowsFor(h.photos[5]), "0");
+        EXPECT_EQ(rowsFor(h.photos[2]), "1");
     }
 }
 
@@ -226,10 +218,36 @@ TEST(HashCache, OnlyChangedFilesAreHashedAgain) {
 }
 
 TEST(HashCache, DamagedForeignOrOutdatedFilesGiveCorrectScansAndAFreshCache) {
-    enum class Setup { truncated, garbage, zeroedHeader, empty, foreign, otherLayout, otherHashVersion };
-    for (const Setup setup : {Setup::truncated, Setup::garbage, Setup::zeroedHeader, Setup::empty,
-                              Setup::foreign, Setup::otherLayout, Setup::otherHashVersion}) {
-        SCOPED_TRACE(static_cast<int>(setup));
+    using Damage = std::function<void(const std::string& file, std::uintmax_t size, std::mt19937& random)>;
+    const auto overwrite = [](std::uintmax_t at, const std::string& bytes) {
+        return [at, bytes](const std::string& file, std::uintmax_t, std::mt19937&) {
+            std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+            out.seekp(static_cast<std::streamoff>(at));
+            out << bytes;
+        };
+    };
+    const std::vector<std::pair<std::string, Damage>> damages{
+        {"truncated",
+         [](const auto& file, auto size, auto&) { std::filesystem::resize_file(file, size / 2); }},
+        {"garbage",
+         [](const auto& file, auto size, auto& random) {
+             std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+             out.seekp(static_cast<std::streamoff>(size / 3));
+             out << randomBytes(random, size / 3);
+         }},
+        {"zeroed header", overwrite(0, std::string(100, '\0'))},
+        {"empty", [](const auto& file, auto, auto&) { std::filesystem::resize_file(file, 0); }},
+        {"foreign",
+         [](const auto& file, auto, auto&) {
+             std::filesystem::remove(file);
+             sql(file, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')");
+         }},
+        {"other layout", [](const auto& file, auto, auto&) { sql(file, "PRAGMA user_version=99"); }},
+        {"other hash version",
+         [](const auto& file, auto, auto&) { sql(file, "UPDATE meta SET version=99 WHERE kind=2"); }},
+    };
+    for (const auto& [setup, damage] : damages) {
+        SCOPED_TRACE(setup);
         Home h(11);
         settle();
         const auto expected = resultsWithoutCache();
@@ -239,43 +257,15 @@ TEST(HashCache, DamagedForeignOrOutdatedFilesGiveCorrectScansAndAFreshCache) {
         HashCache::setEnabled(true);
         const auto size = std::filesystem::file_size(file);
         ASSERT_GT(size, 4096u);
-        switch (setup) {
-        case Setup::truncated:
-            std::filesystem::resize_file(file, size / 2);
-            break;
-        case Setup::garbage: {
-            std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
-            out.seekp(static_cast<std::streamoff>(size / 3));
-            out << randomBytes(h.random, size / 3);
-            break;
-        }
-        case Setup::zeroedHeader: {
-            std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
-            out << std::string(100, '\0');
-            break;
-        }
-        case Setup::empty:
-            std::filesystem::resize_file(file, 0);
-            break;
-        case Setup::foreign:
-            std::filesystem::remove(file);
-            sql(file, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')");
-            break;
-        case Setup::otherLayout:
-            sql(file, "PRAGMA user_version=99");
-            break;
-        case Setup::otherHashVersion:
-            sql(file, "UPDATE meta SET version=99 WHERE kind=2");
-            break;
-        }
+        damage(file, size, h.random);
         EXPECT_EQ(results(), expected);
         const auto cache = HashCache::shared();
         ASSERT_TRUE(cache);
-        if (setup == Setup::otherHashVersion) {
+        if (setup == "other hash version") {
             EXPECT_EQ(cache->counts(Kind::imageHash).misses, static_cast<std::int64_t>(h.photos.size()));
             EXPECT_EQ(cache->counts(Kind::headTail).misses, 0); // the other kinds are still good
         }
-        if (setup == Setup::foreign) {
+        if (setup == "foreign") {
             EXPECT_TRUE(TestTree::exists(file + ".corrupt")); // the user's own file is kept, aside
         }
         // Whatever was there, the next scan is served entirely from the rebuilt cache.
@@ -352,6 +342,7 @@ TEST(HashCache, CliNoCacheNeitherReadsNorWrites) {
     Home h(31);
     settle();
     const std::string file = HashCache::defaultFile();
+    EXPECT_EQ(file, h.home / ".cache/kestrune/hashes.sqlite");
     HashCache::setEnabled(false);
     const auto without = TestTree::run({TestTree::cliPath(), "scan", "--quiet", "--no-cache", "--timings",
                                         "--only", "duplicates", "--only", "similarImages"});

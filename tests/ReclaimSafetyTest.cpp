@@ -1,6 +1,7 @@
-// kestrune-cli reclaim on real temporary homes where a careless reclaim would lose data: the last copy of
-// a group selected through another category, the Trash's own items, a second reclaim at the same time,
-// injected system-call failures and kills at random moments.
+// kestrune-cli reclaim on real temporary homes: the plan, the refusal without a terminal, a dry run that
+// changes nothing, a reclaim of the Trash recorded in the audit log, and where a careless reclaim would lose
+// data: the last copy of a group selected through another category, the Trash's own items, a second
+// reclaim at the same time, injected system-call failures and kills at random moments.
 #include "KestruneCore/Activity/ActivityStore.h"
 #include "KestruneCore/Platform/AppSupport.h"
 #include "KestruneCore/Platform/FileLock.h"
@@ -62,6 +63,87 @@ bool oneSurvives(const std::vector<std::string>& paths, const std::string& conte
     return std::any_of(paths.begin(), paths.end(), [&](const std::string& p) {
         return TestTree::exists(p) && TestTree::readFile(p) == contents;
     });
+}
+
+void plantHome(const TestTree::TemporaryHome& home) {
+    TestTree::makeFile(home / "Library/Caches/app/blob", 2'000'000);
+    TestTree::writeFile(home / "Documents/thesis.tex", "precious");
+    for (int i = 0; i < 50; ++i) {
+        TestTree::writeFile(Trash::filesFolder() + "/file" + std::to_string(i),
+                            "trashed " + std::to_string(i));
+    }
+}
+
+TEST(ReclaimCommand, ADryRunShowsThePlanAndChangesNothing) {
+    TestTree::TemporaryHome home;
+    plantHome(home);
+    // What the program's own files (the audit log's scan event, the hash cache) leave out.
+    const auto files = [&home] {
+        auto all = TestTree::snapshot(home.path());
+        std::erase_if(all, [](const auto& entry) {
+            return entry.first.starts_with(".local/share/Kestrune") || entry.first.starts_with(".cache");
+        });
+        return all;
+    };
+    const auto before = files();
+    const auto r = cli({"reclaim", "--dry-run", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* line : {"Caches ", "50 items", "Total                            51 items",
+                             "Then what this reclaim moves to the Trash is deleted from it permanently"}) {
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+    }
+    EXPECT_EQ(files(), before);
+    // Without a terminal and without --yes nothing happens either.
+    const auto refused = cli({"reclaim", "--quiet"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.output.find("pass --yes"), std::string::npos);
+    EXPECT_EQ(files(), before);
+}
+
+TEST(ReclaimCommand, ReclaimingTheTrashEmptiesItAndRecordsEveryPath) {
+    TestTree::TemporaryHome home;
+    plantHome(home);
+    const auto r = cli({"reclaim", "--yes", "--quiet", "--category", "trash"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_FALSE(TestTree::exists(Trash::filesFolder() + "/file" + std::to_string(i)));
+    }
+    EXPECT_TRUE(TestTree::exists(home / "Library/Caches/app/blob")); // not chosen
+    EXPECT_EQ(TestTree::readFile(home / "Documents/thesis.tex"), "precious");
+    const auto history = cli({"history", "--json"});
+    const auto document = ActivityJson::read(history.output);
+    ASSERT_TRUE(document) << history.output;
+    int reclaims = 0;
+    for (const auto& event : document->events) {
+        if (event.kind != ActivityKind::reclaim) {
+            continue;
+        }
+        ++reclaims;
+        ASSERT_EQ(event.paths.size(), 50u);
+        for (const auto& p : event.paths) {
+            EXPECT_EQ(p.disposition, PathDisposition::removed);
+            EXPECT_TRUE(p.path.starts_with("~/.local/share/Trash/files/file")) << p.path;
+        }
+    }
+    EXPECT_EQ(reclaims, 1); // the emptying afterwards found nothing left to record
+    EXPECT_EQ(document->events.front().kind, ActivityKind::reclaim);
+}
+
+TEST(ReclaimCommand, AFailedItemIsReportedWithExitStatusOne) {
+    TestTree::TemporaryHome home;
+    TestTree::makeFile(home / "Library/Caches/stuck/blob", 2'000'000);
+    const std::string stuck = home / "Library/Caches/stuck"; // an immutable folder cannot be renamed
+    TestTree::makeFile(home / "Library/Caches/free/blob", 2'000'000);
+    if (TestTree::run({"/usr/bin/chattr", "+i", stuck}).status != 0) {
+        GTEST_SKIP() << "chattr +i is not possible here";
+    }
+    const auto r = cli({"reclaim", "--yes", "--quiet", "--no-empty"});
+    TestTree::run({"/usr/bin/chattr", "-i", stuck});
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("stuck: "), std::string::npos) << r.output;
+    EXPECT_TRUE(TestTree::exists(stuck));
+    EXPECT_FALSE(TestTree::exists(home / "Library/Caches/free"));
+    EXPECT_TRUE(TestTree::exists(Trash::filesFolder() + "/free/blob")); // --no-empty: still in the Trash
 }
 
 struct Group {

@@ -11,8 +11,6 @@
 #include "tests/TestHome.h"
 #include "tests/engines/Await.h"
 
-#include <QEventLoop>
-#include <QFutureWatcher>
 #include <QtTest>
 
 #include <filesystem>
@@ -43,6 +41,20 @@ std::string trashRoot() {
     const std::string files = Trash::filesFolder();
     return files.substr(0, files.size() - std::string("/files").size());
 }
+
+// A temporary home with an engine that has scanned it.
+struct Home {
+    TestTree::TemporaryHome home;
+    ActivityEngine activity;
+    std::unique_ptr<ScanEngine> engine;
+
+    ScanEngine& scanned(ScannerList scanners) {
+        engine = std::make_unique<ScanEngine>(std::move(scanners));
+        engine->activity = &activity;
+        await(engine->scan());
+        return *engine;
+    }
+};
 
 } // namespace
 
@@ -75,19 +87,16 @@ private slots:
         QFETCH(QString, change);
         QFETCH(QString, stays);
         QFETCH(QString, message);
-        TestTree::TemporaryHome home;
-        ActivityEngine activity;
-        const std::string a = TestTree::writeFile(home / "a.bin", randomBytes(1'200'000, 1));
-        const std::string b = TestTree::writeFile(home / "b.bin", TestTree::readFile(a));
+        Home h;
+        const std::string a = TestTree::writeFile(h.home / "a.bin", randomBytes(1'200'000, 1));
+        const std::string b = TestTree::writeFile(h.home / "b.bin", TestTree::readFile(a));
         TestTree::setModified(a, std::chrono::system_clock::now() - 48h);
-        const std::string iso = TestTree::writeFile(home / "Downloads/x.iso", randomBytes(5'100'000, 2));
+        const std::string iso = TestTree::writeFile(h.home / "Downloads/x.iso", randomBytes(5'100'000, 2));
         TestTree::setModified(iso, std::chrono::system_clock::now() - 60 * 24h);
-        ScanEngine engine({std::make_shared<DownloadsScanner>(), std::make_shared<DuplicateScanner>()});
-        engine.activity = &activity;
-        await(engine.scan());
+        auto& engine =
+            h.scanned({std::make_shared<DownloadsScanner>(), std::make_shared<DuplicateScanner>()});
         engine.selectAllReclaimable();
         QCOMPARE(engine.selected().size(), std::size_t{2}); // x.iso and the copy b.bin
-
         const std::map<QString, std::function<void()>> changes{
             {"append copy", [&] { TestTree::writeFile(b, TestTree::readFile(b) + "more"); }},
             {"edit kept",
@@ -105,22 +114,20 @@ private slots:
              }},
         };
         changes.at(change)();
-        const std::string kept = home / stays.toStdString();
+        const std::string kept = h.home / stays.toStdString();
         const auto before = TestTree::snapshot(kept);
         await(engine.reclaimAndEmptyTrash());
         QVERIFY2(anyErrorContains(engine, message.toStdString()), qPrintable(message));
         QVERIFY(TestTree::exists(kept));
         QCOMPARE(TestTree::snapshot(kept), before);
-        // The other item had not changed and went.
-        const std::string other = stays == "Downloads/x.iso" ? b : iso;
-        QVERIFY(!TestTree::exists(other));
+        QVERIFY(!TestTree::exists(stays == "Downloads/x.iso" ? b : iso)); // the unchanged item went
     }
 
     // A reclaim that trashes and then empties adds exactly what it freed to the lifetime total, once;
     // a file that keeps a hard link outside what went frees nothing, one linked only inside frees once.
     void theLifetimeTotalCountsEachByteOnce() {
-        TestTree::TemporaryHome home;
-        ActivityEngine activity;
+        Home h;
+        const auto& home = h.home;
         TestTree::makeFile(home / "Library/Caches/app/blob", 3'000'000);
         const std::string inside = TestTree::makeFile(home / "Library/Caches/app/twice", 200'000);
         QVERIFY(link(inside.c_str(), (home / "Library/Caches/app/twice-again").c_str()) == 0);
@@ -130,54 +137,45 @@ private slots:
             TestTree::writeFile(Trash::filesFolder() + "/old", std::string(100'000, 'x'));
         QVERIFY(link(trashed.c_str(), (home / "Documents/old").c_str()) == 0);
         const auto documents = TestTree::snapshot(home / "Documents");
-        ScanEngine engine({std::make_shared<UserCachesScanner>(), std::make_shared<TrashScanner>()});
-        engine.activity = &activity;
-        await(engine.scan());
-        const std::int64_t selected = engine.selectedBytes();
-        const std::int64_t stays = TestTree::allocated(kept) + TestTree::allocated(trashed);
+        auto& engine = h.scanned({std::make_shared<UserCachesScanner>(), std::make_shared<TrashScanner>()});
+        const std::int64_t freed =
+            engine.selectedBytes() - TestTree::allocated(kept) - TestTree::allocated(trashed);
         await(engine.reclaimAndEmptyTrash());
         QVERIFY(engine.errors().empty());
         QVERIFY(!TestTree::exists(home / "Library/Caches/app"));
         QCOMPARE(TestTree::snapshot(home / "Documents"), documents);
-        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, selected - stays);
-        QCOMPARE(activity.lifetimeReclaimed(), selected - stays);
+        QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, freed);
+        QCOMPARE(h.activity.lifetimeReclaimed(), freed);
     }
 
     // Empty Trash empties every Trash of the user, here a Snap app's own, and counts it freed.
     void emptyTrashEmptiesTheOtherTrashesToo() {
-        TestTree::TemporaryHome home;
-        ActivityEngine activity;
+        Home h;
+        const std::string snapHome = h.home / "snap/firefox/4521";
         const std::string own = TestTree::makeFile(Trash::filesFolder() + "/own", 100'000);
         const std::string snap =
-            TestTree::makeFile(home / "snap/firefox/4521/.local/share/Trash/files/page/saved.html", 300'000);
+            TestTree::makeFile(snapHome + "/.local/share/Trash/files/page/saved.html", 300'000);
         const std::int64_t bytes = TestTree::allocated(own) + TestTree::allocated(snap);
-        TestTree::makeFile(home / "snap/firefox/4521/.local/share/firefox/profile", 50'000);
-        ScanEngine engine({std::make_shared<TrashScanner>()});
-        engine.activity = &activity;
-        await(engine.scan());
+        TestTree::makeFile(snapHome + "/.local/share/firefox/profile", 50'000);
+        auto& engine = h.scanned({std::make_shared<TrashScanner>()});
         await(engine.emptyTrash(ScanEngine::Rescan::no));
         QVERIFY(engine.errors().empty());
-        QVERIFY(!TestTree::exists(own) &&
-                !TestTree::exists(home / "snap/firefox/4521/.local/share/Trash/files/page"));
-        QVERIFY(TestTree::exists(home / "snap/firefox/4521/.local/share/firefox/profile"));
-        QCOMPARE(activity.lifetimeReclaimed(), bytes);
+        QVERIFY(!TestTree::exists(own) && !TestTree::exists(snapHome + "/.local/share/Trash/files/page"));
+        QVERIFY(TestTree::exists(snapHome + "/.local/share/firefox/profile"));
+        QCOMPARE(h.activity.lifetimeReclaimed(), bytes);
     }
 
     // Emptying removes info files whose item is gone once they are old enough not to belong to a move
     // in progress, and never an info file whose item is there.
     void emptyingSweepsOrphanInfoFiles() {
-        TestTree::TemporaryHome home;
-        ActivityEngine activity;
+        Home h;
         const std::string info = trashRoot() + "/info/";
         const auto old = TestTree::writeFile(info + "crashed.trashinfo", "");
         TestTree::setModified(old, std::chrono::system_clock::now() - 1h);
         const auto young = TestTree::writeFile(info + "moving.trashinfo", "[Trash Info]\n");
-        const auto cache = TestTree::makeFile(home / "Library/Caches/app/blob", 2'000'000);
-        const auto mine = TestTree::writeFile(home / "Documents/mine.txt", "mine");
-        QVERIFY(Trash::moveToTrash(mine).ok);
-        ScanEngine engine({std::make_shared<UserCachesScanner>()});
-        engine.activity = &activity;
-        await(engine.scan());
+        const auto cache = TestTree::makeFile(h.home / "Library/Caches/app/blob", 2'000'000);
+        QVERIFY(Trash::moveToTrash(TestTree::writeFile(h.home / "Documents/mine.txt", "mine")).ok);
+        auto& engine = h.scanned({std::make_shared<UserCachesScanner>()});
         await(engine.reclaimAndEmptyTrash());
         QVERIFY(engine.errors().empty());
         QVERIFY(!TestTree::exists(old));
@@ -187,53 +185,35 @@ private slots:
         QVERIFY(!TestTree::exists(cache));
     }
 
-    // A log that cannot be read is left exactly as it is and the failure is an error of the reclaim;
-    // a log that reads but does not parse is set aside and a new one begins.
+    // A log that cannot be read is left exactly as it is and the failure is an error of the reclaim.
     void aLogThatCannotBeWrittenIsReportedNeverReplaced() {
-        TestTree::TemporaryHome home;
+        Home h;
         const std::string log = ActivityStore::fileURL();
         TestTree::makeFolder(log); // reading a folder fails with EISDIR, like an I/O error
         TestTree::writeFile(log + "/history", "the real log");
-        ActivityEngine activity;
-        TestTree::makeFile(home / "Library/Caches/app/blob", 2'000'000);
-        ScanEngine engine({std::make_shared<UserCachesScanner>()});
-        engine.activity = &activity;
-        await(engine.scan());
+        TestTree::makeFile(h.home / "Library/Caches/app/blob", 2'000'000);
+        auto& engine = h.scanned({std::make_shared<UserCachesScanner>()});
         await(engine.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
-        QVERIFY(!activity.logError().empty());
+        QVERIFY(!h.activity.logError().empty());
         QVERIFY(anyErrorContains(engine, "Could not read the activity log"));
         QCOMPARE(TestTree::readFile(log + "/history"), std::string("the real log"));
         QVERIFY(!TestTree::exists(log + ".unreadable"));
-
-        std::filesystem::remove_all(log);
-        TestTree::writeFile(log, "{not json");
-        activity.recordMaintenance("Rebuild", "Done.");
-        QVERIFY(activity.logError().empty());
-        QCOMPARE(TestTree::readFile(log + ".unreadable"), std::string("{not json"));
-        QCOMPARE(ActivityStore::load().events.size(), std::size_t{1});
     }
 
     // Destroying the engine during a reclaim waits for the current item; every item is then either in
     // place or in the Trash with its info file, and nothing runs on afterwards.
     void anEngineThatGoesAwayMidReclaimStopsCleanly() {
-        TestTree::TemporaryHome home;
-        ActivityEngine activity;
-        std::vector<std::string> caches;
+        Home h;
         for (int i = 0; i < 300; ++i) {
-            caches.push_back(home / ("Library/Caches/c" + std::to_string(i)));
-            TestTree::makeFile(caches.back() + "/blob", 1'000'000);
+            TestTree::makeFile(h.home / ("Library/Caches/c" + std::to_string(i) + "/blob"), 1'000'000);
         }
-        {
-            ScanEngine engine({std::make_shared<UserCachesScanner>()});
-            engine.activity = &activity;
-            await(engine.scan());
-            QCOMPARE(engine.selected().size(), caches.size());
-            (void)engine.reclaimAndEmptyTrash();
-        }
+        QCOMPARE(h.scanned({std::make_shared<UserCachesScanner>()}).selected().size(), std::size_t{300});
+        (void)h.engine->reclaimAndEmptyTrash();
+        h.engine.reset();
         int inPlace = 0;
-        for (const auto& cache : caches) {
-            const std::string name = cache.substr(cache.rfind('/') + 1);
-            if (TestTree::exists(cache + "/blob")) {
+        for (int i = 0; i < 300; ++i) {
+            const std::string name = "c" + std::to_string(i);
+            if (TestTree::exists(h.home / ("Library/Caches/" + name + "/blob"))) {
                 ++inPlace;
                 continue;
             }

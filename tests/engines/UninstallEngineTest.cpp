@@ -65,7 +65,10 @@ struct Home {
         QVERIFY(app(name));
         await(engine.select(*app(name)));
     }
+    [[nodiscard]] std::string lastRemoved() const { return engine.lastRemoved().value_or(""); }
 };
+
+const std::vector<std::string> toolIsRunning{"Tool is running. Quit it before removing."};
 
 } // namespace
 
@@ -77,8 +80,7 @@ private slots:
         Home h;
         QSignalSpy built(&h.engine, &UninstallEngine::appsChanged);
         auto first = h.engine.load();
-        // The list is built on another thread: the call returns before it is there.
-        QVERIFY(h.engine.isLoading());
+        QVERIFY(h.engine.isLoading()); // built on another thread
         QVERIFY(h.engine.apps().empty());
         auto second = h.engine.load();
         await(first);
@@ -105,20 +107,18 @@ private slots:
         QCOMPARE(h.trashed(),
                  (std::set<std::string>{"Tool.AppImage", "Tool", "tool.desktop", "tool-icon.png"}));
         QCOMPARE(h.engine.errors(), std::vector<std::string>{});
-        QCOMPARE(QString::fromStdString(h.engine.lastRemoved().value_or("")),
-                 QString::fromStdString("Moved Tool and 3 support items to the Trash \u2014 " +
-                                        DiskMath::human(total) + "."));
+        QCOMPARE(h.lastRemoved(),
+                 "Moved Tool and 3 support items to the Trash \u2014 " + DiskMath::human(total) + ".");
         QVERIFY(!h.engine.selectedApp());
-        QVERIFY(!h.app("Tool"));
-        QVERIFY(h.app("Other"));
+        QVERIFY(!h.app("Tool") && h.app("Other"));
         QCOMPARE(TestTree::snapshot(h.home / "Downloads"), untouched);
         QCOMPARE(TestTree::snapshot(h.home / ".config/Other"), otherConfig);
         QVERIFY(TestTree::exists(h.home / ".local/share/applications/other.desktop"));
         QCOMPARE(h.activity.events().size(), std::size_t(1));
         const auto& event = h.activity.events().front();
         QCOMPARE(event.kind, ActivityKind::uninstall);
-        QCOMPARE(QString::fromStdString(event.title), QStringLiteral("Uninstalled Tool"));
-        QCOMPARE(QString::fromStdString(event.detail.value_or("")), QStringLiteral("4 paths moved to Trash"));
+        QCOMPARE(event.title, std::string("Uninstalled Tool"));
+        QCOMPARE(event.detail.value_or(""), std::string("4 paths moved to Trash"));
         std::set<std::string> paths;
         for (const auto& p : event.paths) {
             paths.insert(p.path);
@@ -146,13 +146,11 @@ private slots:
             h.engine.toggle(item);
             kept.push_back(item.url);
         }
-        // Ticking and unticking again restores the item.
-        h.engine.toggle(h.engine.leftovers()[0].item);
+        h.engine.toggle(h.engine.leftovers()[0].item); // ticking and unticking again restores the item
         h.engine.toggle(h.engine.leftovers()[0].item);
         QCOMPARE(h.engine.selectedLeftovers().size(), std::size_t(3 - unticked));
         await(h.engine.uninstall());
-        QVERIFY2(QString::fromStdString(h.engine.lastRemoved().value_or("")).startsWith(text),
-                 h.engine.lastRemoved().value_or("").c_str());
+        QVERIFY2(h.lastRemoved().starts_with(text.toStdString()), h.lastRemoved().c_str());
         for (const auto& path : kept) {
             QVERIFY2(TestTree::exists(path), path.c_str());
         }
@@ -162,8 +160,7 @@ private slots:
     void resetKeepsTheAppAndSearchesItsFilesAgain() {
         Home h;
         h.pick("Tool");
-        // The icon stays: a reset takes settings and data only when the user leaves it ticked.
-        for (const auto& f : h.engine.leftovers()) {
+        for (const auto& f : h.engine.leftovers()) { // the entry and the icon stay unticked
             if (f.item.url.ends_with(".png") || f.item.url.ends_with(".desktop")) {
                 h.engine.toggle(f.item);
             }
@@ -173,13 +170,11 @@ private slots:
         QVERIFY(TestTree::exists(h.tool));
         QVERIFY(TestTree::exists(h.home / ".local/share/applications/tool.desktop"));
         QCOMPARE(h.trashed(), std::set<std::string>{"Tool"});
-        QCOMPARE(
-            QString::fromStdString(h.engine.lastRemoved().value_or("")),
-            QString::fromStdString("Reset Tool \u2014 " + DiskMath::human(config) +
-                                   " of settings and data moved to the Trash. The app is still installed."));
+        QCOMPARE(h.lastRemoved(),
+                 "Reset Tool \u2014 " + DiskMath::human(config) +
+                     " of settings and data moved to the Trash. The app is still installed.");
         QVERIFY(h.engine.selectedApp() && h.engine.selectedApp()->name == "Tool");
-        QCOMPARE(h.engine.leftovers().size(), std::size_t(2)); // searched again: the entry and the icon
-        QVERIFY(h.app("Tool"));
+        QCOMPARE(h.engine.leftovers().size(), std::size_t(2)); // searched again
         QCOMPARE(h.activity.events().front().kind, ActivityKind::appReset);
         // With nothing ticked a reset does nothing and records nothing.
         for (const auto& f : h.engine.leftovers()) {
@@ -193,23 +188,18 @@ private slots:
     void aRunningAppIsRefused() {
         Home h;
         h.pick("Tool");
-        {
-            // The AppImage itself runs (its runtime holds the app's mount for as long as the app is open).
-            TestTree::RunningProgram running(h.home / "Applications", "Tool.AppImage");
-            QVERIFY(running.started);
-            const auto whileRunning = TestTree::snapshot(h.home.path());
-            await(h.engine.uninstall());
-            QCOMPARE(h.engine.selectedRunning(), AppInventory::Running::yes);
-            QCOMPARE(h.engine.errors(),
-                     std::vector<std::string>{"Tool is running. Quit it before removing."});
-            await(h.engine.resetApp());
-            QCOMPARE(h.engine.errors(),
-                     std::vector<std::string>{"Tool is running. Quit it before removing."});
-            QCOMPARE(TestTree::snapshot(h.home.path()), whileRunning);
-            QVERIFY(h.activity.events().empty());
-            QVERIFY(h.app("Tool"));
-            QCOMPARE(h.engine.selectedLeftovers().size(), std::size_t(3));
-        }
+        // The AppImage itself runs (its runtime holds the app's mount for as long as the app is open).
+        TestTree::RunningProgram running(h.home / "Applications", "Tool.AppImage");
+        QVERIFY(running.started);
+        const auto whileRunning = TestTree::snapshot(h.home.path());
+        await(h.engine.uninstall());
+        QCOMPARE(h.engine.selectedRunning(), AppInventory::Running::yes);
+        QCOMPARE(h.engine.errors(), toolIsRunning);
+        await(h.engine.resetApp());
+        QCOMPARE(h.engine.errors(), toolIsRunning);
+        QCOMPARE(TestTree::snapshot(h.home.path()), whileRunning);
+        QVERIFY(h.activity.events().empty());
+        QCOMPARE(h.engine.selectedLeftovers().size(), std::size_t(3));
     }
 
     void aFlatpakAppIsUninstalledByFlatpakAndASystemOneNeedsTheCommand() {
@@ -222,8 +212,7 @@ private slots:
         h.pick("Chat");
         const auto before = TestTree::snapshot(h.home.path());
         await(h.engine.uninstall());
-        QCOMPARE(QString::fromStdString(h.engine.neededCommand()),
-                 QStringLiteral("flatpak uninstall --system org.example.Chat"));
+        QCOMPARE(h.engine.neededCommand(), std::string("flatpak uninstall --system org.example.Chat"));
         QCOMPARE(TestTree::snapshot(h.home.path()).size(), before.size());
         QVERIFY(h.app("Chat"));
 
@@ -241,12 +230,10 @@ private slots:
         QVERIFY(!TestTree::exists(h.home / ".local/share/flatpak/app/org.example.Notes"));
         QCOMPARE(h.trashed(), std::set<std::string>{"org.example.Notes"});
         QVERIFY(TestTree::exists(h.home / ".var/app/org.example.Chat/data/db"));
-        QVERIFY2(h.engine.lastRemoved().value_or("").starts_with(
-                     "Uninstalled Notes with flatpak and moved 1 support item"),
-                 h.engine.lastRemoved().value_or("").c_str());
-        const auto& event = h.activity.events().front();
-        QCOMPARE(event.paths.front().disposition, PathDisposition::removed);
-        // flatpak that cannot say what runs: refused, as when unsure.
+        QVERIFY2(h.lastRemoved().starts_with("Uninstalled Notes with flatpak and moved 1 support item"),
+                 h.lastRemoved().c_str());
+        QCOMPARE(h.activity.events().front().paths.front().disposition, PathDisposition::removed);
+        // A flatpak that cannot say what runs: refused, as when unsure.
         h.pick("Chat");
         TestTree::writeFile(flatpak.state + "/broken-ps", "");
         await(h.engine.select(*h.app("Chat")));
@@ -261,7 +248,7 @@ private slots:
         h.pick("Hello");
         QCOMPARE(h.engine.leftovers().size(), std::size_t(1));
         await(h.engine.uninstall());
-        QCOMPARE(QString::fromStdString(h.engine.neededCommand()), QStringLiteral("snap remove hello"));
+        QCOMPARE(h.engine.neededCommand(), std::string("snap remove hello"));
         QVERIFY(TestTree::exists(h.home / "snap/hello/7/.config/state"));
         QVERIFY(h.activity.events().empty());
         await(h.engine.resetApp());
@@ -271,17 +258,15 @@ private slots:
         QVERIFY(h.engine.neededCommand().empty());
     }
 
+    // ~/.config/Other and ~/.cache/other match Other by name and a second app of the same name shares
+    // them; Other's own desktop entry is its alone.
     void aFileSharedWithAnotherAppStartsUnticked() {
         Home h;
-        // ~/.config/Other and ~/.cache/other match Other by name; a second app of the same name shares them.
-        // Other's own desktop entry is its alone.
         TestTree::makeFile(h.home / "bin/other-dev", 8192);
         AppsFixture::desktopEntry(h.home, "other-dev.desktop", "other", h.home / "bin/other-dev");
         h.pick("Other");
         std::map<std::string, bool> unticked;
         for (const auto& f : h.engine.leftovers()) {
-            QCOMPARE(f.sharedWith.empty() ? QString() : QString::fromStdString(f.sharedWith),
-                     f.item.url.ends_with(".desktop") ? QString() : QStringLiteral("other"));
             unticked[f.item.url.substr(h.home.path().size() + 1)] = h.engine.isExcluded(f.item);
         }
         QCOMPARE(unticked, (std::map<std::string, bool>{{".cache/other", true},
@@ -292,7 +277,6 @@ private slots:
         await(h.engine.uninstall());
         QCOMPARE(TestTree::snapshot(h.home / ".cache/other"), cache);
         QCOMPARE(TestTree::snapshot(h.home / ".config/Other"), config);
-        QVERIFY(!TestTree::exists(h.other));
         QCOMPARE(h.trashed(), (std::set<std::string>{"Other.AppImage", "other.desktop"}));
     }
 
@@ -304,8 +288,7 @@ private slots:
         h.pick("Tool");
         // The AppImage goes away behind our back: its removal fails, so nothing else may move.
         fs::remove(h.tool);
-        // Everything but the audit log stays as it was (the Trash holds only Other, moved before).
-        auto files = [&h] {
+        auto files = [&h] { // everything but the audit log
             auto all = TestTree::snapshot(h.home.path());
             std::erase_if(all, [](const auto& e) { return e.first.starts_with(".local/share/Kestrune"); });
             return all;
@@ -316,9 +299,7 @@ private slots:
         QCOMPARE(h.engine.errors().size(), std::size_t(1));
         QVERIFY2(h.engine.errors()[0].starts_with("Tool: "), h.engine.errors()[0].c_str());
         QCOMPARE(files(), before);
-        QVERIFY(TestTree::exists(h.home / ".config/Tool/settings.json"));
-        QVERIFY(h.app("Tool"));
-        QVERIFY(h.engine.selectedApp() && h.engine.selectedApp()->name == "Tool");
+        QVERIFY(h.app("Tool") && h.engine.selectedApp() && h.engine.selectedApp()->name == "Tool");
         QCOMPARE(h.activity.events().front().detail.value_or(""), std::string("Completed with errors"));
         QCOMPARE(h.activity.events().front().paths.size(), std::size_t(1));
         // A support file that vanished fails alone; the others still move.
