@@ -526,8 +526,9 @@ TEST(MaintenanceCommands, ListRunAndRecordTasks) {
     ASSERT_EQ(list.status, 0) << list.output;
     const auto tasks = nlohmann::json::parse(list.output)["tasks"];
     ASSERT_EQ(tasks.size(), 5u);
-    EXPECT_EQ(tasks[0], (nlohmann::json{{"id", "lsregister"}, {"runnable", true}, {"command", nullptr}}))
-        << tasks[0];
+    EXPECT_EQ(tasks[0]["id"], "lsregister");
+    EXPECT_EQ(tasks[0]["runnable"], true);
+    EXPECT_TRUE(tasks[0]["command"].is_null());
     EXPECT_EQ(tasks[2]["command"], "sudo resolvectl flush-caches");
     EXPECT_EQ(tasks[2]["runnable"], false);
 
@@ -570,7 +571,8 @@ TEST(MaintenanceCommands, LoginItemsListAndRemoveOnlyWithYes) {
     const auto list = TestTree::run({TestTree::cliPath(), "login-items", "--json"});
     ASSERT_EQ(list.status, 0) << list.output;
     std::map<std::string, nlohmann::json> items;
-    for (const auto& item : nlohmann::json::parse(list.output)["items"]) {
+    const auto listed = nlohmann::json::parse(list.output);
+    for (const auto& item : listed["items"]) {
         items[item["label"]] = item;
     }
     ASSERT_EQ(items.size(), 3u) << list.output;

@@ -166,13 +166,13 @@ private slots:
         const struct {
             CategoryKind kind;
             const char* note; // "" for none
-            bool selected;    // caches are safe, so selected after the scan
+            bool selected;    // only safe categories are selected after the scan
         } cases[] = {
             {CategoryKind::userCaches, "", true},
             {CategoryKind::downloads, "Kestrune is guessing here. Check the list before reclaiming.", false},
             {CategoryKind::cloudClutter,
              "Reclaim evicts local iCloud copies only. Files stay in iCloud and can re-download later.",
-             true},
+             false},
         };
         for (const auto& c : cases) {
             w.window->setPane(Pane::of(c.kind));

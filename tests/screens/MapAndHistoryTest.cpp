@@ -354,7 +354,12 @@ private slots:
         QCOMPARE(paths, stored);
         paths.sort();
         QCOMPARE(paths, (QStringList{"~/Library/Caches/com.example.a", "~/Library/Caches/org.example.b"}));
-        const QModelIndex scanRow = model.index(model.rowCount() - 1, 0);
+        const auto& events = w.activity.events();
+        const QModelIndex scanRow =
+            model.index(int(std::find_if(events.begin(), events.end(),
+                                         [](const auto& e) { return e.kind == ActivityKind::scan; }) -
+                            events.begin()),
+                        0);
         QCOMPARE(scanRow.data().toString(), QString("Scan finished"));
         QVERIFY(pane->toggleRect(scanRow).isEmpty());
 
