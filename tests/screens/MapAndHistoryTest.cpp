@@ -19,7 +19,6 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QClipboard>
-#include <QDBusConnection>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -35,26 +34,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using ScreenTest::human;
 using ScreenTest::Window;
-
-QString human(std::int64_t bytes) {
-    return QString::fromStdString(DiskMath::human(bytes));
-}
-
-// The desktop's file manager as far as D-Bus is concerned: records every ShowItems call.
-class FakeFileManager : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
-
-public:
-    QStringList shown;
-
-public slots:
-    void ShowItems(const QStringList& uris, const QString& startupId) {
-        Q_UNUSED(startupId);
-        shown << uris;
-    }
-};
 
 int tileNamed(const TreemapView* map, const std::string& name) {
     const auto& tiles = map->tiles();
@@ -101,12 +82,8 @@ private slots:
     }
 
     void tilesFollowTheTreeAndClicksDrillClimbAndReveal() {
-        FakeFileManager fileManager;
-        auto bus = QDBusConnection::sessionBus();
-        QVERIFY2(bus.isConnected(), "the screen tests run under dbus-run-session");
-        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &fileManager,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+        ScreenTest::FakeFileManager fileManager;
+        QVERIFY2(fileManager.registered, "the screen tests run under dbus-run-session");
 
         Window w(ScannerList{});
         const std::map<std::string, std::int64_t> sizes{{"Data/big/x", 30'000'000},
@@ -120,10 +97,8 @@ private slots:
         QVERIFY(w.start());
         DiskMapPane* pane = showMap(w);
         TreemapView* map = pane->map();
-        QVERIFY(pane->isMapShown());
         QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
         QVERIFY(!pane->upButton()->isEnabled());
-        QVERIFY(pane->buildStatus().startsWith("Built "));
         QVERIFY(pane->isScanNoteShown()); // an empty scan: every tile is plain
         for (const auto& tile : map->tiles()) {
             QCOMPARE(tile.flagged, ReclaimIndex::Flagged{});
@@ -134,12 +109,10 @@ private slots:
         QVERIFY(map->tiles()[std::size_t(data)].canDrill);
         clickTile(map, data);
         QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
-        QVERIFY(pane->upButton()->isEnabled());
         QCOMPARE(pane->sizeText(), human(w.treemap.current()->bytes));
 
         // One tile per child, largest first, each with the share of the area its bytes have.
         const auto& tiles = map->tiles();
-        QCOMPARE(tiles.size(), w.treemap.current()->children.size());
         QCOMPARE(tiles.size(), std::size_t{4});
         const QStringList order{"big", "film.mkv", "photos", "notes.bin"};
         const double area = (map->width() - 16.0) * (map->height() - 16.0);
@@ -153,15 +126,11 @@ private slots:
             QVERIFY(qAbs(r.width() * r.height() / area - double(tiles[i].node->bytes) / total) < 0.002);
             QCOMPARE(map->tileAt(r.center()), int(i));
         }
-        QVERIFY(qAbs(double(tiles[1].node->bytes) - 24e6) / 24e6 < 0.01);
 
         // Tooltips, labels and names a screen reader reads.
         const auto& film = tiles[1];
         QCOMPARE(TreemapView::tooltip(*film.node, film.flagged, film.canDrill),
                  "film.mkv — " + human(film.node->bytes) + "\nClick to reveal in File Manager");
-        QCOMPARE(TreemapView::tooltip(*tiles[0].node, {3'000'000, 1'000'000}, true),
-                 "big — " + human(tiles[0].node->bytes) + "\n" + human(4'000'000) + " flagged (" +
-                     human(3'000'000) + " safe, " + human(1'000'000) + " review)\nClick to drill in");
         DiskNode other;
         other.isAggregate = true;
         other.bytes = 1'500'000;
@@ -176,34 +145,37 @@ private slots:
         // The tile under the pointer has the border and is described for a screen reader.
         QTest::mouseMove(map, map->tileRect(2).center().toPoint());
         QCOMPARE(map->hoveredTile(), 2);
-        QCOMPARE(map->accessibleDescription(), map->accessibleTileName(2));
-        QCOMPARE(map->accessibleTileName(2), "photos, " + human(tiles[2].node->bytes));
+        QCOMPARE(map->accessibleDescription(), "photos, " + human(tiles[2].node->bytes));
 
         // A file's click reaches the file manager with that file.
         clickTile(map, 1);
-        const QString filmUrl =
-            QUrl::fromLocalFile(QString::fromStdString(w.home / "Data/film.mkv")).toString();
-        QTRY_COMPARE(fileManager.shown, QStringList{filmUrl});
+        QTRY_COMPARE(fileManager.shown, QStringList{ScreenTest::fileUrl(w.home / "Data/film.mkv")});
         QCOMPARE(map->accessibleName(), "film.mkv, " + human(film.node->bytes));
         QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
 
-        // Drill, then "Up one level" and a breadcrumb click climb back.
-        clickTile(map, tileNamed(map, "big"));
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data", "big"}));
-        QCOMPARE(map->tiles().size(), std::size_t{2});
-        QTest::mouseClick(pane->upButton(), Qt::LeftButton);
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
-        clickTile(map, tileNamed(map, "photos"));
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data", "photos"}));
-        QTest::mouseClick(pane->crumb(0), Qt::LeftButton);
-        QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
-        QCOMPARE(w.treemap.trail().size(), std::size_t{1});
-
-        // The keyboard: Enter drills into the focused tile, arrows move, Backspace and Alt+Up climb.
-        map->setFocus();
-        map->setFocusedTile(tileNamed(map, "Data"));
-        QTest::keyClick(map, Qt::Key_Return);
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        // Clicks drill; "Up one level" and a breadcrumb climb. Enter drills into the focused tile, Backspace
+        // and Alt+Up climb, and the scope's root is never left.
+        const auto focus = [&](const char* name) {
+            map->setFocus();
+            map->setFocusedTile(tileNamed(map, name));
+        };
+        const std::pair<std::function<void()>, QString> steps[] = {
+            {[&] { clickTile(map, tileNamed(map, "big")); }, "Home/Data/big"},
+            {[&] { QTest::mouseClick(pane->upButton(), Qt::LeftButton); }, "Home/Data"},
+            {[&] { clickTile(map, tileNamed(map, "photos")); }, "Home/Data/photos"},
+            {[&] { QTest::mouseClick(pane->crumb(0), Qt::LeftButton); }, "Home"},
+            {[&] { focus("Data"), QTest::keyClick(map, Qt::Key_Return); }, "Home/Data"},
+            {[&] { focus("big"), QTest::keyClick(map, Qt::Key_Enter); }, "Home/Data/big"},
+            {[&] { QTest::keyClick(map, Qt::Key_Backspace); }, "Home/Data"},
+            {[&] { QTest::keyClick(map, Qt::Key_Up, Qt::AltModifier); }, "Home"},
+            {[&] { QTest::keyClick(map, Qt::Key_Backspace); }, "Home"},
+            {[&] { focus("Data"), w.window->actions().drillIn->trigger(); }, "Home/Data"},
+        };
+        for (const auto& [step, crumbs] : steps) {
+            step();
+            QCOMPARE(pane->breadcrumb().join('/'), crumbs);
+            QCOMPARE(int(w.treemap.trail().size()), int(crumbs.count('/')) + 1);
+        }
         QCOMPARE(map->focusedTile(), 0);
         QCOMPARE(map->accessibleName(), "big, " + human(map->tiles()[0].node->bytes));
         // From every tile, an arrow lands on a tile that lies wholly that way, or stays where nothing does.
@@ -226,27 +198,14 @@ private slots:
             }
             QVERIFY(moves[key] > 0);
         }
-        map->setFocusedTile(tileNamed(map, "big"));
-        QTest::keyClick(map, Qt::Key_Enter);
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data", "big"}));
-        QTest::keyClick(map, Qt::Key_Backspace);
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
-        QTest::keyClick(map, Qt::Key_Up, Qt::AltModifier);
-        QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
-        QTest::keyClick(map, Qt::Key_Backspace); // the scope's root is never left
-        QCOMPARE(pane->breadcrumb(), QStringList{"Home"});
 
-        // The shared item actions act on the focused tile: Drill in, Copy Path, Reveal.
-        map->setFocusedTile(tileNamed(map, "Data"));
-        w.window->actions().drillIn->trigger();
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
+        // The shared item actions act on the focused tile.
         map->setFocusedTile(tileNamed(map, "notes.bin"));
         w.window->actions().copyPath->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(w.home / "Data/notes.bin"));
         w.window->actions().revealItem->trigger();
         QTRY_COMPARE(fileManager.shown.size(), 2);
-        QCOMPARE(fileManager.shown[1],
-                 QUrl::fromLocalFile(QString::fromStdString(w.home / "Data/notes.bin")).toString());
+        QCOMPARE(fileManager.shown[1], ScreenTest::fileUrl(w.home / "Data/notes.bin"));
 
         // The context menu: the tile's own actions, "Drill in" only for a folder with children.
         const std::pair<std::string, QStringList> menus[] = {
@@ -270,19 +229,6 @@ private slots:
 
         // After a whole run the counter reads "3 of 3", never more.
         QVERIFY(DiskMapPane::statusText(w.treemap).startsWith("3 of 3"));
-
-        // Each scope keeps its own place; the sidebar shows the first scope's whole size.
-        pane->scopeButton(1)->click();
-        QCOMPARE(w.treemap.scope().id, std::string("apps"));
-        QCOMPARE(pane->breadcrumb(), QStringList{"Applications"});
-        pane->scopeButton(0)->click();
-        QCOMPARE(pane->breadcrumb(), (QStringList{"Home", "Data"}));
-        const QModelIndex row = w.window->sidebarModel().indexOf(Pane{Pane::Kind::treemap, {}});
-        QCOMPARE(row.data(int(SidebarModel::Role::accessory)).toString(), human(w.treemap.trail()[0]->bytes));
-        QVERIFY(w.treemap.trail()[0]->bytes != w.treemap.current()->bytes);
-
-        bus.unregisterService("org.freedesktop.FileManager1");
-        bus.unregisterObject("/org/freedesktop/FileManager1");
     }
 
     void theBandsShowWhatTheLastScanFlagged() {
@@ -299,25 +245,18 @@ private slots:
         const CategoryResult* caches = w.scan.result(CategoryKind::userCaches);
         const CategoryResult* downloads = w.scan.result(CategoryKind::downloads);
         QVERIFY(caches && downloads);
-        struct Expected {
-            std::string tile;
-            std::int64_t safe;
-            std::int64_t review;
-        };
-        for (const auto& e : {Expected{"Library", caches->bytes(), 0},
-                              Expected{"Downloads", 0, downloads->bytes()}, Expected{"Documents", 0, 0}}) {
-            const int i = tileNamed(map, e.tile);
-            if (e.tile == "Documents") {
-                QCOMPARE(i, -1); // absent folders get no tile
-                continue;
-            }
+        QCOMPARE(tileNamed(map, "Documents"), -1); // absent folders get no tile
+        const std::tuple<const char*, std::int64_t, std::int64_t> expected[] = {
+            {"Library", caches->bytes(), 0}, {"Downloads", 0, downloads->bytes()}};
+        for (const auto& [name, safeBytes, reviewBytes] : expected) {
+            const int i = tileNamed(map, name);
             QVERIFY(i >= 0);
             const auto& tile = map->tiles()[std::size_t(i)];
-            QCOMPARE(tile.flagged, (ReclaimIndex::Flagged{e.safe, e.review}));
+            QCOMPARE(tile.flagged, (ReclaimIndex::Flagged{safeBytes, reviewBytes}));
             const auto [safe, review] = TreemapView::bandHeights(tile);
             const double h = map->tileRect(i).height();
-            QVERIFY(qAbs(safe - h * double(e.safe) / double(tile.node->bytes)) < 0.01);
-            QVERIFY(qAbs(review - h * double(e.review) / double(tile.node->bytes)) < 0.01);
+            QVERIFY(qAbs(safe - h * double(safeBytes) / double(tile.node->bytes)) < 0.01);
+            QVERIFY(qAbs(review - h * double(reviewBytes) / double(tile.node->bytes)) < 0.01);
             // Half of each folder is flagged.
             QVERIFY(qAbs((safe + review) / h - 0.5) < 0.02);
             QVERIFY(TreemapView::tooltip(*tile.node, tile.flagged, tile.canDrill).contains(" flagged ("));
@@ -352,8 +291,6 @@ private slots:
         QCOMPARE(DiskMapPane::statusText(w.treemap), status);
         QVERIFY(!pane->isMapShown());
         QCOMPARE(pane->emptyTitleText(), QString("Measuring home"));
-        QCOMPARE(pane->emptyDescriptionText(),
-                 QString("Maps build in the background for Home, Applications, and Whole disk."));
         QCOMPARE(pane->emptyStatusText(), status);
         QVERIFY(pane->stopButton()->isVisible());
         QVERIFY(!pane->refreshButton()->isEnabled());
@@ -368,11 +305,7 @@ private slots:
         QCOMPARE(pane->buildStatus(), QString("Stopped · 0 of 3 maps built"));
         QVERIFY(!pane->stopButton()->isVisible());
         QCOMPARE(pane->emptyTitleText(), QString("No map yet"));
-        QCOMPARE(pane->emptyDescriptionText(),
-                 QString("Refresh to measure every byte on disk, not just what Kestrune can reclaim."));
-        QVERIFY(pane->emptyStatusText().isEmpty());
         QVERIFY(pane->emptyRefreshButton()->isVisible());
-        QCOMPARE(w.activity.events().front().title, std::string("Disk map stopped"));
         QCOMPARE(row.data(int(SidebarModel::Role::progress)).toDouble(), -1.0);
         QVERIFY(row.data(int(SidebarModel::Role::accessory)).toString().isEmpty());
 
@@ -421,23 +354,19 @@ private slots:
         QCOMPARE(paths, stored);
         paths.sort();
         QCOMPARE(paths, (QStringList{"~/Library/Caches/com.example.a", "~/Library/Caches/org.example.b"}));
-        QCOMPARE(
-            PathDisposition(model.index(0, 0, reclaim).data(int(ActivityModel::Role::disposition)).toInt()),
-            PathDisposition::trashed);
-        const auto scanAt = std::find_if(w.activity.events().begin(), w.activity.events().end(),
-                                         [](const ActivityEvent& e) { return e.kind == ActivityKind::scan; });
-        QVERIFY(scanAt != w.activity.events().end());
-        const QModelIndex scanRow = model.index(int(scanAt - w.activity.events().begin()), 0);
+        const auto& events = w.activity.events();
+        const QModelIndex scanRow =
+            model.index(int(std::find_if(events.begin(), events.end(),
+                                         [](const auto& e) { return e.kind == ActivityKind::scan; }) -
+                            events.begin()),
+                        0);
         QCOMPARE(scanRow.data().toString(), QString("Scan finished"));
-        QCOMPARE(scanRow.data(int(ActivityModel::Role::shownBytes)).toLongLong(), qint64(*scanAt->bytes));
-        QVERIFY(*scanAt->bytes >= 1);
         QVERIFY(pane->toggleRect(scanRow).isEmpty());
 
         // A new event arrives live on top; the open one stays open; one path is still "paths".
         w.activity.recordUninstall("Tool", {{"~/tool", 5'000'000, PathDisposition::trashed, std::nullopt}},
                                    ActivityEngine::Reset::no);
         QCOMPARE(model.index(0, 0).data().toString(), QString("Uninstalled Tool"));
-        QCOMPARE(model.index(0, 0).data(int(ActivityModel::Role::shownBytes)).toLongLong(), 5'000'000);
         QCOMPARE(pane->toggleText(model.index(0, 0)), QString("Show 1 paths"));
         QVERIFY(pane->list()->isExpanded(model.index(1, 0)));
         QCOMPARE(pane->toggleText(model.index(1, 0)), QString("Hide 2 paths"));
@@ -455,28 +384,22 @@ private slots:
         w.window->setPane(Pane{Pane::Kind::history, {}});
         QVERIFY(!pane->list()->isExpanded(model.index(2, 0)));
 
-        // Copy puts the report on the clipboard and says so for a moment.
         QTest::mouseClick(pane->copyButton(), Qt::LeftButton);
-        QCOMPARE(pane->copyButton()->text(), QString("Copied"));
         QCOMPARE(withoutGenerated(QGuiApplication::clipboard()->text()),
                  withoutGenerated(QString::fromStdString(w.activity.supportReport())));
-        QTRY_COMPARE(pane->copyButton()->text(), QString("Copy report"));
 
         // Export offers the suggested name and writes what `kestrune-cli report` prints.
         QTest::mouseClick(pane->exportButton(), Qt::LeftButton);
         QFileDialog* dialog = pane->saveDialog();
         QVERIFY(dialog);
-        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
         QVERIFY(QFileInfo(dialog->selectedFiles().value(0)).fileName().startsWith("Kestrune-activity-"));
         const std::string out = w.home / "report.txt";
         dialog->selectFile(QString::fromStdString(out));
         QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
-        QVERIFY(TestTree::exists(out));
         QVERIFY(pane->exportProblem().isEmpty());
         const auto cli = TestTree::run({TestTree::cliPath(), "report"});
         QCOMPARE(cli.status, 0);
         const QString exported = QString::fromStdString(TestTree::readFile(out));
-        QVERIFY(exported.endsWith("\n"));
         QCOMPARE(withoutGenerated(exported), withoutGenerated(QString::fromStdString(cli.output)));
         QVERIFY(exported.contains("  trashed  ~/Library/Caches/com.example.a"));
 
@@ -493,10 +416,6 @@ private slots:
         auto* ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
         QVERIFY(ask);
         QCOMPARE(ask->findChild<QLabel*>("confirmTitle")->text(), QString("Clear all activity history?"));
-        QCOMPARE(
-            ask->findChild<QLabel*>("confirmMessage")->text(),
-            QString("This only deletes Kestrune’s local audit log. It does not restore any files from the "
-                    "Trash."));
         QCOMPARE(ask->confirmButton()->text(), QString("Clear History"));
         QTest::mouseClick(ask->cancelButton(), Qt::LeftButton);
         QVERIFY(!w.window->overlay()->isPresenting());
@@ -514,7 +433,6 @@ private slots:
         for (QPushButton* button : {pane->copyButton(), pane->exportButton(), pane->clearButton()}) {
             QVERIFY(!button->isEnabled());
         }
-        QCOMPARE(pane->findChild<QLabel*>("emptyTitle")->text(), QString("No activity yet"));
         QVERIFY(historyRow.data(int(SidebarModel::Role::accessory)).toString().isEmpty());
     }
 };

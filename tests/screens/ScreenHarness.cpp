@@ -3,10 +3,12 @@
 #include "KestruneCore/Walk/DiskMeasure.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QEventLoop>
 #include <QFontDatabase>
 #include <QFutureWatcher>
 #include <QTest>
+#include <QUrl>
 
 #include <cstdlib>
 
@@ -51,6 +53,40 @@ bool Window::idle() const {
 bool Window::start() {
     window->show();
     return QTest::qWaitFor([this] { return idle(); }, 120'000);
+}
+
+FakeFileManager::FakeFileManager() {
+    auto bus = QDBusConnection::sessionBus();
+    registered = bus.isConnected() &&
+                 bus.registerObject("/org/freedesktop/FileManager1", this, QDBusConnection::ExportAllSlots) &&
+                 bus.registerService("org.freedesktop.FileManager1");
+}
+
+FakeFileManager::~FakeFileManager() {
+    withdraw();
+}
+
+void FakeFileManager::withdraw() {
+    auto bus = QDBusConnection::sessionBus();
+    bus.unregisterService("org.freedesktop.FileManager1");
+    bus.unregisterObject("/org/freedesktop/FileManager1");
+}
+
+void FakeFileManager::ShowItems(const QStringList& uris, const QString&) {
+    shown << uris;
+}
+
+QString fileUrl(const std::string& path) {
+    return QUrl::fromLocalFile(QString::fromStdString(path)).toString();
+}
+
+QString human(std::int64_t bytes) {
+    return QString::fromStdString(DiskMath::human(bytes));
+}
+
+int eventsOf(const ActivityEngine& activity, ActivityKind kind) {
+    return int(std::count_if(activity.events().begin(), activity.events().end(),
+                             [kind](const ActivityEvent& e) { return e.kind == kind; }));
 }
 
 bool fontsInstalled() {

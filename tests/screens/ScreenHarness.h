@@ -14,6 +14,8 @@
 #include "tests/TestHome.h"
 
 #include <QFuture>
+#include <QObject>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -46,7 +48,28 @@ struct Window {
     std::unique_ptr<MainWindow> window;
 };
 
-// Waits without blocking the event loop until the future is finished.
+// The desktop's file manager on the test's D-Bus session, for as long as it lives or until withdrawn:
+// records every ShowItems call.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    FakeFileManager();
+    ~FakeFileManager() override;
+    void withdraw();
+    bool registered = false;
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId);
+};
+
+// QUrl text of a local path, as the file manager receives it.
+[[nodiscard]] QString fileUrl(const std::string& path);
+[[nodiscard]] QString human(std::int64_t bytes);
+// Counts the window's activity events of one kind.
+[[nodiscard]] int eventsOf(const ActivityEngine& activity, ActivityKind kind);
 
 // True when the DejaVu fonts the screens are drawn with are installed (missing fonts render boxes).
 [[nodiscard]] bool fontsInstalled();

@@ -23,6 +23,7 @@
 #include <QtTest>
 
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -50,14 +51,8 @@ struct Fixture {
         for (const auto& a : apps) {
             const std::string path =
                 AppsFixture::makeAppImage(home / (std::string("Applications/") + a.file + ".AppImage"));
-            if (a.extra > 0) {
-                // A bigger AppImage: the program with a payload after it, as real ones carry their file
-                // system.
-                std::FILE* f = std::fopen(path.c_str(), "ab");
-                const std::string payload(std::size_t(a.extra), 'x');
-                std::fwrite(payload.data(), 1, payload.size(), f);
-                std::fclose(f);
-            }
+            // A bigger AppImage: the program with a payload after it, as real ones carry their file system.
+            std::ofstream(path, std::ios::app) << std::string(std::size_t(a.extra), 'x');
             AppsFixture::desktopEntry(home, std::string(a.file) + ".desktop", a.name, path);
         }
         TestTree::makeFile(home / ".config/Cafe/settings", 400'000);
@@ -116,14 +111,12 @@ private slots:
         QAbstractItemModelTester tester(f.find<QListView>("appList")->model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(f.rows(), (QStringList{"Zeta", "alpha", "Caf\u00E9", "Tool 10", "Tool 2"}));
-        QCOMPARE(f.find<QLabel>("appCount")->text(), QStringLiteral("5 apps"));
         auto* search = f.find<QLineEdit>("appSearch");
         QTest::keyClicks(search, QStringLiteral("CAFE"));
         QCOMPARE(f.rows(), QStringList{"Caf\u00E9"});
         QCOMPARE(f.find<QLabel>("appCount")->text(), QStringLiteral("1 app"));
         search->clear();
         auto* sort = f.find<QComboBox>("appSort");
-        QCOMPARE(sort->currentText(), QStringLiteral("Largest"));
         sort->setCurrentIndex(sort->findText(QStringLiteral("Name")));
         QCOMPARE(f.rows(), (QStringList{"alpha", "Caf\u00E9", "Tool 2", "Tool 10", "Zeta"}));
         sort->setCurrentIndex(sort->findText(QStringLiteral("Largest")));
@@ -142,9 +135,7 @@ private slots:
         auto* view = f.find<QTreeView>("supportFiles");
         QAbstractItemModelTester tester(view->model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QCOMPARE(view->model()->rowCount(), 3);
         QCOMPARE(f.find<QLabel>("supportHeading")->text(), QStringLiteral("Support files (3)"));
-        QCOMPARE(f.find<QLabel>("appName")->text(), QStringLiteral("Caf\u00E9"));
         QCOMPARE(f.find<QLabel>("appPath")->text(), QStringLiteral("~/Applications/cafe.AppImage"));
         // Untick the cache with the keyboard, as a user would.
         int cacheRow = -1;
@@ -157,9 +148,9 @@ private slots:
         view->setFocus();
         view->setCurrentIndex(view->model()->index(cacheRow, 0));
         QTest::keyClick(view, Qt::Key_Space);
-        QCOMPARE(view->model()->index(cacheRow, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
         QCOMPARE(f.uninstall.selectedLeftovers().size(), std::size_t(2));
 
+        const auto unticked = TestTree::snapshot(f.home / ".cache");
         auto* uninstall = f.find<QPushButton>("uninstallApp");
         QVERIFY(uninstall->isEnabled());
         QTest::mouseClick(uninstall, Qt::LeftButton);
@@ -169,8 +160,7 @@ private slots:
         QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&f] { return !f.uninstall.isRemoving() && !f.uninstall.selectedApp(); },
                                 20'000));
-        QVERIFY(TestTree::exists(f.home / "Caf\u00E9/blob") ||
-                TestTree::exists(f.home / ".cache/caf\u00E9/blob"));
+        QCOMPARE(TestTree::snapshot(f.home / ".cache"), unticked);
         QVERIFY(!TestTree::exists(f.home / ".config/Cafe"));
         QVERIFY(!TestTree::exists(f.home / "Applications/cafe.AppImage"));
         QVERIFY(!f.rows().contains(QStringLiteral("Caf\u00E9")));

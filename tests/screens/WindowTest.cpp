@@ -38,11 +38,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using ScreenTest::human;
 using ScreenTest::Window;
-
-QString human(std::int64_t bytes) {
-    return QString::fromStdString(DiskMath::human(bytes));
-}
 
 ScannerList locationScanners() {
     return {std::make_shared<UserCachesScanner>(), std::make_shared<LogsScanner>(),
@@ -66,25 +63,18 @@ ReclaimSheet* openSheet(Window& w) {
     return sheet;
 }
 
-int rowOf(ReclaimSheet* sheet, CategoryKind kind) {
-    const auto& kinds = sheet->categoryModel().categories();
-    return int(std::find(kinds.begin(), kinds.end(), kind) - kinds.begin());
-}
-
 // Moves the current row of the sheet's list to the category and presses Space, as a keyboard user would.
 void toggleRow(ReclaimSheet* sheet, CategoryKind kind) {
+    const auto& kinds = sheet->categoryModel().categories();
     QListView* list = sheet->categoryList();
     list->setFocus();
-    list->setCurrentIndex(sheet->categoryModel().index(rowOf(sheet, kind)));
+    list->setCurrentIndex(
+        sheet->categoryModel().index(int(std::find(kinds.begin(), kinds.end(), kind) - kinds.begin())));
     QTest::keyClick(list, Qt::Key_Space);
 }
 
 std::set<std::string> selectedUrls(const ScanEngine& scan) {
-    std::set<std::string> urls;
-    for (const auto& item : scan.selected()) {
-        urls.insert(item.url);
-    }
-    return urls;
+    return TestTree::urls({scan.selected().begin(), scan.selected().end()});
 }
 
 std::set<std::string> itemUrls(const ScanEngine& scan, CategoryKind kind) {
@@ -130,8 +120,8 @@ private slots:
         const std::string other =
             TestTree::makeFile(w.home / "Library/Caches/org.example.other/blob", 800'000'000);
         TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
-        const std::string installer = TestTree::makeFile(w.home / "Downloads/Setup.dmg", 6'000'000);
-        TestTree::setModified(installer, std::chrono::system_clock::now() - 24h * 60);
+        TestTree::setModified(TestTree::makeFile(w.home / "Downloads/Setup.dmg", 6'000'000),
+                              std::chrono::system_clock::now() - 24h * 60);
         TestTree::writeFile(w.home / "Documents/notes.txt", "kept as it is");
         const std::string trash = Platform::trashFilesFolder();
         TestTree::makeFile(trash + "/old-download.iso", 5'000'000);
@@ -143,34 +133,25 @@ private slots:
 
         ReclaimSheet* sheet = openSheet(w);
         QVERIFY(sheet);
-        QCOMPARE(sheet->step(), 0);
-        QVERIFY(sheet->caption().startsWith("Choose categories."));
-        const auto logs = itemUrls(w.scan, CategoryKind::logs);
-        QCOMPARE(logs.size(), std::size_t{1});
-        const auto before = selectedUrls(w.scan);
+        auto expected = selectedUrls(w.scan);
+        QCOMPARE(expected.erase(w.home / "Library/Logs/app"), std::size_t{1});
         toggleRow(sheet, CategoryKind::logs);
-        auto expected = before;
-        for (const auto& url : logs) {
-            expected.erase(url);
-        }
         QCOMPARE(selectedUrls(w.scan), expected);
         QCOMPARE(sheet->selectionCount(), QString("%1 items selected").arg(expected.size()));
         QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
-        QCOMPARE(sheet->caption(),
-                 QString("Nothing is erased yet — items go to Trash first so you can put anything "
-                         "back. File Manager Trash opens when reclaim finishes."));
         QCOMPARE(sheet->cardTitles(), QStringList({"Other items move to Trash", "Restore anything you need",
                                                    "Reclaim finishes by emptying Trash"}));
         QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
-        QCOMPARE(sheet->caption(),
-                 QString("Last step. Reclaim moves the selection to Trash, then empties Trash so "
-                         "free space actually rises."));
+        QVERIFY(sheet->caption().startsWith("Last step. Reclaim moves the selection to Trash, then empties"));
         QCOMPARE(sheet->finalSummary(), QString("3 items · 2 categories"));
         QVERIFY(sheet->finalSentence().contains("~" + human(w.scan.selectedBytes()) + " ("));
 
-        const auto kept = TestTree::snapshot(w.home / "Library/Logs");
-        const auto keptDownloads = TestTree::snapshot(w.home / "Downloads");
-        const auto keptDocuments = TestTree::snapshot(w.home / "Documents");
+        const auto keptTrees = [&w] {
+            return std::vector{TestTree::snapshot(w.home / "Library/Logs"),
+                               TestTree::snapshot(w.home / "Downloads"),
+                               TestTree::snapshot(w.home / "Documents")};
+        };
+        const auto kept = keptTrees();
         QSignalSpy finished(w.window.get(), &MainWindow::reclaimFinished);
         QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
         QVERIFY(!w.window->overlay()->isPresenting());
@@ -180,18 +161,13 @@ private slots:
         QVERIFY(!w.window->close());
         auto* ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
         QVERIFY(ask);
-        QCOMPARE(ask->objectName(), QString("closeSheet"));
         QTest::mouseClick(ask->cancelButton(), Qt::LeftButton);
         QVERIFY(w.window->isVisible());
         QVERIFY(!w.window->overlay()->isPresenting());
         QVERIFY(finished.wait(120'000));
-        QVERIFY(!TestTree::exists(big));
-        QVERIFY(!TestTree::exists(other));
-        QVERIFY(!TestTree::exists(trash + "/old-download.iso"));
+        QVERIFY(!TestTree::exists(big) && !TestTree::exists(other));
         QCOMPARE(TestTree::allocatedTree(trash), std::int64_t{0});
-        QCOMPARE(TestTree::snapshot(w.home / "Library/Logs"), kept);
-        QCOMPARE(TestTree::snapshot(w.home / "Downloads"), keptDownloads);
-        QCOMPARE(TestTree::snapshot(w.home / "Documents"), keptDocuments);
+        QCOMPARE(keptTrees(), kept);
         QVERIFY(w.scan.lastReclaimed() >= 2'000'000'000);
 
         // 900,000 bytes in the Trash after a 2 GB reclaim: the line, not the banner.
@@ -202,22 +178,38 @@ private slots:
         QCOMPARE(overview->movedLine(),
                  QString("Moved %1 to Trash last run").arg(human(w.scan.lastReclaimed())));
 
-        // 5 MB: the banner, which speaks of the last reclaim; Empty Trash asks, then empties and rescans.
+        // 5 MB: the banner. Empty Trash asks first: Escape and Cancel keep the Trash, the confirmation
+        // empties it and rescans.
         TestTree::makeFile(trash + "/more", 4'100'000);
         await(w.scan.refreshTrashBytesLive());
         overview->refresh();
         QVERIFY(overview->isTrashBannerShown());
         QVERIFY(overview->movedLine().isEmpty());
+        ConfirmSheet* confirm = nullptr;
+        for (const bool escape : {true, false}) {
+            QTest::mouseClick(overview->emptyTrashButton(), Qt::LeftButton);
+            confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+            QVERIFY(confirm);
+            QCOMPARE(confirm->findChild<QLabel*>("confirmTitle")->text(),
+                     QString("Empty Trash and permanently delete %1?").arg(human(w.scan.trashBytesLive())));
+            if (escape) {
+                QTest::keyClick(confirm->confirmButton(), Qt::Key_Escape);
+            } else {
+                QTest::mouseClick(confirm->cancelButton(), Qt::LeftButton);
+            }
+            QVERIFY(!w.window->overlay()->isPresenting());
+            QVERIFY(TestTree::exists(trash + "/more"));
+            QVERIFY(!w.scan.isScanning());
+        }
         QTest::mouseClick(overview->emptyTrashButton(), Qt::LeftButton);
-        auto* confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+        confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
         QVERIFY(confirm);
-        QVERIFY(TestTree::exists(trash + "/more"));
         QTest::mouseClick(confirm->confirmButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(
             !TestTree::exists(trash + "/more") && w.idle() && w.scan.trashBytesLive() == 0, 60'000);
         overview->refresh();
         QVERIFY(!overview->isTrashBannerShown());
-        QCOMPARE(TestTree::snapshot(w.home / "Library/Logs"), kept);
+        QCOMPARE(keptTrees(), kept);
     }
 
     void aScanThatFindsNothingSaysNothingToSweep() {
@@ -228,12 +220,9 @@ private slots:
         overview->refresh();
         QVERIFY(overview->isEmptyStateShown());
         QCOMPARE(overview->bigFigure(), QString("—"));
-        QCOMPARE(overview->caption(), QString("reclaimable"));
         QVERIFY(!overview->isTrashBannerShown());
-        QVERIFY(overview->errorLines().isEmpty());
         QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
         QCOMPARE(overview->categoryBars()->rows().size(), std::size_t{0});
-        QCOMPARE(w.window->actionBar()->statusText(), QString("0 selected"));
     }
 
     void theErrorsCardListsEveryItemThatCouldNotMove() {
@@ -264,8 +253,9 @@ private slots:
             expected << QString::fromStdString(message);
         }
         QCOMPARE(overview->errorLines(), expected);
-        QVERIFY(overview->errorLines().filter(QRegularExpression("^com\\.example\\.locked: ")).size() == 1);
-        QVERIFY(overview->errorLines().filter(QRegularExpression("^org\\.example\\.frozen: ")).size() == 1);
+        for (const QString name : {"com.example.locked: ", "org.example.frozen: "}) {
+            QCOMPARE(overview->errorLines().filter(name).size(), 1);
+        }
     }
 
     void reclaimIsOffAfterAnAdvisoryOnlyScanAndWhileScanning() {
@@ -311,7 +301,7 @@ private slots:
         QCOMPARE(sheet->keptBackText(),
                  QString("Kept back:\ncopy.iso: kept back, every other copy of it was selected too"));
         // The figures count what goes, not the copy that stays.
-        const QString oneCopy = QString::fromStdString(DiskMath::human(DiskMath::size(iso)));
+        const QString oneCopy = human(DiskMath::size(iso));
         QVERIFY2(sheet->finalSentence().contains("~" + oneCopy + " "), qPrintable(sheet->finalSentence()));
         QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!w.window->isReclaiming() && w.idle(), 60'000);
@@ -321,19 +311,16 @@ private slots:
 
     void theConfirmationFollowsTheKindOfSelection() {
         Window w({std::make_shared<UserCachesScanner>(), std::make_shared<CloudClutterScanner>()});
-        const std::string cache =
-            TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        const std::string cloud = TestTree::makeFile(
-            w.home / "Library/Mobile Documents/com~apple~CloudDocs/Movies/film.mov", 60'000'000);
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        TestTree::makeFile(w.home / "Library/Mobile Documents/com~apple~CloudDocs/Movies/film.mov",
+                           60'000'000);
         QVERIFY(w.start());
         const auto before = TestTree::snapshot(w.home.path());
         ReclaimSheet* sheet = openSheet(w);
         QVERIFY(sheet);
-        QCOMPARE(sheet->categoryModel().rowCount(), 2);
 
         // Cloud copies only.
         QTest::mouseClick(sheet->deselectAllButton(), Qt::LeftButton);
-        QVERIFY(w.scan.selected().empty());
         QCOMPARE(sheet->selectionCount(), QString("0 items selected"));
         QVERIFY(!sheet->nextButton()->isEnabled());
         toggleRow(sheet, CategoryKind::cloudClutter);
@@ -353,7 +340,6 @@ private slots:
         // Both kinds.
         QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
         QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
-        QCOMPARE(sheet->step(), 0);
         toggleRow(sheet, CategoryKind::userCaches);
         auto both = cloudItems;
         both.insert(w.home / "Library/Caches/com.example.cache");
@@ -392,80 +378,25 @@ private slots:
         QVERIFY(!w.window->overlay()->isPresenting());
         QVERIFY(!w.window->isReclaiming());
         QCOMPARE(TestTree::snapshot(w.home.path()), before);
-        QVERIFY(TestTree::exists(cache) && TestTree::exists(cloud));
     }
 
-    void theScanButtonRescansAndTheSheetSaysWhenItIsStillScanning() {
-        Window w(locationScanners());
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        QVERIFY(w.start());
-        QTRY_COMPARE(w.window->overview()->caption(), QString("reclaimable"));
-        QTest::mouseClick(w.window->overview()->scanButton(), Qt::LeftButton);
-        QVERIFY(w.scan.isScanning());
-        w.window->overview()->refresh();
-        QCOMPARE(w.window->overview()->caption(), QString("found so far"));
-        // The sheet cannot be opened during a scan from the window; its own text for the case still holds.
-        ReclaimSheet sheet({w.scan, w.treemap, w.activity, w.uninstall});
-        tester(&sheet.categoryModel());
-        QCOMPARE(sheet.emptyExplanation(),
-                 QString("Scan is still running — categories will show up here when it finishes."));
-        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
-        QVERIFY(sheet.emptyExplanation().isEmpty());
-        QCOMPARE(std::count_if(w.activity.events().begin(), w.activity.events().end(),
-                               [](const ActivityEvent& e) { return e.kind == ActivityKind::scan; }),
-                 2);
-    }
-
-    void theSidebarRoutesAndAVanishedCategoryShowsTheOverview() {
+    void theSidebarAndTheBarsRouteAndAVanishedCategoryShowsTheOverview() {
         Window w(locationScanners());
         tester(&w.window->sidebarModel());
-        const std::string logs = TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 9'000'000);
+        TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
+        TestTree::setModified(TestTree::makeFile(w.home / "Downloads/Tool.zip", 6'000'000),
+                              std::chrono::system_clock::now() - 24h * 60);
         QVERIFY(w.start());
         QCOMPARE(w.window->statusMenu(), nullptr); // no tray offscreen, and the window works without it
         QAction* refresh = w.window->actions().refreshDiskMap;
-        QVERIFY(refresh->isEnabled());
         refresh->trigger();
         QVERIFY(w.treemap.isBuilding());
         QVERIFY(!refresh->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
         QVERIFY(refresh->isEnabled());
-        SidebarModel& model = w.window->sidebarModel();
-        QCOMPARE(model.rowCount(), SidebarModel::paneRows + 1 + 2);
-        QCOMPARE(model.index(SidebarModel::paneRows).data().toString(), QString("Categories"));
-        const QModelIndex logsRow = model.indexOf(Pane::of(CategoryKind::logs));
-        QVERIFY(logsRow.isValid());
-        QCOMPARE(logsRow.data(int(SidebarModel::Role::checked)).toInt(), 1);
-        QCOMPARE(logsRow.data(int(SidebarModel::Role::total)).toInt(), 1);
-        SidebarView* sidebar = w.window->sidebar();
-        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(logsRow).center());
-        QVERIFY(w.window->pane() == Pane::of(CategoryKind::logs));
-        QCOMPARE(w.window->shownPane(), w.window->category());
-        QVERIFY(w.window->actionBar()->isVisible());
 
-        const QModelIndex diskMap = model.indexOf(Pane{Pane::Kind::treemap, {}});
-        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(diskMap).center());
-        QVERIFY(w.window->pane().kind == Pane::Kind::treemap);
-        QVERIFY(w.window->shownPane() != w.window->overview());
-        QVERIFY(!w.window->actionBar()->isVisible());
-
-        w.window->setPane(Pane::of(CategoryKind::logs));
-        std::filesystem::remove_all(w.home / "Library/Logs");
-        QTest::keyClick(w.window.get(), Qt::Key_R, Qt::ControlModifier);
-        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
-        QVERIFY(!w.scan.result(CategoryKind::logs));
-        QCOMPARE(w.window->shownPane(), w.window->overview());
-        QVERIFY(sidebar->selectionModel()->selectedIndexes().isEmpty());
-        QVERIFY(!TestTree::exists(logs));
-    }
-
-    void theCategoryBarsAndTheCompositionBarDrawTheResults() {
-        Window w(locationScanners());
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 9'000'000);
-        TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
-        const std::string installer = TestTree::makeFile(w.home / "Downloads/Tool.zip", 6'000'000);
-        TestTree::setModified(installer, std::chrono::system_clock::now() - 24h * 60);
-        QVERIFY(w.start());
+        // The bars: largest first, the selected share of safe ones only; a click opens the category.
         OverviewPane* overview = w.window->overview();
         overview->refresh();
         CategoryBars* bars = overview->categoryBars();
@@ -479,6 +410,31 @@ private slots:
         QVERIFY(w.window->pane() == Pane::of(CategoryKind::downloads));
         QCOMPARE(w.window->shownPane(), w.window->category());
 
+        SidebarModel& model = w.window->sidebarModel();
+        QCOMPARE(model.rowCount(), SidebarModel::paneRows + 1 + 3);
+        const QModelIndex logsRow = model.indexOf(Pane::of(CategoryKind::logs));
+        QCOMPARE(logsRow.data(int(SidebarModel::Role::checked)).toInt(), 1);
+        QCOMPARE(logsRow.data(int(SidebarModel::Role::total)).toInt(), 1);
+        SidebarView* sidebar = w.window->sidebar();
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(logsRow).center());
+        QVERIFY(w.window->pane() == Pane::of(CategoryKind::logs));
+        QCOMPARE(w.window->shownPane(), w.window->category());
+        QVERIFY(w.window->actionBar()->isVisible());
+        const QModelIndex diskMap = model.indexOf(Pane{Pane::Kind::treemap, {}});
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(diskMap).center());
+        QVERIFY(w.window->pane().kind == Pane::Kind::treemap);
+        QVERIFY(w.window->shownPane() != w.window->overview());
+        QVERIFY(!w.window->actionBar()->isVisible());
+
+        w.window->setPane(Pane::of(CategoryKind::logs));
+        std::filesystem::remove_all(w.home / "Library/Logs");
+        QTest::keyClick(w.window.get(), Qt::Key_R, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        QVERIFY(!w.scan.result(CategoryKind::logs));
+        QCOMPARE(w.window->shownPane(), w.window->overview());
+        QVERIFY(sidebar->selectionModel()->selectedIndexes().isEmpty());
+
+        // Six segments largest first, then the rest as one "other".
         std::vector<ChartEntry> seven;
         for (int i = 0; i < 7; ++i) {
             seven.push_back({CategoryKinds::allCases()[std::size_t(i)], std::int64_t(1000 * (i + 1)), 0});
@@ -487,9 +443,7 @@ private slots:
         QCOMPARE(segments.size(), std::size_t{7});
         QCOMPARE(segments[0].kind, std::optional(CategoryKinds::allCases()[6]));
         QCOMPARE(segments[5].bytes, std::int64_t{2000});
-        QVERIFY(!segments[6].kind);
-        QCOMPARE(segments[6].bytes, std::int64_t{1000});
-        QVERIFY(CompositionBar::segments({}).empty());
+        QVERIFY(!segments[6].kind && segments[6].bytes == 1000);
     }
 
     void theGateStaysUntilACheckFindsAccessThenTheScanStarts() {
@@ -499,17 +453,12 @@ private slots:
         w.window->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
         PermissionGate* gate = w.window->gate();
-        QVERIFY(gate->isVisible());
-        QVERIFY(!w.scan.isScanning());
-        QVERIFY(!w.scan.hasScanned());
-        QVERIFY(!gate->isHintShown());
         QTest::mouseClick(gate->openSettingsButton(), Qt::LeftButton);
         QVERIFY(!gate->isHintShown());
-        QVERIFY(!w.scan.isScanning());
         QTest::mouseClick(gate->checkAgainButton(), Qt::LeftButton);
         QVERIFY(gate->isHintShown());
         QVERIFY(gate->isVisible());
-        QVERIFY(!w.scan.isScanning());
+        QVERIFY(!w.scan.isScanning() && !w.scan.hasScanned());
         granted = true;
         QTest::mouseClick(gate->checkAgainButton(), Qt::LeftButton);
         QVERIFY(!gate->isVisible());
@@ -523,6 +472,9 @@ private slots:
         Window w({std::make_shared<UserCachesScanner>(),
                   std::make_shared<HeldScanner>(release.get_future().share())});
         TestTree::makeFile(w.home / "Documents/notes.txt", 10'000);
+        ReclaimSheet sheet({w.scan, w.treemap, w.activity, w.uninstall});
+        QCOMPARE(sheet.emptyExplanation(),
+                 QString("Run a scan from Overview first, then open Reclaim again."));
         w.window->show();
         QTRY_COMPARE_WITH_TIMEOUT(w.scan.step(), 1, 30'000);
         OverviewPane* overview = w.window->overview();
@@ -536,70 +488,16 @@ private slots:
         QVERIFY(w.window->actionBar()->sizeText().isEmpty());
         QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
         QVERIFY(!w.window->actions().rescan->isEnabled());
-        ReclaimSheet sheet({w.scan, w.treemap, w.activity, w.uninstall});
         QCOMPARE(sheet.emptyExplanation(),
                  QString("Scan is still running — categories will show up here when it finishes."));
         release.set_value();
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
         overview->refresh();
-        QVERIFY(overview->scanningMessage().isEmpty());
         QVERIFY(!overview->isHoldOnShown());
         QCOMPARE(overview->caption(), QString("reclaimable"));
         QCOMPARE(w.window->actionBar()->statusText(), QString("0 selected"));
-        QCOMPARE(w.window->actionBar()->sizeText(), QString("—"));
         QCOMPARE(sheet.emptyExplanation(),
                  QString("The last scan found nothing Kestrune can move to Trash."));
-    }
-
-    void theSidebarShowsTheDiskMapAndTheHistory() {
-        Window w(locationScanners());
-        tester(&w.window->sidebarModel());
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        ReclaimSheet before({w.scan, w.treemap, w.activity, w.uninstall});
-        QCOMPARE(before.emptyExplanation(),
-                 QString("Run a scan from Overview first, then open Reclaim again."));
-        QVERIFY(w.start());
-        SidebarModel& model = w.window->sidebarModel();
-        const QModelIndex diskMap = model.indexOf(Pane{Pane::Kind::treemap, {}});
-        const QModelIndex history = model.indexOf(Pane{Pane::Kind::history, {}});
-        QVERIFY(w.treemap.current());
-        QCOMPARE(diskMap.data(int(SidebarModel::Role::accessory)).toString(),
-                 human(w.treemap.current()->bytes));
-        QCOMPARE(diskMap.data(int(SidebarModel::Role::progress)).toDouble(), -1.0);
-        QCOMPARE(history.data(int(SidebarModel::Role::accessory)).toString(),
-                 QString::number(w.activity.events().size()));
-        QCOMPARE(diskMap.data().toString(), QString("Disk Map"));
-        QCOMPARE(model.index(0).data().toString(), QString("Overview"));
-
-        // After a reclaim the History row shows what was reclaimed in all.
-        ReclaimSheet* sheet = openSheet(w);
-        QVERIFY(sheet);
-        sheet->setStep(2);
-        QSignalSpy finished(w.window.get(), &MainWindow::reclaimFinished);
-        QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
-        QVERIFY(finished.wait(60'000));
-        QVERIFY(w.activity.lifetimeReclaimed() >= 2'000'000);
-        QCOMPARE(history.data(int(SidebarModel::Role::accessory)).toString(),
-                 human(w.activity.lifetimeReclaimed()));
-
-        // The Empty Trash question can be put away without emptying anything.
-        const std::string waiting =
-            TestTree::makeFile(Platform::trashFilesFolder() + "/waiting.iso", 3'000'000);
-        await(w.scan.refreshTrashBytesLive());
-        w.window->overview()->refresh();
-        QTest::mouseClick(w.window->overview()->emptyTrashButton(), Qt::LeftButton);
-        auto* confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
-        QVERIFY(confirm);
-        QCOMPARE(confirm->findChild<QLabel*>("confirmTitle")->text(),
-                 QString("Empty Trash and permanently delete %1?").arg(human(w.scan.trashBytesLive())));
-        QTest::keyClick(confirm->confirmButton(), Qt::Key_Escape);
-        QVERIFY(!w.window->overlay()->isPresenting());
-        QTest::mouseClick(w.window->overview()->emptyTrashButton(), Qt::LeftButton);
-        confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
-        QTest::mouseClick(confirm->cancelButton(), Qt::LeftButton);
-        QVERIFY(!w.window->overlay()->isPresenting());
-        QVERIFY(TestTree::exists(waiting));
-        QVERIFY(!w.scan.isScanning());
     }
 
     void tabReachesEveryControlOfTheOverviewAndTheActionBar() {
@@ -643,8 +541,7 @@ private slots:
         }
         AppSettings first(file);
         first.migrateDefaultWindowSizeIfNeeded();
-        QVERIFY(first.windowGeometry().isEmpty());
-        QVERIFY(first.didResetWindowFrame());
+        QVERIFY(first.windowGeometry().isEmpty() && first.didResetWindowFrame());
         first.setWindowGeometry("kept");
         first.migrateDefaultWindowSizeIfNeeded();
         QCOMPARE(first.windowGeometry(), QByteArray("kept"));
@@ -653,7 +550,6 @@ private slots:
         QVERIFY(w.start());
         QCOMPARE(w.window->size(), QSize(1130, 820));
         QCOMPARE(w.window->minimumSize(), QSize(760, 480));
-        QCOMPARE(w.window->windowTitle(), QString("Kestrune"));
         w.window->resize(900, 600);
         w.window->splitter()->setSizes({300, 600});
         const QList<int> sizes = w.window->splitter()->sizes();

@@ -10,7 +10,6 @@
 #include "Kestrune/Screens/ActivityModel.h"
 #include "Kestrune/Screens/ActivityPane.h"
 #include "Kestrune/Screens/AppSettings.h"
-#include "Kestrune/Screens/CategoryPane.h"
 #include "Kestrune/Screens/DiskMapPane.h"
 #include "Kestrune/Screens/MainWindow.h"
 #include "Kestrune/Screens/MaintenancePane.h"
@@ -36,6 +35,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <unistd.h>
 
 #include <sys/stat.h>
@@ -92,69 +93,76 @@ void prepareApps(const TestTree::TemporaryHome& home) {
 
 void prepare(const TestTree::TemporaryHome& home) {
     prepareApps(home);
-    const auto old = std::chrono::system_clock::now() - 24h * 90;
-    TestTree::makeFile(home / "Library/Caches/org.mozilla.firefox/cache2/entries", 412'000'000);
-    TestTree::makeFile(home / "Library/Caches/com.spotify.client/Data/storage", 268'000'000);
-    TestTree::makeFile(home / "Library/Caches/pip/http/wheels", 96'000'000);
-    TestTree::makeFile(home / "Library/Logs/DiagnosticReports/crash.log", 14'000'000);
-    TestTree::makeFile(home / "Library/Logs/Kestrel/session.log", 3'500'000);
-    TestTree::makeFile(home / "Projects/website/node_modules/react/index.js", 185'000'000);
-    TestTree::makeFile(home / "Projects/api/node_modules/lodash/lodash.js", 62'000'000);
-    for (const std::string name : {"VirtualBox-7.0.dmg", "Slack-4.36.pkg", "Zoom-installer.dmg"}) {
-        TestTree::makeFile(home / ("Downloads/" + name), 130'000'000);
-        TestTree::setModified(home / ("Downloads/" + name), old);
+    const std::pair<const char*, std::int64_t> files[] = {
+        {"Library/Caches/org.mozilla.firefox/cache2/entries", 412'000'000},
+        {"Library/Caches/com.spotify.client/Data/storage", 268'000'000},
+        {"Library/Caches/pip/http/wheels", 96'000'000},
+        {"Library/Logs/DiagnosticReports/crash.log", 14'000'000},
+        {"Library/Logs/Kestrel/session.log", 3'500'000},
+        {"Projects/website/node_modules/react/index.js", 185'000'000},
+        {"Projects/api/node_modules/lodash/lodash.js", 62'000'000},
+        {".local/share/Trash/files/old-videos/clip.mp4", 220'000'000},
+        {"Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw", 2'400'000'000},
+        {"Documents/report.pdf", 2'000'000},
+        {"system/usr/share/dict/words", 4'000'000}};
+    for (const auto& [path, bytes] : files) {
+        TestTree::makeFile(home / path, bytes);
     }
-    TestTree::makeFile(home / ".local/share/Trash/files/old-videos/clip.mp4", 220'000'000);
-    TestTree::writeFile(home / ".local/share/Trash/info/old-videos.trashinfo",
-                        "[Trash Info]\nPath=/home/user/old-videos\nDeletionDate=2026-11-01T10:00:00\n");
-    TestTree::makeFile(home / "Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw",
-                       2'400'000'000);
-    TestTree::makeFile(home / "Documents/report.pdf", 2'000'000);
-    TestTree::makeFolder(home / "system/usr/share");
-    TestTree::makeFile(home / "system/usr/share/dict/words", 4'000'000);
+    for (const std::string name : {"VirtualBox-7.0.dmg", "Slack-4.36.pkg", "Zoom-installer.dmg"}) {
+        TestTree::setModified(TestTree::makeFile(home / ("Downloads/" + name), 130'000'000),
+                              std::chrono::system_clock::now() - 24h * 90);
+    }
     // The maintenance pane's items and updates: autostart entries and a user service, one of each
     // broken, a system entry, and a Flatpak that has two updates.
-    TestTree::writeFile(home / ".config/autostart/com.example.OldSync.desktop",
-                        "[Desktop Entry]\nExec=\"/opt/Old Sync/oldsync\" --background\n");
-    TestTree::writeFile(home / ".config/autostart/notes-helper.desktop",
-                        "[Desktop Entry]\nExec=/bin/sh -c true\n");
-    TestTree::writeFile(home / ".config/autostart/tray-clock.desktop",
-                        "[Desktop Entry]\nExec=/bin/true\nX-GNOME-Autostart-enabled=false\n");
-    TestTree::writeFile(home / ".config/systemd/user/backup-agent.service",
-                        "[Service]\nExecStart=%h/.local/bin/backup-agent --watch\n");
-    TestTree::writeFile(home / "system/etc/xdg/autostart/print-applet.desktop",
-                        "[Desktop Entry]\nExec=/usr/lib/print-applet/applet\n");
+    const std::pair<const char*, const char*> texts[] = {
+        {".local/share/Trash/info/old-videos.trashinfo",
+         "[Trash Info]\nPath=/home/user/old-videos\nDeletionDate=2026-11-01T10:00:00\n"},
+        {".config/autostart/com.example.OldSync.desktop",
+         "[Desktop Entry]\nExec=\"/opt/Old Sync/oldsync\" --background\n"},
+        {".config/autostart/notes-helper.desktop", "[Desktop Entry]\nExec=/bin/sh -c true\n"},
+        {".config/autostart/tray-clock.desktop",
+         "[Desktop Entry]\nExec=/bin/true\nX-GNOME-Autostart-enabled=false\n"},
+        {".config/systemd/user/backup-agent.service",
+         "[Service]\nExecStart=%h/.local/bin/backup-agent --watch\n"},
+        {"system/etc/xdg/autostart/print-applet.desktop",
+         "[Desktop Entry]\nExec=/usr/lib/print-applet/applet\n"},
+        {"bin/flatpak", "#!/bin/sh\nif [ \"$1\" = remote-ls ]; then\n"
+                        "printf 'org.mozilla.firefox\\t128.0.3\\norg.gimp.GIMP\\t2.10.38\\n'\nelse\n"
+                        "printf 'org.mozilla.firefox\\t128.0\\norg.gimp.GIMP\\t2.10.36\\n'\nfi\n"},
+    };
+    for (const auto& [path, text] : texts) {
+        TestTree::writeFile(home / path, text);
+    }
+    chmod((home / "bin/flatpak").c_str(), 0755);
     TestTree::makeFolder(home / ".local/share/applications");
-    const std::string flatpak = TestTree::writeFile(
-        home / "bin/flatpak", "#!/bin/sh\nif [ \"$1\" = remote-ls ]; then\n"
-                              "printf 'org.mozilla.firefox\\t128.0.3\\norg.gimp.GIMP\\t2.10.38\\n'\nelse\n"
-                              "printf 'org.mozilla.firefox\\t128.0\\norg.gimp.GIMP\\t2.10.36\\n'\nfi\n");
-    chmod(flatpak.c_str(), 0755);
 }
 
 QPalette darkPalette() {
     QPalette p;
-    const QColor window(0x2b, 0x2b, 0x2e), base(0x1f, 0x1f, 0x22), text(0xea, 0xea, 0xec);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, QColor(0x27, 0x27, 0x2a));
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x90));
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, Qt::white);
-    p.setColor(QPalette::Highlight, QColor(0x2f, 0x7f, 0xe0));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x5a, 0xa8, 0xff));
-    p.setColor(QPalette::Mid, QColor(0x44, 0x44, 0x48));
-    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
-    p.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4e));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x7a, 0x7a, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x7a, 0x7a, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x7a, 0x7a, 0x80));
+    const QRgb text = 0xeaeaec, base = 0x1f1f22;
+    const std::pair<QPalette::ColorRole, QRgb> roles[] = {{QPalette::Window, 0x2b2b2e},
+                                                          {QPalette::WindowText, text},
+                                                          {QPalette::Base, base},
+                                                          {QPalette::AlternateBase, 0x27272a},
+                                                          {QPalette::ToolTipBase, base},
+                                                          {QPalette::ToolTipText, text},
+                                                          {QPalette::PlaceholderText, 0x8a8a90},
+                                                          {QPalette::Text, text},
+                                                          {QPalette::Button, 0x3a3a3e},
+                                                          {QPalette::ButtonText, text},
+                                                          {QPalette::BrightText, 0xffffff},
+                                                          {QPalette::Highlight, 0x2f7fe0},
+                                                          {QPalette::HighlightedText, 0xffffff},
+                                                          {QPalette::Link, 0x5aa8ff},
+                                                          {QPalette::Mid, 0x444448},
+                                                          {QPalette::Dark, 0x18181a},
+                                                          {QPalette::Light, 0x4a4a4e}};
+    for (const auto& [role, color] : roles) {
+        p.setColor(role, QColor(color));
+    }
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        p.setColor(QPalette::Disabled, role, QColor(0x7a7a80));
+    }
     return p;
 }
 
@@ -185,114 +193,102 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
     ScanEngine scan;
     TreemapEngine treemap;
     ActivityEngine activity;
-    scan.activity = &activity;
-    treemap.activity = &activity;
+    UninstallEngine uninstall;
+    scan.activity = treemap.activity = uninstall.activity = &activity;
     scan.emptyTrashViaFileManager = [] { return std::nullopt; };
     AppSettings settings(QString::fromStdString(home / "screenshots.ini"));
-    UninstallEngine uninstall;
-    uninstall.activity = &activity;
     Engines engines{scan, treemap, activity, uninstall};
-    {
-        MainWindow window(engines, settings, [] { return true; });
-        window.resize(1130, 820);
-        window.show();
-        waitFor([&] { return scan.hasScanned() && !scan.isScanning() && !treemap.isBuilding(); });
-        window.overview()->refresh();
-        save(window, dir, QStringLiteral("overview"), theme);
+    auto window = std::make_unique<MainWindow>(engines, settings, [] { return true; });
+    const auto shot = [&](const char* name) { save(*window, dir, QString::fromLatin1(name), theme); };
+    window->resize(1130, 820);
+    window->show();
+    waitFor([&] { return scan.hasScanned() && !scan.isScanning() && !treemap.isBuilding(); });
+    window->overview()->refresh();
+    shot("overview");
+    window->setPane(Pane::of(CategoryKind::userCaches));
+    shot("category");
+    window->setPane(Pane::of(CategoryKind::docker));
+    shot("category-docker");
 
-        window.setPane(Pane::of(CategoryKind::userCaches));
-        save(window, dir, QStringLiteral("category"), theme);
-        window.setPane(Pane::of(CategoryKind::docker));
-        save(window, dir, QStringLiteral("category-docker"), theme);
-
-        window.setPane(Pane{});
-        scan.selectAllReclaimable();
-        window.requestReclaim();
-        auto* sheet = qobject_cast<ReclaimSheet*>(window.overlay()->sheet());
-        save(window, dir, QStringLiteral("reclaim-1-select"), theme);
-        sheet->setStep(1);
-        save(window, dir, QStringLiteral("reclaim-2-review"), theme);
-        sheet->setStep(2);
-        save(window, dir, QStringLiteral("reclaim-3-confirm"), theme);
-        window.overlay()->close();
-        window.requestEmptyTrash();
-        save(window, dir, QStringLiteral("empty-trash"), theme);
-        window.overlay()->close();
-
-        window.setPane(Pane{Pane::Kind::maintenance, CategoryKind::userCaches});
-        auto& maintenance = window.maintenanceTasks();
-        waitFor([&] { return maintenance.hasLoaded() && !maintenance.isLoading(); });
-        bool ran = false;
-        QFutureWatcher<void> watcher;
-        QObject::connect(&watcher, &QFutureWatcher<void>::finished, &watcher, [&] { ran = true; });
-        watcher.setFuture(maintenance.runTask("lsregister"));
-        waitFor([&] { return ran; });
-        save(window, dir, QStringLiteral("maintenance"), theme);
-        if (auto* scroll = window.maintenance()->findChild<QScrollArea*>()) {
-            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
-        }
-        save(window, dir, QStringLiteral("maintenance-items"), theme);
-
-        window.setPane(Pane{Pane::Kind::uninstaller, CategoryKind::userCaches});
-        waitFor([&] { return !uninstall.isLoading() && !uninstall.apps().empty(); });
-        save(window, dir, QStringLiteral("uninstaller"), theme);
-        for (const auto& app : uninstall.apps()) {
-            if (app.name == "Krita") {
-                (void)uninstall.select(app);
-            }
-        }
-        waitFor([&] { return uninstall.selectedApp() && !uninstall.isSearching(); });
-        save(window, dir, QStringLiteral("uninstaller-detail"), theme);
-        if (auto* pane = window.findChild<UninstallerPane*>()) {
-            pane->requestUninstall();
-            save(window, dir, QStringLiteral("uninstaller-confirm"), theme);
-            pane->overlay()->close();
-        }
-        (void)uninstall.select(std::nullopt);
-
-        window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
-        save(window, dir, QStringLiteral("disk-map"), theme);
-        TreemapView* map = window.diskMap()->map();
-        for (const auto& tile : map->tiles()) {
-            if (tile.node->name() == "Library") {
-                treemap.drill(tile.node);
-                break;
-            }
-        }
-        // The pointer resting on the largest tile: its border and tooltip.
-        const QPoint over = map->tileRect(0).center().toPoint();
-        QMouseEvent move(QEvent::MouseMove, over, map->mapToGlobal(over), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(map, &move);
-        save(window, dir, QStringLiteral("disk-map-drilled"), theme);
-        treemap.popTo(0);
-
-        // The history with a reclaim of the selection recorded (the files stay, for the dark set), its
-        // paths open.
-        std::vector<ActivityPath> moved;
-        for (const auto& item : scan.selected()) {
-            moved.push_back(
-                {ActivityPath::displayPath(item.url), item.bytes, PathDisposition::trashed, std::nullopt});
-        }
-        std::sort(moved.begin(), moved.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
-        activity.recordReclaim(moved, {});
-        window.setPane(Pane{Pane::Kind::history, CategoryKind::userCaches});
-        window.history()->toggle(window.history()->eventModel().index(0, 0));
-        save(window, dir, QStringLiteral("history"), theme);
-
-        window.setPane(Pane{Pane::Kind::treemap, CategoryKind::userCaches});
-        window.resize(760, 480);
-        save(window, dir, QStringLiteral("disk-map-small"), theme);
-        window.setPane(Pane{});
-        save(window, dir, QStringLiteral("overview-small"), theme);
-        window.hide();
+    window->setPane(Pane{});
+    scan.selectAllReclaimable();
+    window->requestReclaim();
+    shot("reclaim-1-select");
+    for (const int step : {1, 2}) {
+        qobject_cast<ReclaimSheet*>(window->overlay()->sheet())->setStep(step);
+        shot(step == 1 ? "reclaim-2-review" : "reclaim-3-confirm");
     }
-    {
-        MainWindow gate(engines, settings, [] { return false; });
-        gate.resize(1130, 820);
-        gate.show();
-        save(gate, dir, QStringLiteral("permission-gate"), theme);
+    window->overlay()->close();
+    window->requestEmptyTrash();
+    shot("empty-trash");
+    window->overlay()->close();
+
+    window->setPane(Pane{Pane::Kind::maintenance, {}});
+    auto& maintenance = window->maintenanceTasks();
+    waitFor([&] { return maintenance.hasLoaded() && !maintenance.isLoading(); });
+    bool ran = false;
+    QFutureWatcher<void> watcher;
+    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &watcher, [&] { ran = true; });
+    watcher.setFuture(maintenance.runTask("lsregister"));
+    waitFor([&] { return ran; });
+    shot("maintenance");
+    auto* bar = window->maintenance()->findChild<QScrollArea*>()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    shot("maintenance-items");
+
+    window->setPane(Pane{Pane::Kind::uninstaller, {}});
+    waitFor([&] { return !uninstall.isLoading() && !uninstall.apps().empty(); });
+    shot("uninstaller");
+    (void)uninstall.select(*std::find_if(uninstall.apps().begin(), uninstall.apps().end(),
+                                         [](const InstalledApp& app) { return app.name == "Krita"; }));
+    waitFor([&] { return uninstall.selectedApp() && !uninstall.isSearching(); });
+    shot("uninstaller-detail");
+    auto* apps = window->findChild<UninstallerPane*>();
+    apps->requestUninstall();
+    shot("uninstaller-confirm");
+    apps->overlay()->close();
+    (void)uninstall.select(std::nullopt);
+
+    window->setPane(Pane{Pane::Kind::treemap, {}});
+    shot("disk-map");
+    TreemapView* map = window->diskMap()->map();
+    for (const auto& tile : map->tiles()) {
+        if (tile.node->name() == "Library") {
+            treemap.drill(tile.node);
+            break;
+        }
     }
+    // The pointer resting on the largest tile: its border and tooltip.
+    const QPoint over = map->tileRect(0).center().toPoint();
+    QMouseEvent move(QEvent::MouseMove, over, map->mapToGlobal(over), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(map, &move);
+    shot("disk-map-drilled");
+    treemap.popTo(0);
+
+    // The history with a reclaim of the selection recorded (the files stay, for the dark set), its
+    // paths open.
+    std::vector<ActivityPath> moved;
+    for (const auto& item : scan.selected()) {
+        moved.push_back(
+            {ActivityPath::displayPath(item.url), item.bytes, PathDisposition::trashed, std::nullopt});
+    }
+    std::sort(moved.begin(), moved.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    activity.recordReclaim(moved, {});
+    window->setPane(Pane{Pane::Kind::history, {}});
+    window->history()->toggle(window->history()->eventModel().index(0, 0));
+    shot("history");
+
+    window->setPane(Pane{Pane::Kind::treemap, {}});
+    window->resize(760, 480);
+    shot("disk-map-small");
+    window->setPane(Pane{});
+    shot("overview-small");
+    window.reset();
+    window = std::make_unique<MainWindow>(engines, settings, [] { return false; });
+    window->resize(1130, 820);
+    window->show();
+    shot("permission-gate");
 }
 
 } // namespace
