@@ -17,6 +17,15 @@ if(KESTRUNE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# ThreadSanitizer cannot share a process with AddressSanitizer, so it has a build tree of its own.
+if(KESTRUNE_TSAN)
+  if(KESTRUNE_SANITIZE OR KESTRUNE_FUZZ)
+    message(FATAL_ERROR "KESTRUNE_TSAN cannot be combined with KESTRUNE_SANITIZE or KESTRUNE_FUZZ")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Fuzz builds instrument everything for coverage; the fuzz targets add libFuzzer's main.
 if(KESTRUNE_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer

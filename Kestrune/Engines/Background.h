@@ -21,6 +21,10 @@
 #include <thread>
 #include <type_traits>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace Background {
 
 using StopFlag = std::shared_ptr<const std::atomic<bool>>;
@@ -65,9 +69,60 @@ inline Jobs& jobsOf(QObject* context) {
     return *jobs;
 }
 
+// What one background thread holds.
+template <typename Work, typename Then> struct Job {
+    Job(QPointer<QObject> guard, QPointer<QTimer> heartbeat, Work work, Then then)
+        : guard(std::move(guard)), heartbeat(std::move(heartbeat)), work(std::move(work)),
+          then(std::move(then)) {}
+    QPointer<QObject> guard;
+    QPointer<QTimer> heartbeat;
+    Work work;
+    Then then;
+};
+
 // Set once the context is being destroyed.
 inline StopFlag stopFlag(QObject* context) {
     return jobsOf(context).flag();
+}
+
+// A function handed to the GUI thread through Qt's event queue. The queue orders everything the posting
+// thread did before the function runs, and the run before the function is destroyed (on whichever thread
+// lets go of it last), but with Qt's own locks and reference counts, which ThreadSanitizer does not see
+// since Qt is not built with it. Under ThreadSanitizer this wrapper states that ordering; elsewhere it is
+// the bare function.
+template <typename Fn> class Handoff {
+public:
+    explicit Handoff(Fn fn) : fn(std::move(fn)) { handedOver(); }
+    Handoff(Handoff&& other) noexcept : fn(std::move(other.fn)) { handedOver(); }
+    Handoff(const Handoff&) = delete;
+    Handoff& operator=(const Handoff&) = delete;
+    Handoff& operator=(Handoff&&) = delete;
+    ~Handoff() { takenOver(); }
+
+    void operator()() {
+        takenOver();
+        fn();
+        handedOver();
+    }
+
+private:
+#if defined(__SANITIZE_THREAD__)
+    void handedOver() {
+        __tsan_release(this);
+    }
+    void takenOver() {
+        __tsan_acquire(this);
+    }
+#else
+    void handedOver() {}
+    void takenOver() {}
+#endif
+    Fn fn;
+};
+
+// Runs `fn` on the GUI thread; callable from any thread while the application exists.
+template <typename Fn> void post(Fn fn) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), Handoff<Fn>(std::move(fn)), Qt::QueuedConnection);
 }
 
 template <typename Work, typename Then> void run(QObject* context, Work work, Then then) {
@@ -78,18 +133,22 @@ template <typename Work, typename Then> void run(QObject* context, Work work, Th
     QPointer<QTimer> heartbeat = new QTimer(context);
     heartbeat->start(250);
     jobs->enter();
-    std::thread([guard, jobs, heartbeat, work = std::move(work), then = std::move(then)]() mutable {
-        auto result = std::make_shared<std::invoke_result_t<Work&>>(work());
-        // The context (and with it `jobs`) waits for this thread, so the application is still there.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, heartbeat, result, then = std::move(then)]() mutable {
+    std::thread([jobs, job = std::make_unique<Job<Work, Then>>(guard, heartbeat, std::move(work),
+                                                               std::move(then))]() mutable {
+        {
+            // Everything the thread holds goes before it leaves: whatever the work or `then` captured
+            // is released before the context (which waits for the leave) can be destroyed.
+            const auto own = std::move(job);
+            auto result = std::make_shared<std::invoke_result_t<Work&>>(own->work());
+            // The context (and with it `jobs`) waits for this thread, so the application is still there.
+            post([guard = own->guard, heartbeat = own->heartbeat, result,
+                  then = std::move(own->then)]() mutable {
                 delete heartbeat.data();
                 if (guard) {
                     then(std::move(*result));
                 }
-            },
-            Qt::QueuedConnection);
+            });
+        }
         jobs->leave();
     }).detach();
 }

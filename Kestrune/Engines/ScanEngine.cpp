@@ -75,14 +75,11 @@ Platform::FileLock ScanEngine::takeReclaimLock(QPointer<ScanEngine> self) {
     if (!lock.busy()) {
         return lock;
     }
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [self] {
-            if (self) {
-                self->setProgressLabel("Waiting for another reclaim to finish\u2026");
-            }
-        },
-        Qt::QueuedConnection);
+    Background::post([self] {
+        if (self) {
+            self->setProgressLabel("Waiting for another reclaim to finish\u2026");
+        }
+    });
     return Platform::FileLock::take(reclaimLockPath(), Platform::FileLock::Wait::yes);
 }
 
@@ -272,22 +269,19 @@ QFuture<void> ScanEngine::scan() {
         QPointer<ScanEngine> self(this);
         auto onReport = [self](int finished, int total, CategoryKind kind,
                                const std::vector<CategoryResult>& r) {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, finished, total, kind, r]() mutable {
-                    if (!self) {
-                        return;
-                    }
-                    self->step_ = finished;
-                    emit self->stepChanged();
-                    self->stepCount_ = total;
-                    emit self->stepCountChanged();
-                    self->progress_ = static_cast<double>(finished) / std::max(total, 1);
-                    emit self->progressChanged();
-                    self->setProgressLabel("Scanning " + std::string(CategoryKinds::title(kind)) + "\u2026");
-                    self->setResults(std::move(r));
-                },
-                Qt::QueuedConnection);
+            Background::post([self, finished, total, kind, r]() mutable {
+                if (!self) {
+                    return;
+                }
+                self->step_ = finished;
+                emit self->stepChanged();
+                self->stepCount_ = total;
+                emit self->stepCountChanged();
+                self->progress_ = static_cast<double>(finished) / std::max(total, 1);
+                emit self->progressChanged();
+                self->setProgressLabel("Scanning " + std::string(CategoryKinds::title(kind)) + "\u2026");
+                self->setResults(std::move(r));
+            });
         };
         struct Scanned {
             std::vector<CategoryResult> results;

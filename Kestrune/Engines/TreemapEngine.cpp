@@ -227,19 +227,16 @@ void TreemapEngine::buildScope(const std::shared_ptr<Run>& run, std::size_t inde
     QPointer<TreemapEngine> self(this);
     std::shared_ptr<CancelBox> box = run->box;
     auto onProgress = [self, box, scope, completed, queued](const VolumeTree::Progress& report) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, box, scope, completed, queued, report] {
-                // Late reports of a stopped run or of a scope already finished change nothing.
-                if (!self || box->isSet() || self->buildingScopeID_ != scope.id) {
-                    return;
-                }
-                self->setProgress((completed + report.fraction) / std::max(queued, 1));
-                self->setProgressLabel(scope.title + " \u00B7 " + report.area);
-                self->setDirectories(report.directories);
-                self->setBytesFound(report.bytes);
-            },
-            Qt::QueuedConnection);
+        Background::post([self, box, scope, completed, queued, report] {
+            // Late reports of a stopped run or of a scope already finished change nothing.
+            if (!self || box->isSet() || self->buildingScopeID_ != scope.id) {
+                return;
+            }
+            self->setProgress((completed + report.fraction) / std::max(queued, 1));
+            self->setProgressLabel(scope.title + " \u00B7 " + report.area);
+            self->setDirectories(report.directories);
+            self->setBytesFound(report.bytes);
+        });
     };
     auto isCancelled = [box] { return box->isSet(); };
     Background::run(
