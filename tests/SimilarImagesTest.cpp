@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sys/resource.h>
@@ -270,6 +271,35 @@ TEST(SimilarImages, BadFilesAreSkippedWithoutHarm) {
 #if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB";
 #endif
+}
+
+// libvips is a module loaded on the first photo that is not a JPEG: the program finds it in its build
+// tree, and a copy of the program that cannot find it still compares JPEGs and says what it left out.
+TEST(SimilarImages, PhotosOtherThanJpegNeedTheModuleAndItsAbsenceIsSaid) {
+    TestTree::TemporaryHome home;
+    if (std::filesystem::exists("/usr/local/lib/kestrune/kestrune-vips.so")) {
+        GTEST_SKIP() << "an installed module would be found";
+    }
+    photo(home / "Pictures/a.jpg", 1600, 1200, 41);
+    photo(home / "Pictures/b.jpg", 1600, 1200, 41, 80);
+    for (const char* name : {"c.png", "d.png"}) {
+        VipsImage* image = scene(1600, 1200, 42);
+        ASSERT_EQ(vips_pngsave(image, (home / (std::string("Pictures/") + name)).c_str(), nullptr), 0);
+        g_object_unref(image);
+    }
+    const std::string lonely = home / "bin/x/y/kestrune-cli";
+    TestTree::makeFolder(home / "bin/x/y");
+    std::filesystem::copy_file(KESTRUNE_CLI_PATH, lonely);
+    for (const auto& [program, modular] :
+         {std::pair{std::string(KESTRUNE_CLI_PATH), true}, {lonely, false}}) {
+        const auto result =
+            TestTree::run({program, "scan", "--only", "similarImages", "--json", "--quiet", "--no-cache"});
+        EXPECT_EQ(result.status, 0) << result.output;
+        EXPECT_NE(result.output.find(home / "Pictures/b.jpg"), std::string::npos) << result.output;
+        EXPECT_EQ(result.output.find(home / "Pictures/d.png") != std::string::npos, modular) << result.output;
+        EXPECT_EQ(result.output.find("only JPEG photos were compared") != std::string::npos, !modular)
+            << result.output;
+    }
 }
 
 TEST(SimilarImages, FileShrinkingWhileHashedIsSkippedOrHashed) {
