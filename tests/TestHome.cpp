@@ -116,11 +116,26 @@ std::string makeFile(const std::string& path, std::int64_t allocatedBytes) {
     if (fd < 0) {
         throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     }
-    if (allocatedBytes > 0) {
-        const int rc = posix_fallocate(fd, 0, allocatedBytes);
-        if (rc != 0) {
+    // ext4 counts the extent-tree blocks of a file split over many free areas (a busy disk) in its
+    // allocation, one block more than asked for; ask for that much less data then, so that files probing
+    // a floor from below stay below it.
+    std::int64_t asked = allocatedBytes;
+    for (int attempt = 0; asked > 0 && attempt < 4; ++attempt) {
+        const int rc = posix_fallocate(fd, 0, asked);
+        struct stat st {};
+        if (rc != 0 || fstat(fd, &st) != 0) {
             close(fd);
             throw std::runtime_error("fallocate failed for " + path + ": " + std::strerror(rc));
+        }
+        const std::int64_t block = st.st_blksize > 0 ? st.st_blksize : 4096;
+        const std::int64_t excess =
+            static_cast<std::int64_t>(st.st_blocks) * 512 - (allocatedBytes + block - 1) / block * block;
+        if (excess <= 0) {
+            break;
+        }
+        asked -= excess;
+        if (ftruncate(fd, 0) != 0) {
+            break;
         }
     }
     close(fd);
