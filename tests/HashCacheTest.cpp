@@ -281,7 +281,7 @@ TEST(HashCache, DamagedForeignOrOutdatedFilesGiveCorrectScansAndAFreshCache) {
 TEST(HashCache, KeepsTheRowsUsedLatestWithinItsBound) {
     const TestTree::TemporaryHome home;
     const std::string file = home / "bound.sqlite";
-    auto cache = HashCache::open(file);
+    auto cache = HashCache::openFile(file);
     ASSERT_TRUE(cache);
     const auto key = [](std::uint64_t inode) { return FileKey{1, inode, 10, 20, 30}; };
     for (std::uint64_t i = 0; i < 10; ++i) {

@@ -55,10 +55,16 @@ std::optional<std::string> readSmallFile(const std::string& path) {
     return text;
 }
 
-// The program of a link whose target is not there: missing when certainly gone, else unknown.
-void setDangling(BackgroundItem& item, const std::string& path, Platform::Presence presence) {
+// For a link whose target is not there: its program is the target, missing when certainly gone, else
+// unknown; true then. False (and nothing set) when the target is there.
+bool markDangling(BackgroundItem& item, const std::string& path) {
+    const auto presence = Platform::presenceOf(path);
+    if (presence == Platform::Presence::present) {
+        return false;
+    }
     item.program = Platform::linkTarget(path);
     item.programState = presence == Platform::Presence::missing ? Program::missing : Program::unknown;
+    return true;
 }
 
 std::string stem(const std::string& name) {
@@ -206,9 +212,7 @@ BackgroundItem autostartItem(const std::string& path, const std::string& name, b
     if (!text) {
         // A dangling link is an entry whose file is gone; anything else we cannot read is not judged.
         if (Platform::kindOf(path) == Platform::FileKind::link) {
-            if (const auto presence = Platform::presenceOf(path); presence != Platform::Presence::present) {
-                setDangling(item, path, presence);
-            }
+            markDangling(item, path);
         }
         return item;
     }
@@ -231,8 +235,7 @@ BackgroundItem serviceItem(const std::string& path, const std::string& name, boo
             item.disabled = true; // masked
             return item;
         }
-        if (const auto presence = Platform::presenceOf(path); presence != Platform::Presence::present) {
-            setDangling(item, path, presence);
+        if (markDangling(item, path)) {
             return item;
         }
     }

@@ -97,7 +97,7 @@ std::shared_ptr<HashCache> HashCache::shared() {
     }
     const std::string file = defaultFile();
     if (!sharedCache || sharedCache->file != file) {
-        sharedCache = HashCache::open(file);
+        sharedCache = HashCache::openFile(file);
     }
     return sharedCache;
 }
@@ -108,7 +108,7 @@ void HashCache::setEnabled(bool enabled) {
     sharedCache.reset();
 }
 
-std::unique_ptr<HashCache> HashCache::open(const std::string& file) {
+std::unique_ptr<HashCache> HashCache::openFile(const std::string& file) {
     if (const auto slash = file.rfind('/'); slash != std::string::npos && slash > 0) {
         Platform::makePrivateFolders(file.substr(0, slash));
     }

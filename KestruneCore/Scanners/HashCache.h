@@ -35,7 +35,7 @@ public:
     // Opens (or creates) the cache file. A file that is not a readable cache of ours is set aside as
     // FILE.corrupt and a fresh one made; nothing when no cache can be made at all (then every lookup
     // misses and nothing is stored).
-    [[nodiscard]] static std::unique_ptr<HashCache> open(const std::string& file);
+    [[nodiscard]] static std::unique_ptr<HashCache> openFile(const std::string& file);
     // $XDG_CACHE_HOME/kestrune/hashes.sqlite
     [[nodiscard]] static std::string defaultFile();
 
