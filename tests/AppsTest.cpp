@@ -361,14 +361,16 @@ TEST(AppsCommand, ListsAsJsonAndUninstallsWithThePlanAndConfirmationOfReclaim) {
     ASSERT_EQ(listed.status, 0) << listed.output;
     const auto json = nlohmann::json::parse(listed.output);
     ASSERT_EQ(json["apps"].size(), 2u);
-    const auto& first = json["apps"][0];
-    EXPECT_EQ(first["name"], "Tool");
-    EXPECT_EQ(first["path"], h.tool);
-    EXPECT_EQ(first["source"], "appimage");
-    EXPECT_EQ(first["bytes"], TestTree::allocated(h.tool));
-    EXPECT_TRUE(first["lastUsed"].is_null());
-    ASSERT_EQ(first["supportFiles"].size(), 3u);
-    EXPECT_EQ(first["supportFiles"][0]["path"], h.home / ".config/Tool");
+    // The two programs are the same size, so they are listed by path.
+    EXPECT_EQ(json["apps"][0]["name"], "Other");
+    const auto& tool = json["apps"][1];
+    EXPECT_EQ(tool["name"], "Tool");
+    EXPECT_EQ(tool["path"], h.tool);
+    EXPECT_EQ(tool["source"], "appimage");
+    EXPECT_EQ(tool["bytes"], TestTree::allocated(h.tool));
+    EXPECT_TRUE(tool["lastUsed"].is_null());
+    ASSERT_EQ(tool["supportFiles"].size(), 3u);
+    EXPECT_EQ(tool["supportFiles"][0]["path"], h.home / ".config/Tool");
 
     const auto before = TestTree::snapshot(h.home.path());
     const struct {

@@ -116,27 +116,31 @@ std::string makeFile(const std::string& path, std::int64_t allocatedBytes) {
     if (fd < 0) {
         throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     }
-    // ext4 counts the extent-tree blocks of a file split over many free areas (a busy disk) in its
-    // allocation, one block more than asked for; ask for that much less data then, so that files probing
-    // a floor from below stay below it.
+    // ext4 counts the extent-tree block of a file split over many free areas (a busy disk) in its
+    // allocation, one block more than asked for, and the next try may come out whole again. So aim at
+    // the asked allocation itself, trying again with less or more data, so that files probing a floor
+    // stay on their side of it; when every try misses, the last one stays.
+    const std::int64_t target = [&] {
+        struct stat st {};
+        const std::int64_t block = fstat(fd, &st) == 0 && st.st_blksize > 0 ? st.st_blksize : 4096;
+        return (allocatedBytes + block - 1) / block * block;
+    }();
     std::int64_t asked = allocatedBytes;
-    for (int attempt = 0; asked > 0 && attempt < 4; ++attempt) {
+    for (int attempt = 0; allocatedBytes > 0 && attempt < 6; ++attempt) {
+        if (attempt > 0 && ftruncate(fd, 0) != 0) {
+            break;
+        }
         const int rc = posix_fallocate(fd, 0, asked);
         struct stat st {};
         if (rc != 0 || fstat(fd, &st) != 0) {
             close(fd);
             throw std::runtime_error("fallocate failed for " + path + ": " + std::strerror(rc));
         }
-        const std::int64_t block = st.st_blksize > 0 ? st.st_blksize : 4096;
-        const std::int64_t excess =
-            static_cast<std::int64_t>(st.st_blocks) * 512 - (allocatedBytes + block - 1) / block * block;
-        if (excess <= 0) {
+        const std::int64_t miss = static_cast<std::int64_t>(st.st_blocks) * 512 - target;
+        if (miss == 0 || asked - miss <= 0) {
             break;
         }
-        asked -= excess;
-        if (ftruncate(fd, 0) != 0) {
-            break;
-        }
+        asked -= miss;
     }
     close(fd);
     return path;

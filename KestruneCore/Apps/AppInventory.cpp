@@ -55,8 +55,11 @@ std::vector<InstalledApp> installed() {
             app.id = app.url;
         }
     }
-    std::stable_sort(apps.begin(), apps.end(),
-                     [](const InstalledApp& a, const InstalledApp& b) { return a.bytes > b.bytes; });
+    // Largest first; applications of one size by their path, not in the order the folders happened to
+    // list them, so that two listings of the same applications agree.
+    std::sort(apps.begin(), apps.end(), [](const InstalledApp& a, const InstalledApp& b) {
+        return a.bytes != b.bytes ? a.bytes > b.bytes : a.url < b.url;
+    });
     return apps;
 }
 
