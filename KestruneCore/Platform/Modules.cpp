@@ -9,6 +9,9 @@
 #ifndef KESTRUNE_MODULE_DIR
 #define KESTRUNE_MODULE_DIR ""
 #endif
+#ifndef KESTRUNE_MODULE_BESIDE_BIN
+#define KESTRUNE_MODULE_BESIDE_BIN ""
+#endif
 
 namespace Platform {
 namespace {
@@ -25,6 +28,11 @@ std::vector<std::filesystem::path> moduleFolders() {
                 break;
             }
             folder = folder.parent_path();
+        }
+        // An installed tree moved elsewhere as a whole (another prefix, a staging folder) keeps the module
+        // at the same place relative to the program.
+        if (const std::string beside = KESTRUNE_MODULE_BESIDE_BIN; !beside.empty()) {
+            folders.push_back((executable.parent_path() / beside).lexically_normal());
         }
     }
     if (const std::string installed = KESTRUNE_MODULE_DIR; !installed.empty()) {

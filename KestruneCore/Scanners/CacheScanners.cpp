@@ -272,6 +272,31 @@ std::vector<Candidate> linuxPackageCaches() {
         }
         addIfReachable(out, cache, relative, std::nullopt, {});
     }
+    // Tools whose caches follow a variable of their own when it names a folder: Cargo's CARGO_HOME, Go's
+    // GOMODCACHE, else the first folder of GOPATH (the table holds their defaults under the home).
+    const auto variableFolder = [](const char* name) -> std::optional<std::string> {
+        const char* value = std::getenv(name);
+        if (value == nullptr || value[0] != '/') {
+            return std::nullopt;
+        }
+        const std::string_view text(value);
+        return Paths::standardized(std::string(text.substr(0, text.find(':'))));
+    };
+    const auto addUnder = [&out](const std::string& root, std::string_view sub) {
+        const std::string path = Paths::child(root, sub);
+        if (Platform::reachableWithin(root, path)) {
+            out.push_back({path, std::nullopt, {}, true});
+        }
+    };
+    if (const auto cargo = variableFolder("CARGO_HOME")) {
+        addUnder(*cargo, "registry");
+        addUnder(*cargo, "git");
+    }
+    if (const auto modules = variableFolder("GOMODCACHE")) {
+        addUnder(*modules, "cache");
+    } else if (const auto gopath = variableFolder("GOPATH")) {
+        addUnder(*gopath, "pkg/mod/cache");
+    }
     return out;
 }
 
