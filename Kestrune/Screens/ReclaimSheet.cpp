@@ -437,9 +437,11 @@ void ReclaimSheet::refresh() {
     // What the reclaim will leave in place, and why: the last copy of a file, an application's cache
     // while it runs. Only the final step asks for the plan; its figures leave those items out.
     std::int64_t bytes = s.selectedBytes();
+    int going = items;
     QStringList keptLines;
     if (current == 2) {
         const auto plan = s.plan();
+        going -= int(plan.keptBack.size());
         constexpr int shown = 4;
         for (std::size_t i = 0; i < plan.keptBack.size(); ++i) {
             bytes -= plan.keptBack[i].item.bytes;
@@ -459,7 +461,7 @@ void ReclaimSheet::refresh() {
         categories += s.selectionState(kind).checked > 0 ? 1 : 0;
     }
     readySize->setText(human(bytes));
-    summary->setText(counted(items, tr("%1 item"), tr("%1 items")) + QStringLiteral(" · ") +
+    summary->setText(counted(going, tr("%1 item"), tr("%1 items")) + QStringLiteral(" · ") +
                      counted(categories, tr("%1 category"), tr("%1 categories")));
     secondStep->setText(
         tr("Reclaim then permanently deletes Trash contents so ~%1 (%2 of disk) becomes free. This "
