@@ -411,6 +411,17 @@ void removeOrphans(const std::vector<std::string>& paths, std::vector<std::strin
     }
 }
 
+// What is left in every Trash of the user: the home trash and those of other disks and Snap apps, which
+// the desktop's own emptying clears too.
+std::int64_t measureEveryTrash(const std::function<std::int64_t(const std::string&)>& measure,
+                               const std::string& home) {
+    std::int64_t total = measure(home);
+    for (const auto& other : Platform::otherTrashFilesFolders()) {
+        total += measure(other);
+    }
+    return total;
+}
+
 } // namespace
 
 bool ScanEngine::selectionMovesToTrash() const {
@@ -702,7 +713,7 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                     w.wipe.messages.insert(w.wipe.messages.end(), wiped.messages.begin(),
                                            wiped.messages.end());
                 }
-                w.remaining = measure(trash);
+                w.remaining = measureEveryTrash(measure, trash);
                 return w;
             },
             [this, trash, rescanAfter, done](Wiped w) {
@@ -737,7 +748,7 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                     this,
                     [trash, measure = measureTrash, ask = emptyTrashViaFileManager] {
                         auto message = ask();
-                        return std::make_pair(message, measure(trash));
+                        return std::make_pair(message, measureEveryTrash(measure, trash));
                     },
                     [this, w, finish](std::pair<std::optional<std::string>, std::int64_t> after) {
                         WorkerResult r = w.wipe;
