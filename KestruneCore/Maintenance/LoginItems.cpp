@@ -224,7 +224,8 @@ BackgroundItem autostartItem(const std::string& path, const std::string& name, b
     return item;
 }
 
-BackgroundItem serviceItem(const std::string& path, const std::string& name, bool user) {
+BackgroundItem serviceItem(const std::string& path, const std::string& name, bool user,
+                           const std::vector<std::string>& dropIns = {}) {
     BackgroundItem item;
     item.label = stem(name);
     item.path = path;
@@ -243,15 +244,24 @@ BackgroundItem serviceItem(const std::string& path, const std::string& name, boo
     if (!text) {
         return item;
     }
-    // The last empty ExecStart= clears the ones before it; the first after that is what starts.
+    // The unit, then its drop-ins in order: the last empty ExecStart= clears the ones before it; the
+    // first after that is what starts.
     std::string execStart;
-    const auto keys = group(*text, "Service");
-    const auto [begin, end] = keys.equal_range("ExecStart");
-    for (auto it = begin; it != end; ++it) {
-        if (it->second.empty()) {
-            execStart.clear();
-        } else if (execStart.empty()) {
-            execStart = it->second;
+    const auto apply = [&execStart](const std::string& unitText) {
+        const auto keys = group(unitText, "Service");
+        const auto [begin, end] = keys.equal_range("ExecStart");
+        for (auto it = begin; it != end; ++it) {
+            if (it->second.empty()) {
+                execStart.clear();
+            } else if (execStart.empty()) {
+                execStart = it->second;
+            }
+        }
+    };
+    apply(*text);
+    for (const auto& dropIn : dropIns) {
+        if (const auto more = readSmallFile(dropIn)) {
+            apply(*more);
         }
     }
     if (!execStart.empty()) {
@@ -327,14 +337,42 @@ std::string templateOf(const std::string& unit) {
     return unit.substr(0, at + 1) + unit.substr(dot);
 }
 
+struct UnitFolder {
+    std::string path;
+    bool user;
+};
+
+// The drop-in files of a service (NAME.service.d/*.conf, and foo@.service.d/ for an instance of
+// foo@.service) in the order systemd reads them: by file name, a name in the instance's folder or in an
+// earlier unit folder hiding the same name elsewhere.
+std::vector<std::string> dropInsOf(const std::vector<UnitFolder>& folders, const std::string& unit) {
+    std::map<std::string, std::string> byName;
+    std::vector<std::string> names{unit};
+    if (templateOf(unit) != unit) {
+        names.push_back(templateOf(unit)); // the instance's own drop-ins come first
+    }
+    for (const auto& name : names) {
+        for (const auto& folder : folders) {
+            const std::string dir = Paths::child(folder.path, name + ".d");
+            for (const auto& entry : BulkDir::read(dir)) {
+                if (visible(entry) && !entry.isDirectory && entry.name.ends_with(".conf")) {
+                    byName.emplace(entry.name, Paths::child(dir, entry.name));
+                }
+            }
+        }
+    }
+    std::vector<std::string> paths;
+    for (auto& [name, path] : byName) {
+        paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
 void readServices(std::vector<BackgroundItem>& items) {
-    struct Folder {
-        std::string path;
-        bool user;
-    };
-    const Folder folders[] = {{Paths::child(Platform::configHome(), "systemd/user"), true},
-                              {Platform::systemFolder("/etc/systemd/user"), false},
-                              {Platform::systemFolder("/usr/lib/systemd/user"), false}};
+    using Folder = UnitFolder;
+    const std::vector<Folder> folders = {{Paths::child(Platform::configHome(), "systemd/user"), true},
+                                         {Platform::systemFolder("/etc/systemd/user"), false},
+                                         {Platform::systemFolder("/usr/lib/systemd/user"), false}};
     // What some *.wants or *.requires folder links to: these start with the session. A link left
     // dangling in the user's own folder is an item of its own, broken.
     std::set<std::string> wanted;
@@ -364,7 +402,8 @@ void readServices(std::vector<BackgroundItem>& items) {
                 continue;
             }
             if (folder.user || wanted.contains(entry.name)) {
-                items.push_back(serviceItem(Paths::child(folder.path, entry.name), entry.name, folder.user));
+                items.push_back(serviceItem(Paths::child(folder.path, entry.name), entry.name, folder.user,
+                                            dropInsOf(folders, entry.name)));
             }
         }
     }
