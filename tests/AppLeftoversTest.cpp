@@ -23,17 +23,14 @@ public:
     [[nodiscard]] std::string system() const { return home / "system"; }
     [[nodiscard]] std::string operator/(const std::string& relative) const { return home / relative; }
 
-    void install(const std::string& folder, const std::string& name, const std::string& identifier) const {
-        TestTree::installApp(folder, name, identifier);
-    }
     // Ten applications of unrelated vendors, two in each of the five searched folders.
     void installTen() const {
         const std::vector<std::string> folders{system() + "/Applications", system() + "/System/Applications",
                                                system() + "/System/Applications/Utilities",
                                                system() + "/Applications/Utilities", home / "Applications"};
         for (int i = 0; i < 10; ++i) {
-            install(folders[static_cast<std::size_t>(i / 2)], "Filler" + std::to_string(i),
-                    "net.filler" + std::to_string(i) + ".App");
+            TestTree::installApp(folders[static_cast<std::size_t>(i / 2)], "Filler" + std::to_string(i),
+                                 "net.filler" + std::to_string(i) + ".App");
         }
     }
     std::string leftover(const std::string& relative, std::int64_t bytes = 6'000'000) const {
@@ -69,9 +66,10 @@ TEST(SystemFolders, MapBelowTheOverrideRootOnlyWhenItIsAbsolute) {
 TEST(InstalledPicture, ReadsTheFiveFoldersWithoutDescendingAndKeepsNamesWithoutIdentifiers) {
     Machine m;
     m.installTen();
-    m.install(m.system() + "/Applications/Games", "Deep", "org.deep.Game"); // not directly in a folder
-    m.install(m.system() + "/Applications", "Plain", "");                   // name but no identifier
-    m.install(m.system() + "/Applications", "Shout", "org.shout.App");
+    TestTree::installApp(m.system() + "/Applications/Games", "Deep",
+                         "org.deep.Game");                           // not directly in a folder
+    TestTree::installApp(m.system() + "/Applications", "Plain", ""); // name but no identifier
+    TestTree::installApp(m.system() + "/Applications", "Shout", "org.shout.App");
     std::filesystem::rename(m.system() + "/Applications/Shout.app", m.system() + "/Applications/Shout.APP");
     TestTree::writeFile(m.system() + "/Applications/Broken.app/Contents/Info.plist", "<plist><dict><key>");
     TestTree::writeFile(
@@ -79,8 +77,7 @@ TEST(InstalledPicture, ReadsTheFiveFoldersWithoutDescendingAndKeepsNamesWithoutI
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>x</string></array></plist>");
     TestTree::makeFolder(m.system() + "/Applications/.app");
     const InstalledApps a = AppLeftoversScanner::installedApps();
-    std::set<std::string> ids;
-    std::set<std::string> names{"plain", "broken", "array"};
+    std::set<std::string> ids, names{"plain", "broken", "array"};
     for (int i = 0; i < 10; ++i) {
         ids.insert("net.filler" + std::to_string(i) + ".App");
         names.insert("filler" + std::to_string(i));
@@ -95,108 +92,91 @@ TEST(Leftovers, TenInstalledIdentifiersAreTooFewToReportAnything) {
     const auto editor = m.leftover("Library/Application Support/com.example.Editor");
     EXPECT_TRUE(AppLeftoversScanner().scan().empty());
     // An eleventh bundle without an identifier or out of reach changes nothing.
-    m.install(m.system() + "/Applications", "NoID", "");
-    m.install(m.system() + "/Applications/Games", "Deep", "org.deep.Game");
+    TestTree::installApp(m.system() + "/Applications", "NoID", "");
+    TestTree::installApp(m.system() + "/Applications/Games", "Deep", "org.deep.Game");
     EXPECT_TRUE(AppLeftoversScanner().scan().empty());
-    m.install(m / "Applications", "Eleventh", "org.eleventh.App");
+    TestTree::installApp(m / "Applications", "Eleventh", "org.eleventh.App");
     EXPECT_EQ(urls(AppLeftoversScanner().scan()), std::set<std::string>{editor});
 }
 
-TEST(Leftovers, AnInstalledVendorKeepsItsSiblingsAsAPlainTextPrefix) {
+// One home for the scan rules: an installed vendor keeps its siblings (as a plain-text prefix), protected
+// prefixes are case-sensitive, names fold case and diacritics and match as substrings, the floor, hidden
+// names and links.
+TEST(Leftovers, TheScanReportsOnlyWhatNoRuleKeeps) {
     Machine m;
     m.installTen();
-    m.install(m / "Applications", "Other", "org.other.App");
-    const auto editor = m.leftover("Library/Application Support/com.example.Editor");
-    m.leftover("Library/Containers/org.other.App"); // installed exactly
-    const auto state = m.leftover("Library/Saved Application State/com.gone.Tool.savedState");
-    EXPECT_EQ(urls(AppLeftoversScanner().scan()), (std::set<std::string>{editor, state}));
-    m.install(m / "Applications", "Viewer", "com.example.Viewer");
-    EXPECT_EQ(urls(AppLeftoversScanner().scan()), std::set<std::string>{state});
-
-    const auto a = apps({"com.examples.App"}, {});
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("com.example.Editor", a));
-    EXPECT_TRUE(AppLeftoversScanner::isOrphan("org.example.Editor", a));
-    // Empty pieces are dropped: still three pieces with the vendor com.example.
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("com..examples..Editor", a));
-    EXPECT_TRUE(AppLeftoversScanner::isOrphan("com..other..Editor", a));
-}
-
-TEST(Leftovers, ProtectedPrefixesAreCaseSensitive) {
-    Machine m;
-    m.installTen();
-    m.install(m / "Applications", "Other", "org.other.App");
-    m.leftover("Library/Application Support/com.apple.sharedfilelist");
-    m.leftover("Library/Application Support/GoogleUpdater");
-    m.leftover("Library/Containers/Microsoft Edge");
-    m.leftover("Library/Application Support/CrashReporter");
-    const auto lower = m.leftover("Library/Application Support/googleupdater");
-    const auto apple = m.leftover("Library/Application Support/Com.Apple.Thing");
-    EXPECT_EQ(urls(AppLeftoversScanner().scan()), (std::set<std::string>{lower, apple}));
-    const auto none = apps({}, {});
-    for (const auto& prefix : AppLeftoversScanner::neverTouch()) {
-        EXPECT_FALSE(AppLeftoversScanner::isOrphan(prefix + "Leftover", none)) << prefix;
-        EXPECT_FALSE(AppLeftoversScanner::isOrphan(prefix + "X.savedState", none)) << prefix;
-    }
-    EXPECT_TRUE(AppLeftoversScanner::isOrphan("adobe", none));
-}
-
-TEST(Leftovers, SuffixesAreStrippedInOrderBeforeJudging) {
-    const auto a = apps({"com.example.Editor"}, {"Editor Pro"});
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("com.example.Editor.savedState", a));
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("Editor Pro.plist", a));
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("Editor Pro.binarycookies", a));
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("Editor Pro.plist.savedState", a));
-    // A stripped name is judged by the name rules: "pro" lies inside "editor pro", "tracker" does not.
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("Pro.savedState", a));
-    EXPECT_TRUE(AppLeftoversScanner::isOrphan("Tracker.savedState", a));
-    // Each suffix is stripped once: the name left over is judged as written.
-    EXPECT_TRUE(AppLeftoversScanner::isOrphan("Editor Pro.savedState.savedState", apps({}, {"Pro Editor"})));
-}
-
-TEST(Leftovers, NamesFoldCaseAndDiacriticsAndMatchAsSubstrings) {
-    Machine m;
-    m.installTen();
-    m.install(m / "Applications", "Éditeur Pro", "org.editeur.Pro");
-    m.leftover("Library/Application Support/Éditeur Pro");
-    m.leftover("Library/Application Support/editeur pro");
-    m.leftover("Library/Application Support/ÉDITEUR PRO");
-    m.leftover("Library/Application Support/Editeur");                 // inside the installed name
-    m.leftover("Library/Application Support/Editeur Pro Helper Data"); // holds the installed name
-    const auto tools = m.leftover("Library/Application Support/Pro Tools Data");
-    const auto dotted = m.leftover("Library/Application Support/example.data");
-    EXPECT_EQ(urls(AppLeftoversScanner().scan()), (std::set<std::string>{tools, dotted}));
-
-    // Two pieces are a name, not an identifier: the vendor rule does not keep it.
-    const auto a = apps({"example.data.Thing"}, {"Editor Pro"});
-    EXPECT_TRUE(AppLeftoversScanner::isOrphan("example.data", a));
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("example.data.Other", a));
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("editor pro", a));
-    EXPECT_FALSE(AppLeftoversScanner::isOrphan("Editor", a));
-    EXPECT_TRUE(AppLeftoversScanner::isOrphan("Pro Tools Data", a));
-    EXPECT_EQ(TextFolding::folded("Ærø Straße ÇA"), TextFolding::folded("ærø strasse ça"));
-    EXPECT_EQ(TextFolding::folded("Café"), "cafe");
-    EXPECT_NE(TextFolding::folded("bad\xff"), TextFolding::folded("bad\xfe"));
-}
-
-TEST(Leftovers, FloorHiddenNamesAndLinks) {
-    Machine m;
-    m.installTen();
-    m.install(m / "Applications", "Other", "org.other.App");
+    TestTree::installApp(m / "Applications", "Other", "org.other.App");
+    TestTree::installApp(m / "Applications", "Éditeur Pro", "org.editeur.Pro");
     const auto b = TestTree::block(m.home);
-    m.leftover("Library/Application Support/org.small.App", TestTree::below(5'000'000, b));
-    const auto big = m.leftover("Library/Application Support/org.big.App", TestTree::atOrAbove(5'000'000, b));
-    const auto file = TestTree::makeFile(m / "Library/Containers/org.file.App.plist", 6'000'000);
-    m.leftover("Library/Application Support/.org.hidden.App");
-    m.leftover("elsewhere/org.linked.App");
-    ASSERT_EQ(symlink((m / "elsewhere/org.linked.App").c_str(),
-                      (m / "Library/Application Support/org.linked.App").c_str()),
+    const std::string support = "Library/Application Support/";
+    for (const std::string& kept : std::vector<std::string>{
+             "Library/Containers/org.other.App", support + "com.apple.sharedfilelist",
+             support + "GoogleUpdater", "Library/Containers/Microsoft Edge", support + "CrashReporter",
+             support + "Éditeur Pro", support + "editeur pro", support + "ÉDITEUR PRO", support + "Editeur",
+             support + "Editeur Pro Helper Data", support + ".org.hidden.App", "elsewhere/org.linked.App"}) {
+        m.leftover(kept);
+    }
+    m.leftover(support + "org.small.App", TestTree::below(5'000'000, b));
+    ASSERT_EQ(symlink((m / "elsewhere/org.linked.App").c_str(), (m / (support + "org.linked.App")).c_str()),
               0);
+    const std::set<std::string> reported{
+        m.leftover(support + "com.example.Editor"),
+        m.leftover("Library/Saved Application State/com.gone.Tool.savedState"),
+        m.leftover(support + "googleupdater"),
+        m.leftover(support + "Com.Apple.Thing"),
+        m.leftover(support + "Pro Tools Data"),
+        m.leftover(support + "example.data"),
+        m.leftover(support + "org.big.App", TestTree::atOrAbove(5'000'000, b)),
+        TestTree::makeFile(m / "Library/Containers/org.file.App.plist", 6'000'000)};
     const auto items = AppLeftoversScanner().scan();
-    EXPECT_EQ(urls(items), (std::set<std::string>{big, file}));
+    EXPECT_EQ(urls(items), reported);
     for (const auto& i : items) {
         EXPECT_FALSE(i.label.has_value());
         EXPECT_EQ(i.bytes, TestTree::allocatedTree(i.url));
     }
+    TestTree::installApp(m / "Applications", "Viewer", "com.example.Viewer");
+    auto rest = reported;
+    rest.erase(m / (support + "com.example.Editor"));
+    EXPECT_EQ(urls(AppLeftoversScanner().scan()), rest);
+}
+
+TEST(Leftovers, NamesAreJudgedByIdentifierVendorNameAndSuffixRules) {
+    const struct {
+        const char* entry;
+        const char* id;   // the one installed identifier, if any
+        const char* name; // the one installed name, if any
+        bool orphan;
+    } cases[] = {
+        {"com.example.Editor", "com.examples.App", "", false}, // a plain-text prefix of the vendor
+        {"org.example.Editor", "com.examples.App", "", true},
+        {"com..examples..Editor", "com.examples.App", "", false}, // empty pieces are dropped
+        {"com..other..Editor", "com.examples.App", "", true},
+        {"adobe", "", "", true},
+        {"com.example.Editor.savedState", "com.example.Editor", "Editor Pro", false},
+        {"Editor Pro.plist", "com.example.Editor", "Editor Pro", false},
+        {"Editor Pro.binarycookies", "com.example.Editor", "Editor Pro", false},
+        {"Editor Pro.plist.savedState", "com.example.Editor", "Editor Pro", false},
+        {"Pro.savedState", "com.example.Editor", "Editor Pro", false}, // "pro" lies inside "editor pro"
+        {"Tracker.savedState", "com.example.Editor", "Editor Pro", true},
+        {"Editor Pro.savedState.savedState", "", "Pro Editor", true}, // each suffix is stripped once
+        {"example.data", "example.data.Thing", "Editor Pro", true},   // two pieces are a name
+        {"example.data.Other", "example.data.Thing", "Editor Pro", false},
+        {"editor pro", "example.data.Thing", "Editor Pro", false},
+        {"Editor", "example.data.Thing", "Editor Pro", false},
+        {"Pro Tools Data", "example.data.Thing", "Editor Pro", true},
+    };
+    for (const auto& c : cases) {
+        const auto a = apps(*c.id ? std::set<std::string>{c.id} : std::set<std::string>{},
+                            *c.name ? std::set<std::string>{c.name} : std::set<std::string>{});
+        EXPECT_EQ(AppLeftoversScanner::isOrphan(c.entry, a), c.orphan) << c.entry;
+    }
+    for (const auto& prefix : AppLeftoversScanner::neverTouch()) {
+        EXPECT_FALSE(AppLeftoversScanner::isOrphan(prefix + "Leftover", apps({}, {}))) << prefix;
+        EXPECT_FALSE(AppLeftoversScanner::isOrphan(prefix + "X.savedState", apps({}, {}))) << prefix;
+    }
+    EXPECT_EQ(TextFolding::folded("Ærø Straße ÇA"), TextFolding::folded("ærø strasse ça"));
+    EXPECT_EQ(TextFolding::folded("Café"), "cafe");
+    EXPECT_NE(TextFolding::folded("bad\xff"), TextFolding::folded("bad\xfe"));
 }
 
 } // namespace

@@ -85,33 +85,32 @@ TEST(AppSupportFiles, BelongsByExactIdDottedIdOrFoldedNameOnly) {
 
 TEST(AppSupportFiles, LinuxFoldersMatchTheRuleAndNothingElse) {
     TemporaryHome home;
-    const std::map<std::string, std::int64_t> matching{
-        {".config/tool", 3 * MB},
-        {".local/share/com.example.Tool", 2 * MB},
-        {".local/state/ABCDE.com.example.Tool", 40'960},
-        {".cache/Tool", 1 * MB},
-        {".var/app/com.example.Tool/config/x", 8192},
-        {".config/autostart/com.example.Tool.desktop", 4096},
-        {"Library/Preferences/com.example.Tool.plist", 4096},
-    };
-    for (const auto& [path, bytes] : matching) {
-        TestTree::makeFile(home / path, bytes);
-    }
-    for (const auto* other : {".cache/com.example.Tool.helper/x", ".config/Tool Pro/x", ".config/.tool/x",
+    // Files that belong to Tool, as "item|rest" (TestTree::fileAndItem), and files that do not.
+    const std::vector<TestTree::Entry> matching{{".config/tool", 3 * MB},
+                                                {".local/share/com.example.Tool", 2 * MB},
+                                                {".local/state/ABCDE.com.example.Tool", 40'960},
+                                                {".cache/Tool", 1 * MB},
+                                                {".var/app/com.example.Tool|/config/x", 8192},
+                                                {".config/autostart/com.example.Tool.desktop", 4096},
+                                                {"Library/Preferences/com.example.Tool.plist", 4096}};
+    for (const char* other : {".cache/com.example.Tool.helper/x", ".config/Tool Pro/x", ".config/.tool/x",
                               ".config/tools/x", ".local/share/plistTool/x"}) {
         TestTree::makeFile(home / other, 4096);
+    }
+    std::map<std::string, std::int64_t> expected;
+    for (const auto& entry : matching) {
+        const auto [file, item] = TestTree::fileAndItem(entry.path);
+        TestTree::build(home.path(), {{file, entry.contents}});
+        expected[item] = 0;
+    }
+    for (auto& [item, bytes] : expected) {
+        bytes = TestTree::allocatedTree(home / item);
     }
     InstalledApp app;
     app.name = "Tool";
     app.bundleID = "com.example.Tool";
     app.url = home / "Applications/Tool.AppImage";
-    const auto found = supportOf(app, {app}, home.path());
-    std::map<std::string, std::int64_t> expected;
-    for (const auto& [path, bytes] : matching) {
-        const auto top = path.starts_with(".var/app/") ? std::string(".var/app/com.example.Tool") : path;
-        expected[top] = TestTree::allocatedTree(home / top);
-    }
-    EXPECT_EQ(found, expected);
+    EXPECT_EQ(supportOf(app, {app}, home.path()), expected);
     const auto files = AppInventory::leftovers(app, {app});
     EXPECT_TRUE(std::is_sorted(files.begin(), files.end(),
                                [](const auto& a, const auto& b) { return a.item.bytes > b.item.bytes; }));
@@ -122,47 +121,48 @@ TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
     SystemRoot system(home);
     AppsFixture::FakeFlatpak flatpak(home);
     // AppImages: one with a desktop entry, an icon and settings; one only by its mark in Downloads; a file
-    // that only has the extension, and a link to an AppImage, are not listed.
+    // that only has the extension, and a link to an AppImage, are not listed. A program installed by hand,
+    // and desktop entries of system and Flatpak programs (not the user's). Flatpak: a user app named by its
+    // exported entry, a system one by flatpak's own name column. Snaps: an application, sized by its .snap
+    // files, and a base, which is not one. The bundle layout through the system folders: a bundle with an
+    // Info.plist, a link into the system's own applications (skipped).
     const std::string tool = makeAppImage(home / "Applications/Tool-1.2-x86_64.AppImage");
-    TestTree::makeFile(home / ".config/Tool/settings.json", 2 * MB);
-    TestTree::makeFile(home / ".local/share/icons/hicolor/256x256/apps/appimagekit_tool.png", 16'384);
-    desktopEntry(home, "appimagekit_1f-tool.desktop", "Tool", "\"" + tool + "\" %U", "appimagekit_tool");
     const std::string viewer = makeAppImage(home / "Downloads/viewer");
-    TestTree::makeFile(home / "Downloads/Fake.AppImage", 50'000);
-    fs::create_symlink(tool, TestTree::makeFolder(home / ".local/bin") + "/tool");
-    // A program installed by hand, and desktop entries of system and Flatpak programs (not the user's).
-    TestTree::makeFile(home / "opt/editor/editor.sh", 3 * MB);
+    const std::string snaps = "system/var/lib/snapd/snaps/",
+                      icons = ".local/share/icons/hicolor/256x256/apps/";
+    const std::string paint = "system/Applications/Paint.app", clock = "system/System/Applications/Clock.app";
+    TestTree::build(
+        home.path(),
+        {{".config/Tool/settings.json", 2 * MB},
+         {icons + "appimagekit_tool.png", 16'384},
+         {"Downloads/Fake.AppImage", 50'000},
+         {".local/bin/tool", {}, -1, tool},
+         {"opt/editor/editor.sh", 3 * MB},
+         {".var/app/org.example.Notes/data/db", 1 * MB},
+         {"system/snap/hello/current/meta/snap.yaml", "name: hello\ntitle: 'Hello'\n"},
+         {"system/snap/core22/current/meta/snap.yaml", "name: core22\ntype: base\n"},
+         {snaps + "hello_12.snap", 6 * MB},
+         {snaps + "hello_13.snap", 6 * MB},
+         {snaps + "core22_1.snap", 70 * MB},
+         {"snap/hello/12/data", 40'960},
+         {paint + "/Contents/Info.plist",
+          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>"
+          "com.example.Paint</string><key>CFBundleName</key><string>Paint</string></dict></plist>"},
+         {paint + "/Contents/MacOS/paint", 7 * MB},
+         {clock + "/Contents/MacOS/clock", 4096},
+         {"system/Applications/Clock.app", {}, -1, home / clock}});
+    desktopEntry(home, "appimagekit_1f-tool.desktop", "Tool", "\"" + tool + "\" %U", "appimagekit_tool");
     desktopEntry(home, "org.example.Editor.desktop", "Editor", "env A=1 " + home / "opt/editor/editor.sh");
     desktopEntry(home, "gedit.desktop", "Gedit", "/usr/bin/gedit %F");
     desktopEntry(home, "maps.desktop", "Maps", "/usr/bin/flatpak run org.gnome.Maps");
-    // Flatpak: a user app named by its exported entry, a system one by flatpak's own name column.
     flatpak.install(home, "org.example.Notes", "notes", "Notes", "user", 5 * MB);
     flatpak.install(home, "org.example.Chat", "Chat", "", "system", 4 * MB);
-    TestTree::makeFile(home / ".var/app/org.example.Notes/data/db", 1 * MB);
-    // Snaps: an application, sized by its .snap files, and a base, which is not one.
-    TestTree::writeFile(system.path + "/snap/hello/current/meta/snap.yaml", "name: hello\ntitle: 'Hello'\n");
-    TestTree::writeFile(system.path + "/snap/core22/current/meta/snap.yaml", "name: core22\ntype: base\n");
-    TestTree::makeFile(system.path + "/var/lib/snapd/snaps/hello_12.snap", 6 * MB);
-    TestTree::makeFile(system.path + "/var/lib/snapd/snaps/hello_13.snap", 6 * MB);
-    TestTree::makeFile(system.path + "/var/lib/snapd/snaps/core22_1.snap", 70 * MB);
-    TestTree::makeFile(home / "snap/hello/12/data", 40'960);
-    // The bundle layout through the system folders: a bundle with an Info.plist, a link into the
-    // system's own applications (skipped).
-    TestTree::writeFile(system.path + "/Applications/Paint.app/Contents/Info.plist",
-                        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
-                        "<string>com.example.Paint</string><key>CFBundleName</key><string>Paint</string>"
-                        "</dict></plist>");
-    TestTree::makeFile(system.path + "/Applications/Paint.app/Contents/MacOS/paint", 7 * MB);
-    TestTree::makeFile(system.path + "/System/Applications/Clock.app/Contents/MacOS/clock", 4096);
-    fs::create_symlink(system.path + "/System/Applications/Clock.app",
-                       system.path + "/Applications/Clock.app");
 
     const auto apps = AppInventory::installed();
-    const auto tree = [](const std::string& path) { return TestTree::allocatedTree(path); };
+    const auto tree = [&](const std::string& path) { return TestTree::allocatedTree(home / path); };
     using S = AppSource;
-    const std::string snaps = system.path + "/var/lib/snapd/snaps/", entries = ".local/share/applications/";
+    const std::string entries = ".local/share/applications/";
     const std::string notes = "org.example.Notes", editor = "org.example.Editor", chat = "org.example.Chat";
-    const std::string icon = ".local/share/icons/hicolor/256x256/apps/appimagekit_tool.png";
     const struct {
         const char* name;
         AppSource source;
@@ -171,21 +171,16 @@ TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
         std::set<std::string> support;
     } expected[] = {
         {"Hello", S::snap, "hello", tree(snaps + "hello_12.snap") * 2, {"snap/hello"}},
-        {"Paint", S::bundle, "com.example.Paint", tree(system.path + "/Applications/Paint.app"), {}},
-        {"Notes",
-         S::flatpak,
-         notes,
-         tree(home / (".local/share/flatpak/app/" + notes)),
-         {".var/app/" + notes}},
-        {"Chat", S::flatpak, chat, tree(system.path + "/var/lib/flatpak/app/" + chat), {}},
-        {"Editor", S::desktop, editor, tree(home / "opt/editor/editor.sh"), {entries + editor + ".desktop"}},
+        {"Paint", S::bundle, "com.example.Paint", tree(paint), {}},
+        {"Notes", S::flatpak, notes, tree(".local/share/flatpak/app/" + notes), {".var/app/" + notes}},
+        {"Chat", S::flatpak, chat, tree("system/var/lib/flatpak/app/" + chat), {}},
+        {"Editor", S::desktop, editor, tree("opt/editor/editor.sh"), {entries + editor + ".desktop"}},
         {"Tool",
          S::appimage,
          tool,
-         tree(tool),
-         {".config/Tool", entries + "appimagekit_1f-tool.desktop", icon}},
-        {"viewer", S::appimage, viewer, tree(viewer), {}},
-    };
+         TestTree::allocated(tool),
+         {".config/Tool", entries + "appimagekit_1f-tool.desktop", icons + "appimagekit_tool.png"}},
+        {"viewer", S::appimage, viewer, TestTree::allocated(viewer), {}}};
     ASSERT_EQ(apps.size(), std::size(expected));
     for (const auto& e : expected) {
         const InstalledApp* app = named(apps, e.name);

@@ -11,7 +11,6 @@
 #include <map>
 #include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -84,8 +83,7 @@ TEST(AppBundleName, IsTheNearestBundleWithinEightSteps) {
 TEST(LanguageFiles, OnlyUnusedLanguagesAboveTheFloorAreReportedWithTheirApplication) {
     TestTree::TemporaryHome home;
     setLocale(Env{{"LANG", "en_US.UTF-8"}});
-    TestTree::makeFile(home / "probe", 1);
-    const auto b = TestTree::allocated(home / "probe");
+    const auto b = TestTree::block(home);
     const std::string res = home / "Applications/Viewer.app/Contents/Resources/";
     for (const std::string kept : {"en.lproj", "Base.lproj", "en-US.lproj", "English.lproj", "en_US.lproj"}) {
         TestTree::makeFile(res + kept + "/Localizable.strings", 2'000'000);
@@ -93,12 +91,14 @@ TEST(LanguageFiles, OnlyUnusedLanguagesAboveTheFloorAreReportedWithTheirApplicat
     TestTree::makeFile(res + "de.lproj/Localizable.strings", 1'000'000);
     TestTree::makeFile(res + "de.lproj/Main.nib/keyedobjects.nib", 1'000'000);
     TestTree::makeFile(res + "fr.lproj/Localizable.strings", 300'000);
-    TestTree::makeFile(res + "it.lproj/Localizable.strings", (500'000 - 1) / b * b);
-    TestTree::makeFile(res + "es.lproj/Localizable.strings", (500'000 + b - 1) / b * b);
+    TestTree::makeFile(res + "it.lproj/Localizable.strings", TestTree::below(500'000, b));
+    TestTree::makeFile(res + "es.lproj/Localizable.strings", TestTree::atOrAbove(500'000, b));
     TestTree::makeFile(res + "EN.lproj/Localizable.strings", 2'000'000);
     TestTree::makeFile(res + "ja.lproj", 2'000'000); // a file, not a folder
-    TestTree::makeFile(home / "elsewhere/ko.lproj/x", 2'000'000);
-    ASSERT_EQ(symlink((home / "elsewhere/ko.lproj").c_str(), (res + "ko.lproj").c_str()), 0);
+    TestTree::build(
+        home.path(),
+        {{"elsewhere/ko.lproj/x", 2'000'000},
+         {"Applications/Viewer.app/Contents/Resources/ko.lproj", {}, -1, home / "elsewhere/ko.lproj"}});
     TestTree::makeFile(res + ".hidden/pl.lproj/x", 2'000'000);
     TestTree::makeFile(home / "Applications/Tool/Contents/Resources/de.lproj/x", 2'000'000); // no .app
 
@@ -161,14 +161,13 @@ TEST(LanguageFiles, ABundleTheUserCannotWriteYieldsNothing) {
     ASSERT_EQ(r.status, 0) << r.output;
     const auto doc = nlohmann::json::parse(r.output, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << r.output;
-    std::set<std::string> paths;
+    std::set<std::string> paths, expected;
     ASSERT_EQ(doc["categories"].size(), 1u) << r.output;
     EXPECT_EQ(doc["categories"][0]["kind"], "languageFiles");
     for (const auto& i : doc["categories"][0]["items"]) {
         paths.insert(i["path"].get<std::string>());
         EXPECT_EQ(i["label"].get<std::string>().rfind("Mine \u00B7 ", 0), 0u) << i["label"];
     }
-    std::set<std::string> expected;
     for (const std::string& root : {home / "Applications", system + "/Applications"}) {
         for (const std::string lang : {"de", "ja", "ru"}) {
             expected.insert(root + "/Mine.app/Contents/Resources/" + lang + ".lproj");

@@ -26,191 +26,134 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const auto now = std::chrono::system_clock::now();
-
-// One file the home holds. `item` is the folder (or file) reported for it, relative to the home, or empty
-// when nothing may ever report it; `recommended` is whether the recommended selection takes that item.
-// Firefox and the Snap "spotify" run during the test.
+// One file the home holds, written "item|rest" (TestTree::fileAndItem), relative to the home. `recommended`
+// is whether the recommended selection takes the item; Firefox and the Snap "spotify" run during the test.
 struct Row {
-    std::string file;
-    std::int64_t bytes;
+    Row(const char* path, bool recommended = true, std::string label = {}, std::string inUseBy = {})
+        : path(path), recommended(recommended), label(std::move(label)), inUseBy(std::move(inUseBy)) {}
+    std::string path;
+    bool recommended;
+    std::string label;
+    std::string inUseBy; // the running program the test starts owns it
+};
+
+// The files of one category, each `bytes` above its floor plus a block per row of the whole table, so
+// that no two files are zero-filled copies of each other.
+struct Section {
     std::string kind;
-    std::string item;
-    bool recommended = true;
-    std::string label = {};
-    std::string inUseBy = {}; // the running program the test starts owns it
+    std::int64_t bytes;
+    std::vector<Row> rows;
+    std::vector<std::string> never; // files nothing may ever report
 };
 
 constexpr std::int64_t MB = 1'000'000;
 
-// Caches from 1 MB, logs from 200 KB, package caches from 10 MB, app caches from 20 MB, installers from
-// 5 MB, leftovers from 5 MB, container storage from 100 MB: every file here is above its floor.
-const std::vector<Row>& table() {
-    static const std::vector<Row> rows{
-        // Caches: each child of ~/.cache, the thumbnails, Flatpak and Snap app caches.
-        {".cache/fontconfig/cache-7", 2 * MB, "userCaches", ".cache/fontconfig"},
-        {".cache/thumbnails/large/0a1b.png", 2 * MB, "userCaches", ".cache/thumbnails"},
-        {".thumbnails/normal/9f8e.png", 2 * MB, "userCaches", ".thumbnails"},
-        {".var/app/org.gnome.Maps/cache/tiles/1.png", 2 * MB, "userCaches", ".var/app/org.gnome.Maps/cache",
-         true, "org.gnome.Maps \u00B7 cache"},
-        {"snap/spotify/common/.cache/data/blob", 2 * MB, "userCaches", "snap/spotify/common/.cache", false,
-         "spotify \u00B7 cache", "spotify"},
-        // The keep-list, hidden children and an installed Flatpak's settings.
-        {".cache/doc/by-app/note", 2 * MB, "", ""},
-        {".cache/ibus/bus/registry", 2 * MB, "", ""},
-        {".cache/wallpaper/scaled.png", 2 * MB, "", ""},
-        {".cache/gnome-control-center/backgrounds/a.png", 2 * MB, "", ""},
-        {".cache/obexd/transfer", 2 * MB, "", ""},
-        {".cache/evolution/mail/inbox", 2 * MB, "", ""},
-        {".cache/sessions/session-1", 2 * MB, "", ""},
-        {".cache/kwin/qmlcache/a.qmlc", 2 * MB, "", ""},
-        {".cache/plasmashell/qmlcache/b.qmlc", 2 * MB, "", ""},
-        {".cache/drkonqi/crash", 2 * MB, "", ""},
-        {".cache/icon-cache.kcache", 2 * MB, "", ""},
-        {".cache/plasma_theme_breeze.kcache", 2 * MB, "", ""},
-        {".cache/qtshadercache-x86_64-little_endian-lp64/shader", 2 * MB, "", ""},
-        {".cache/mesa_shader_cache/index", 2 * MB, "", ""},
-        {".cache/mesa_shader_cache_db/index", 2 * MB, "", ""},
-        {".cache/pypoetry/virtualenvs/app-x1-py3.11/lib/site.py", 2 * MB, "", ""},
-        {".cache/.hidden-state/blob", 2 * MB, "", ""},
-        {".var/app/org.gnome.Maps/config/glib-2.0/settings", 6 * MB, "", ""},
-
-        // Logs: the last session's errors, old Xorg logs, app log folders.
-        {".xsession-errors.old", 300'000, "logs", ".xsession-errors.old"},
-        {".xsession-errors", 300'000, "", ""},
-        {".local/share/xorg/Xorg.0.log.old", 300'000, "logs", ".local/share/xorg/Xorg.0.log.old"},
-        {".local/share/xorg/Xorg.1.log", 300'000, "logs", ".local/share/xorg/Xorg.1.log"},
-        {".local/share/xorg/Xorg.0.log", 300'000, "", ""}, // the newest: the running server's
-        {".local/state/nvim/lsp.log", 300'000, "logs", ".local/state/nvim/lsp.log"},
-        {".config/Code/logs/20240601T101010/main.log", 300'000, "logs", ".config/Code/logs", true,
-         "VS Code \u00B7 logs"},
-        {".cache/JetBrains/IntelliJIdea2024.1/log/idea.log", 300'000, "logs",
-         ".cache/JetBrains/IntelliJIdea2024.1/log", true, "JetBrains \u00B7 IntelliJIdea2024.1/log"},
-
-        // Package caches; Cargo's tools and settings and Poetry's environments never.
-        {".cache/go-build/00/a1-d", 11 * MB, "packageCaches", ".cache/go-build"},
-        {"go/pkg/mod/cache/download/golang.org/x/sys/@v/v0.1.0.zip", 11 * MB, "packageCaches",
-         "go/pkg/mod/cache"},
-        {".cache/yarn/v6/npm-left-pad/package.tgz", 11 * MB, "packageCaches", ".cache/yarn"},
-        {".cache/deno/deps/https/deno.land/mod", 11 * MB, "packageCaches", ".cache/deno"},
-        {".cache/pypoetry/cache/repositories/PyPI/a", 11 * MB, "packageCaches", ".cache/pypoetry/cache"},
-        {".cache/ms-playwright/chromium-1105/chrome", 11 * MB, "packageCaches", ".cache/ms-playwright"},
-        {".cache/bazel/_bazel_user/install/a", 11 * MB, "packageCaches", ".cache/bazel"},
-        {".cargo/registry/cache/index.crates.io/serde.crate", 11 * MB, "packageCaches", ".cargo/registry"},
-        {".cargo/git/db/tokio-1234/pack", 11 * MB, "packageCaches", ".cargo/git"},
-        {".cargo/bin/cargo-watch", 11 * MB, "", ""},
-        {".m2/repository/com/example/app/1.0/app-1.0.jar", 11 * MB, "packageCaches", ".m2/repository", false,
-         "Maven repository (holds your installed artifacts)"},
-
-        // App caches: browsers, editors, chat apps, older IDE versions, Steam's shaders.
-        {".cache/mozilla/firefox/k3x.default-release/cache2/entries/A1", 21 * MB, "appCaches",
-         ".cache/mozilla/firefox/k3x.default-release/cache2", false,
-         "Firefox \u00B7 k3x.default-release/cache2", "Firefox"},
-        {"snap/firefox/common/.cache/mozilla/firefox/s9.default/cache2/entries/B2", 21 * MB, "appCaches",
-         "snap/firefox/common/.cache/mozilla/firefox/s9.default/cache2", false,
-         "Firefox \u00B7 s9.default/cache2", "Firefox"},
-        {".var/app/org.mozilla.firefox/cache/mozilla/firefox/f1.default/cache2/entries/C3", 21 * MB,
-         "appCaches", ".var/app/org.mozilla.firefox/cache/mozilla/firefox/f1.default/cache2", false,
-         "Firefox \u00B7 f1.default/cache2", "Firefox"},
-        {".cache/google-chrome/Default/Cache/Cache_Data/data_1", 21 * MB, "appCaches", ".cache/google-chrome",
-         true, "Chrome \u00B7 cache"},
-        {".config/google-chrome/Default/Code Cache/js/index", 21 * MB, "appCaches",
-         ".config/google-chrome/Default/Code Cache", true, "Chrome \u00B7 Default/Code Cache"},
-        {".config/google-chrome/Profile 1/Service Worker/CacheStorage/a/b", 21 * MB, "appCaches",
-         ".config/google-chrome/Profile 1/Service Worker/CacheStorage", true,
-         "Chrome \u00B7 Profile 1/Service Worker/CacheStorage"},
-        {".config/google-chrome/GrShaderCache/data_0", 21 * MB, "appCaches",
-         ".config/google-chrome/GrShaderCache", true, "Chrome \u00B7 GrShaderCache"},
-        {".config/chromium/Default/GPUCache/data_1", 21 * MB, "appCaches",
-         ".config/chromium/Default/GPUCache", true, "Chromium \u00B7 Default/GPUCache"},
-        {".config/BraveSoftware/Brave-Browser/Default/DawnCache/data_1", 21 * MB, "appCaches",
-         ".config/BraveSoftware/Brave-Browser/Default/DawnCache", true, "Brave \u00B7 Default/DawnCache"},
-        {".cache/microsoft-edge/Default/Cache/data", 21 * MB, "appCaches", ".cache/microsoft-edge", true,
-         "Edge \u00B7 cache"},
-        {".config/vivaldi/Default/Cache/data", 21 * MB, "appCaches", ".config/vivaldi/Default/Cache", true,
-         "Vivaldi \u00B7 Default/Cache"},
-        {".config/Code/CachedData/1a2b/chrome/js", 21 * MB, "appCaches", ".config/Code/CachedData", true,
-         "VS Code \u00B7 CachedData"},
-        {".config/Code/CachedExtensionVSIXs/ms-python.python", 21 * MB, "appCaches",
-         ".config/Code/CachedExtensionVSIXs", true, "VS Code \u00B7 CachedExtensionVSIXs"},
-        {".config/VSCodium/Cache/Cache_Data/data_0", 21 * MB, "appCaches", ".config/VSCodium/Cache", true,
-         "VSCodium \u00B7 Cache"},
-        {".config/Cursor/GPUCache/data_0", 21 * MB, "appCaches", ".config/Cursor/GPUCache", true,
-         "Cursor \u00B7 GPUCache"},
-        {".config/Slack/Cache/Cache_Data/data_0", 21 * MB, "appCaches", ".config/Slack/Cache", true,
-         "Slack \u00B7 Cache"},
-        {".config/discord/Code Cache/js/index", 21 * MB, "appCaches", ".config/discord/Code Cache", true,
-         "Discord \u00B7 Code Cache"},
-        {".config/Signal/Service Worker/CacheStorage/x", 21 * MB, "appCaches",
-         ".config/Signal/Service Worker/CacheStorage", true, "Signal \u00B7 Service Worker/CacheStorage"},
-        {".config/Element/GPUCache/data_0", 21 * MB, "appCaches", ".config/Element/GPUCache", true,
-         "Element \u00B7 GPUCache"},
-        {".cache/JetBrains/IntelliJIdea2023.3/caches/content.dat", 21 * MB, "appCaches",
-         ".cache/JetBrains/IntelliJIdea2023.3", true, "JetBrains \u00B7 IntelliJIdea2023.3"},
-        {".cache/JetBrains/IntelliJIdea2024.1/LocalHistory/changes.storageData", 21 * MB, "", ""},
-        {".cache/JetBrains/PyCharmCE2024.2/caches/content.dat", 21 * MB, "", ""},
-        {".local/share/Steam/steamapps/shadercache/730/fozpipelinesv6/a", 21 * MB, "appCaches",
-         ".local/share/Steam/steamapps/shadercache", true, "Steam \u00B7 shadercache"},
-        // Profiles and what they hold besides caches: never.
-        {".mozilla/firefox/k3x.default-release/places.sqlite", 21 * MB, "", ""},
-        {".config/google-chrome/Default/Local Storage/leveldb/000003.log", 21 * MB, "", ""},
-        {".config/google-chrome/Default/IndexedDB/https_mail.example_0.indexeddb.leveldb/1", 21 * MB, "", ""},
-        {".config/google-chrome/Default/Cookies", 21 * MB, "", ""},
-        {".config/Code/User/globalStorage/state.vscdb", 21 * MB, "", ""},
-        {".config/Signal/sql/db.sqlite", 21 * MB, "", ""},
-
-        // Old installers in the desktop's Downloads folder (a translated name) and in ~/Downloads.
-        {"T\u00E9l\u00E9chargements/tool_1.0_amd64.deb", 6 * MB + 1 * 4096, "downloads",
-         "T\u00E9l\u00E9chargements/tool_1.0_amd64.deb"},
-        {"T\u00E9l\u00E9chargements/tool-1.0.x86_64.rpm", 6 * MB + 2 * 4096, "downloads",
-         "T\u00E9l\u00E9chargements/tool-1.0.x86_64.rpm"},
-        {"T\u00E9l\u00E9chargements/driver.run", 6 * MB + 3 * 4096, "downloads",
-         "T\u00E9l\u00E9chargements/driver.run"},
-        {"T\u00E9l\u00E9chargements/org.example.App.flatpakref", 6 * MB + 4 * 4096, "downloads",
-         "T\u00E9l\u00E9chargements/org.example.App.flatpakref"},
-        {"T\u00E9l\u00E9chargements/tool_12.snap", 6 * MB + 5 * 4096, "downloads",
-         "T\u00E9l\u00E9chargements/tool_12.snap"},
-        {"T\u00E9l\u00E9chargements/Viewer-x86_64.AppImage", 6 * MB + 6 * 4096, "downloads",
-         "T\u00E9l\u00E9chargements/Viewer-x86_64.AppImage"},
-        {"T\u00E9l\u00E9chargements/Editor-x86_64.AppImage", 7 * MB, "", ""}, // a desktop entry starts it
-        {"Downloads/old_0.9_amd64.deb", 6 * MB + 7 * 4096, "downloads", "Downloads/old_0.9_amd64.deb"},
-
+const std::vector<Section>& table() {
+    static const std::vector<Section> sections{
+        // Caches from 1 MB: each child of ~/.cache, the thumbnails, Flatpak and Snap app caches, never the
+        // keep-list or hidden children.
+        {"userCaches",
+         2 * MB,
+         {".cache/fontconfig|/cache-7", ".cache/thumbnails|/large/0a1b.png", ".thumbnails|/normal/9f8e.png",
+          Row{".var/app/org.gnome.Maps/cache|/tiles/1.png", true, "org.gnome.Maps · cache"},
+          Row{"snap/spotify/common/.cache|/data/blob", false, "spotify · cache", "spotify"}},
+         {".cache/doc/by-app/note", ".cache/ibus/bus/registry", ".cache/wallpaper/scaled.png",
+          ".cache/gnome-control-center/backgrounds/a.png", ".cache/obexd/transfer",
+          ".cache/evolution/mail/inbox", ".cache/sessions/session-1", ".cache/kwin/qmlcache/a.qmlc",
+          ".cache/plasmashell/qmlcache/b.qmlc", ".cache/drkonqi/crash", ".cache/icon-cache.kcache",
+          ".cache/plasma_theme_breeze.kcache", ".cache/qtshadercache-x86_64-little_endian-lp64/shader",
+          ".cache/mesa_shader_cache/index", ".cache/mesa_shader_cache_db/index",
+          ".cache/pypoetry/virtualenvs/app-x1-py3.11/lib/site.py", ".cache/.hidden-state/blob"}},
+        // Logs from 200 KB: the last session's errors, old Xorg logs (the newest is the running server's),
+        // app log folders.
+        {"logs",
+         300'000,
+         {".xsession-errors.old", ".local/share/xorg/Xorg.0.log.old", ".local/share/xorg/Xorg.1.log",
+          ".local/state/nvim/lsp.log",
+          Row{".config/Code/logs|/20240601T101010/main.log", true, "VS Code · logs"},
+          Row{".cache/JetBrains/IntelliJIdea2024.1/log|/idea.log", true,
+              "JetBrains · IntelliJIdea2024.1/log"}},
+         {".xsession-errors", ".local/share/xorg/Xorg.0.log"}},
+        // Package caches from 10 MB; Cargo's tools and settings and Poetry's environments never.
+        {"packageCaches",
+         11 * MB,
+         {".cache/go-build|/00/a1-d", "go/pkg/mod/cache|/download/golang.org/x/sys/@v/v0.1.0.zip",
+          ".cache/yarn|/v6/npm-left-pad/package.tgz", ".cache/deno|/deps/https/deno.land/mod",
+          ".cache/pypoetry/cache|/repositories/PyPI/a", ".cache/ms-playwright|/chromium-1105/chrome",
+          ".cache/bazel|/_bazel_user/install/a", ".cargo/registry|/cache/index.crates.io/serde.crate",
+          ".cargo/git|/db/tokio-1234/pack",
+          Row{".m2/repository|/com/example/app/1.0/app-1.0.jar", false,
+              "Maven repository (holds your installed artifacts)"}},
+         {".cargo/bin/cargo-watch"}},
+        // App caches from 20 MB: browsers, editors, chat apps, older IDE versions, Steam's shaders; never
+        // profiles and what they hold besides caches.
+        {"appCaches",
+         21 * MB,
+         {Row{".cache/mozilla/firefox/k3.default/cache2|/A1", false, "Firefox · k3.default/cache2",
+              "Firefox"},
+          Row{"snap/firefox/common/.cache/mozilla/firefox/s9.default/cache2|/B2", false,
+              "Firefox · s9.default/cache2", "Firefox"},
+          Row{".var/app/org.mozilla.firefox/cache/mozilla/firefox/f1.default/cache2|/C3", false,
+              "Firefox · f1.default/cache2", "Firefox"},
+          Row{".cache/google-chrome|/Default/Cache/Cache_Data/data_1", true, "Chrome · cache"},
+          Row{".config/google-chrome/Default/Code Cache|/js/index", true, "Chrome · Default/Code Cache"},
+          Row{".config/google-chrome/Profile 1/Service Worker/CacheStorage|/a/b", true,
+              "Chrome · Profile 1/Service Worker/CacheStorage"},
+          Row{".config/google-chrome/GrShaderCache|/data_0", true, "Chrome · GrShaderCache"},
+          Row{".config/chromium/Default/GPUCache|/data_1", true, "Chromium · Default/GPUCache"},
+          Row{".config/BraveSoftware/Brave-Browser/Default/DawnCache|/data_1", true,
+              "Brave · Default/DawnCache"},
+          Row{".cache/microsoft-edge|/Default/Cache/data", true, "Edge · cache"},
+          Row{".config/vivaldi/Default/Cache|/data", true, "Vivaldi · Default/Cache"},
+          Row{".config/Code/CachedData|/1a2b/chrome/js", true, "VS Code · CachedData"},
+          Row{".config/Code/CachedExtensionVSIXs|/ms-python.python", true, "VS Code · CachedExtensionVSIXs"},
+          Row{".config/VSCodium/Cache|/Cache_Data/data_0", true, "VSCodium · Cache"},
+          Row{".config/Cursor/GPUCache|/data_0", true, "Cursor · GPUCache"},
+          Row{".config/Slack/Cache|/Cache_Data/data_0", true, "Slack · Cache"},
+          Row{".config/discord/Code Cache|/js/index", true, "Discord · Code Cache"},
+          Row{".config/Signal/Service Worker/CacheStorage|/x", true, "Signal · Service Worker/CacheStorage"},
+          Row{".config/Element/GPUCache|/data_0", true, "Element · GPUCache"},
+          Row{".cache/JetBrains/IntelliJIdea2023.3|/caches/content.dat", true,
+              "JetBrains · IntelliJIdea2023.3"},
+          Row{".local/share/Steam/steamapps/shadercache|/730/fozpipelinesv6/a", true, "Steam · shadercache"}},
+         {".cache/JetBrains/IntelliJIdea2024.1/LocalHistory/changes.storageData",
+          ".cache/JetBrains/PyCharmCE2024.2/caches/content.dat", ".mozilla/firefox/k3.default/places.sqlite",
+          ".config/google-chrome/Default/Local Storage/leveldb/000003.log",
+          ".config/google-chrome/Default/IndexedDB/https_mail.example_0.indexeddb.leveldb/1",
+          ".config/google-chrome/Default/Cookies", ".config/Code/User/globalStorage/state.vscdb",
+          ".config/Signal/sql/db.sqlite"}},
+        // Old installers from 5 MB in the desktop's Downloads folder (a translated name) and in ~/Downloads;
+        // a desktop entry starts the Editor.
+        {"downloads",
+         6 * MB,
+         {"Téléchargements/tool_1.0_amd64.deb", "Téléchargements/tool-1.0.x86_64.rpm",
+          "Téléchargements/driver.run", "Téléchargements/org.example.App.flatpakref",
+          "Téléchargements/tool_12.snap", "Téléchargements/Viewer-x86_64.AppImage",
+          "Downloads/old_0.9_amd64.deb"},
+         {"Téléchargements/Editor-x86_64.AppImage"}},
         // The home trash, a Snap app's own trash.
-        {".local/share/Trash/files/draft.txt", 8192, "trash", ".local/share/Trash/files/draft.txt"},
-        {"snap/spotify/210/.local/share/Trash/files/song.ogg", 8192, "trash",
-         "snap/spotify/210/.local/share/Trash/files/song.ogg"},
-
-        // Leftovers of apps no longer installed; nothing under ~/.config or ~/.local/share by name.
-        {".var/app/com.example.Gone/data/library.db", 6 * MB, "appLeftovers", ".var/app/com.example.Gone"},
-        // A size of its own: zero-filled files of equal size are copies, and the last copy stays.
-        {"snap/oldtool/common/state.db", 6 * MB + 64 * 4096, "appLeftovers", "snap/oldtool"},
-        {".config/UninstalledApp/settings.db", 6 * MB, "", ""},
-        {".local/share/uninstalled-app/data.db", 6 * MB, "", ""},
-
-        // Container storage: advisory, labelled with the engine's own command.
-        {".docker/desktop/vms/0/data/Docker.raw", 101 * MB, "docker",
-         ".docker/desktop/vms/0/data/Docker.raw"},
-        {".local/share/docker/overlay2/abc/diff/blob", 101 * MB, "docker", ".local/share/docker", true,
-         "Docker (rootless) \u00B7 docker system df, then docker system prune"},
-        {".local/share/containers/storage/overlay/abc/diff/blob", 101 * MB, "docker",
-         ".local/share/containers/storage", true, "Podman \u00B7 podman system df, then podman system prune"},
+        {"trash",
+         8192,
+         {".local/share/Trash/files/draft.txt", "snap/spotify/210/.local/share/Trash/files/song.ogg"},
+         {}},
+        // Leftovers from 5 MB of apps no longer installed; nothing under ~/.config or ~/.local/share by
+        // name, nor an installed Flatpak's settings.
+        {"appLeftovers",
+         6 * MB,
+         {".var/app/com.example.Gone|/data/library.db", "snap/oldtool|/common/state.db"},
+         {".config/UninstalledApp/settings.db", ".local/share/uninstalled-app/data.db",
+          ".var/app/org.gnome.Maps/config/glib-2.0/settings"}},
+        // Container storage from 100 MB: advisory, labelled with the engine's own command.
+        {"docker",
+         101 * MB,
+         {".docker/desktop/vms/0/data/Docker.raw",
+          Row{".local/share/docker|/overlay2/abc/diff/blob", true,
+              "Docker (rootless) · docker system df, then docker system prune"},
+          Row{".local/share/containers/storage|/overlay/abc/diff/blob", true,
+              "Podman · podman system df, then podman system prune"}},
+         {}},
     };
-    return rows;
-}
-
-// Files whose contents must outlive every reclaim: settings, credentials, profiles.
-const std::map<std::string, std::string>& precious() {
-    static const std::map<std::string, std::string> files{
-        {".cargo/config.toml", "[build]\njobs = 2\n"},
-        {".cargo/credentials.toml", "[registry]\ntoken = \"secret\"\n"},
-        {".mozilla/firefox/profiles.ini", "[Profile0]\nPath=k3x.default-release\n"},
-        {".config/google-chrome/Default/Preferences", "{\"profile\":{}}"},
-        {".config/Code/User/settings.json", "{\"editor.fontSize\": 14}"},
-        {".cache/pypoetry/virtualenvs/app-x1-py3.11/pyvenv.cfg", "home = /usr/bin\n"},
-        {".cache/ibus/bus/user-registry", "ibus"},
-        {"Documents/thesis.tex", "precious"},
-    };
-    return files;
+    return sections;
 }
 
 // A tmpfs mounted for the test's lifetime; `reason` says why not where mounting is refused.
@@ -284,44 +227,73 @@ std::map<std::string, Found> scanned(const std::string& output) {
 TEST(LinuxHome, EveryLocationIsFoundInItsCategoryAndNothingElseIsTouchedByAFullReclaim) {
     TestTree::TemporaryHome home;
     const std::string system = home / "system";
-    // snapd's mounts of the installed snaps; the fake flatpak's installed apps.
-    for (const std::string snap : {"spotify", "firefox"}) {
-        TestTree::makeFolder(system + "/snap/" + snap + "/current");
+    const std::string uid = std::to_string(geteuid());
+    const std::string usbTrash = "media/usb/.Trash-" + uid;
+    // The table's files, old enough for every rule; the Xorg log the server writes is the newest.
+    std::map<std::string, Found> expected;
+    std::int64_t extra = 0;
+    for (const auto& section : table()) {
+        const auto make = [&](const std::string& file) {
+            TestTree::makeFile(home / file, section.bytes + (extra += 4096));
+            TestTree::setModified(home / file,
+                                  TestTree::daysAgo(file == "Downloads/old_0.9_amd64.deb" ? 31 : 40));
+        };
+        for (const auto& row : section.rows) {
+            const auto [file, item] = TestTree::fileAndItem(row.path);
+            make(file);
+            expected[home / item] = {section.kind, row.label, 0, row.recommended, row.inUseBy};
+        }
+        std::for_each(section.never.begin(), section.never.end(), make);
     }
+    TestTree::setModified(home / ".local/share/xorg/Xorg.0.log", std::chrono::system_clock::now());
+    // Beside the table: snapd's mounts of the installed snaps, the fake flatpak's installed apps, the
+    // Downloads folder's translated name, a desktop entry starting an AppImage, links that are never
+    // followed (a child of ~/.cache, a profile's cache), and settings, credentials and profiles that
+    // must outlive every reclaim.
     const std::string tools = fakeFlatpak(home / "fakebin", "org.gnome.Maps\\norg.mozilla.firefox\\n");
-    TestTree::writeFile(
-        home / ".config/user-dirs.dirs",
-        "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOWNLOAD_DIR=\"$HOME/T\u00E9l\u00E9chargements\"\n");
-    TestTree::writeFile(home / ".local/share/applications/appimagekit-editor.desktop",
-                        "[Desktop Entry]\nName=Editor\nExec=\"" +
-                            (home / "T\u00E9l\u00E9chargements/Editor-x86_64.AppImage") +
-                            "\" %U\nType=Application\n");
-    for (const auto& row : table()) {
-        TestTree::makeFile(home / row.file, row.bytes);
-        // Installers are old enough; of the Xorg logs the one the server writes is the newest.
-        TestTree::setModified(home / row.file, now - std::chrono::hours(24 * 40));
-    }
-    TestTree::setModified(home / "Downloads/old_0.9_amd64.deb", now - std::chrono::hours(24 * 31));
-    TestTree::setModified(home / ".local/share/xorg/Xorg.0.log", now);
-    for (const auto& [file, text] : precious()) {
-        TestTree::writeFile(home / file, text);
-    }
-    // Links are never followed: a link child of ~/.cache, a profile's cache that is a link.
-    TestTree::makeFile(home / "elsewhere/big/blob", 30 * MB);
-    fs::create_directory_symlink(home / "elsewhere/big", home / ".cache/linked");
-    fs::create_directory_symlink(home / "elsewhere/big", home / ".config/google-chrome/Default/GPUCache");
+    const std::string editor = home / "Téléchargements/Editor-x86_64.AppImage";
+    const std::vector<TestTree::Entry> rest{
+        {"system/snap/spotify/current/"},
+        {"system/snap/firefox/current/"},
+        {".config/user-dirs.dirs",
+         "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOWNLOAD_DIR=\"$HOME/Téléchargements\"\n"},
+        {".local/share/applications/appimagekit-editor.desktop",
+         "[Desktop Entry]\nName=Editor\nExec=\"" + editor + "\" %U\nType=Application\n"},
+        {"elsewhere/big/blob", 30 * MB},
+        {".cache/linked", {}, -1, home / "elsewhere/big"},
+        {".config/google-chrome/Default/GPUCache", {}, -1, home / "elsewhere/big"},
+        {".cargo/config.toml", "[build]\njobs = 2\n"},
+        {".cargo/credentials.toml", "[registry]\ntoken = \"secret\"\n"},
+        {".mozilla/firefox/profiles.ini", "[Profile0]\nPath=k3.default\n"},
+        {".config/google-chrome/Default/Preferences", "{\"profile\":{}}"},
+        {".config/Code/User/settings.json", "{\"editor.fontSize\": 14}"},
+        {".cache/pypoetry/virtualenvs/app-x1-py3.11/pyvenv.cfg", "home = /usr/bin\n"},
+        {".cache/ibus/bus/user-registry", "ibus"},
+        {"Documents/thesis.tex", "precious"}};
+    TestTree::build(home.path(), rest);
     // A mount inside ~/.cache is neither an item nor counted in its parent; a trash on another mount is
     // the Trash's.
     Tmpfs portal(home / ".cache/portal-mount");
     Tmpfs inner(home / ".cache/fontconfig/mounted");
     Tmpfs removable(home / "media/usb");
-    const std::string uid = std::to_string(geteuid());
     if (portal.mounted) {
-        TestTree::makeFile(home / ".cache/portal-mount/blob", 3 * MB);
-        TestTree::makeFile(home / ".cache/fontconfig/mounted/blob", 3 * MB);
-        TestTree::makeFile(home / ("media/usb/.Trash-" + uid + "/files/holiday.mov"), 8192);
-        TestTree::writeFile(home / ("media/usb/.Trash-" + uid + "/info/holiday.mov.trashinfo"),
-                            "[Trash Info]\nPath=/media/usb/holiday.mov\nDeletionDate=2024-01-01T10:00:00\n");
+        TestTree::build(home.path(),
+                        {{".cache/portal-mount/blob", 3 * MB},
+                         {".cache/fontconfig/mounted/blob", 3 * MB},
+                         {usbTrash + "/files/holiday.mov", 8192},
+                         {usbTrash + "/info/holiday.mov.trashinfo",
+                          "[Trash Info]\nPath=/media/usb/holiday.mov\nDeletionDate=2024-01-01T10:00:00\n"}});
+        // A folder holding a mount is never offered (moving it would carry the mount along), and it is
+        // measured without it.
+        expected.erase(home / ".cache/fontconfig");
+        EXPECT_EQ(DiskMath::size(home / ".cache/fontconfig"),
+                  TestTree::allocated(home / ".cache/fontconfig/cache-7"));
+        expected[home / (usbTrash + "/files/holiday.mov")] = {"trash", "", 0, true, ""};
+    } else {
+        std::cout << "[  SKIPPED ] the mount cases: " << portal.reason << "\n";
+    }
+    for (auto& [item, want] : expected) {
+        want.bytes = TestTree::allocatedTree(item);
     }
     TestTree::RunningProgram firefox(home / "procs", "firefox");
     TestTree::RunningProgram spotify(home / "procs", "spotify");
@@ -335,37 +307,15 @@ TEST(LinuxHome, EveryLocationIsFoundInItsCategoryAndNothingElseIsTouchedByAFullR
     auto found = scanned(scan.output);
     // Only this table's home counts: the whole machine's other mounts may hold trashes of their own.
     std::erase_if(found, [&](const auto& entry) { return !entry.first.starts_with(home.path() + "/"); });
-
-    std::map<std::string, Found> expected;
-    for (const auto& row : table()) {
-        if (!row.kind.empty()) {
-            const std::string item = home / row.item;
-            expected[item] = {row.kind, row.label, TestTree::allocatedTree(item), row.recommended,
-                              row.inUseBy};
-        }
-    }
-    if (portal.mounted) {
-        // A folder holding a mount is never offered (moving it would carry the mount along), and it is
-        // measured without it.
-        expected.erase(home / ".cache/fontconfig");
-        EXPECT_EQ(DiskMath::size(home / ".cache/fontconfig"),
-                  TestTree::allocated(home / ".cache/fontconfig/cache-7"));
-        expected[home / ("media/usb/.Trash-" + uid + "/files/holiday.mov")] = {
-            "trash", "", TestTree::allocated(home / ("media/usb/.Trash-" + uid + "/files/holiday.mov")), true,
-            ""};
-    }
     EXPECT_EQ(found, expected);
-    if (!portal.mounted) {
-        std::cout << "[  SKIPPED ] the mount cases: " << portal.reason << "\n";
-    }
 
     // Everything the reclaim may take is taken; what was not chosen stays as it was, byte for byte.
     auto before = TestTree::snapshot(home.path());
     const auto reclaim = TestTree::run({TestTree::cliPath(), "reclaim", "--yes", "--all", "--quiet"},
                                        TestTree::Privilege::inherited, environment);
     ASSERT_EQ(reclaim.status, 0) << reclaim.output;
-    EXPECT_NE(reclaim.output.find("Firefox \u00B7 k3x.default-release/cache2 (in use): kept back, quit "
-                                  "Firefox first to reclaim it"),
+    EXPECT_NE(reclaim.output.find(
+                  "Firefox · k3.default/cache2 (in use): kept back, quit Firefox first to reclaim it"),
               std::string::npos)
         << reclaim.output;
     const auto after = TestTree::snapshot(home.path());
@@ -383,8 +333,7 @@ TEST(LinuxHome, EveryLocationIsFoundInItsCategoryAndNothingElseIsTouchedByAFullR
     std::size_t kept = 0;
     for (const auto& [file, hash] : before) {
         if (file.starts_with(".local/share/Kestrune/") || file.starts_with(".cache/kestrune/") ||
-            file.starts_with(".local/share/Trash/") ||
-            file.starts_with("media/usb/.Trash-" + uid + "/info/")) {
+            file.starts_with(".local/share/Trash/") || file.starts_with(usbTrash + "/info/")) {
             continue; // the audit log, the hash cache, the Trash itself, the info files of what was emptied
         }
         if (inside(file, taken)) {
@@ -396,9 +345,11 @@ TEST(LinuxHome, EveryLocationIsFoundInItsCategoryAndNothingElseIsTouchedByAFullR
         ASSERT_NE(at, after.end()) << "gone: " << file;
         EXPECT_EQ(at->second, hash) << "changed: " << file;
     }
-    EXPECT_GT(kept, precious().size());
-    for (const auto& [file, text] : precious()) {
-        EXPECT_EQ(TestTree::readFile(home / file), text) << file;
+    EXPECT_GT(kept, rest.size());
+    for (const auto& entry : rest) {
+        if (const auto* text = std::get_if<std::string>(&entry.contents)) {
+            EXPECT_EQ(TestTree::readFile(home / entry.path), *text) << entry.path;
+        }
     }
 }
 
@@ -408,12 +359,13 @@ TEST(LinuxHome, ACacheFolderLinkedToAnotherFileSystemIsListedButNoLinkBelowItIsF
     if (!fast.mounted) {
         GTEST_SKIP() << fast.reason;
     }
-    TestTree::makeFile(home / "fast/cache/thumbnails/large/a.png", 2 * MB);
-    TestTree::makeFile(home / "fast/cache/JetBrains/GoLand2023.1/caches/a", 21 * MB);
-    TestTree::makeFile(home / "fast/cache/JetBrains/GoLand2024.1/caches/a", 21 * MB);
-    TestTree::makeFile(home / "elsewhere/Rider2022.1/caches/a", 21 * MB);
-    fs::create_directory_symlink(home / "fast/cache", home / "cache-link");
-    fs::create_directory_symlink(home / "elsewhere/Rider2022.1", home / "fast/cache/JetBrains/Rider2021.1");
+    TestTree::build(home.path(),
+                    {{"fast/cache/thumbnails/large/a.png", 2 * MB},
+                     {"fast/cache/JetBrains/GoLand2023.1/caches/a", 21 * MB},
+                     {"fast/cache/JetBrains/GoLand2024.1/caches/a", 21 * MB},
+                     {"elsewhere/Rider2022.1/caches/a", 21 * MB},
+                     {"cache-link", {}, -1, home / "fast/cache"},
+                     {"fast/cache/JetBrains/Rider2021.1", {}, -1, home / "elsewhere/Rider2022.1"}});
     setenv("XDG_CACHE_HOME", (home / "cache-link").c_str(), 1);
     EXPECT_EQ(TestTree::urls(UserCachesScanner().scan()),
               std::set<std::string>{home / "cache-link/thumbnails"});
@@ -427,24 +379,20 @@ TEST(LinuxHome, FlatpakLeftoversNeedTheInstalledListAndSnapLeftoversNeedSnapd) {
     TestTree::TemporaryHome home;
     const std::string system = home / "system";
     setenv("KESTRUNE_SYSTEM_ROOT", system.c_str(), 1); // the home puts it and PATH back
-    TestTree::makeFile(home / ".var/app/org.example.Kept/data/a", 6 * MB);
-    TestTree::makeFile(home / ".var/app/org.example.Gone/data/a", 6 * MB);
-    TestTree::makeFile(home / ".var/app/org.example.Small/data/a", 4 * MB);
-    TestTree::makeFile(home / "snap/gone/common/a", 6 * MB);
+    TestTree::build(home.path(), {{".var/app/org.example.Kept/data/a", 6 * MB},
+                                  {".var/app/org.example.Gone/data/a", 6 * MB},
+                                  {".var/app/org.example.Small/data/a", 4 * MB},
+                                  {"snap/gone/common/a", 6 * MB}});
     struct Case {
         std::string description;
         std::optional<int> flatpakStatus; // nothing: no flatpak on PATH at all
         bool snapd;
         std::set<std::string> leftovers;
     };
-    const std::vector<Case> cases{
-        {"flatpak lists the kept app, snapd keeps /snap",
-         0,
-         true,
-         {home / ".var/app/org.example.Gone", home / "snap/gone"}},
-        {"no flatpak, no snapd", std::nullopt, false, {}},
-        {"flatpak fails", 1, false, {}},
-    };
+    const std::set<std::string> both{home / ".var/app/org.example.Gone", home / "snap/gone"};
+    const std::vector<Case> cases{{"flatpak lists the kept app, snapd keeps /snap", 0, true, both},
+                                  {"no flatpak, no snapd", std::nullopt, false, {}},
+                                  {"flatpak fails", 1, false, {}}};
     for (const auto& c : cases) {
         fs::remove_all(home / "bin");
         fs::remove_all(system);
@@ -468,8 +416,7 @@ TEST(LinuxHome, UserDirsAndDesktopEntriesAreReadAsTheirToolsWriteThem) {
         {"XDG_DOWNLOAD_DIR=\"$HOME/Desc\\\"argas\"\n", home / "Desc\"argas"},
         {"XDG_DOWNLOAD_DIR=\"/data/dl\"\nXDG_DOWNLOAD_DIR=\"$HOME/later\"\n", home / "later"},
         {"XDG_DOWNLOAD_DIR=relative\n", home / "Downloads"},
-        {"# XDG_DOWNLOAD_DIR=\"/x\"\n  XDG_DOWNLOAD_DIR=\"$HOME\"\n", home.path()},
-    };
+        {"# XDG_DOWNLOAD_DIR=\"/x\"\n  XDG_DOWNLOAD_DIR=\"$HOME\"\n", home.path()}};
     for (const auto& [text, folder] : userDirs) {
         TestTree::writeFile(home / ".config/user-dirs.dirs", text);
         EXPECT_EQ(Platform::downloadsFolder(), folder) << text;
@@ -479,8 +426,7 @@ TEST(LinuxHome, UserDirsAndDesktopEntriesAreReadAsTheirToolsWriteThem) {
         {"\"/home/a b/My App.AppImage\" --no-sandbox %F", {"/home/a b/My App.AppImage"}},
         {"env DESKTOPINTEGRATION=1 /home/a/Tool.AppImage", {"/home/a/Tool.AppImage"}},
         {"firefox %u", {}},
-        {"\"/x/q\\\"uote.AppImage\"", {"/x/q\"uote.AppImage"}},
-    };
+        {"\"/x/q\\\"uote.AppImage\"", {"/x/q\"uote.AppImage"}}};
     for (const auto& [exec, paths] : execs) {
         EXPECT_EQ(Platform::execPaths(exec), paths) << exec;
     }

@@ -12,20 +12,12 @@
 #include <set>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 using TestTree::atOrAbove;
 using TestTree::below;
 using TestTree::urls;
-
-// A file of `bytes` (a folder when negative), dated `days` ago when not negative.
-struct Plant {
-    std::string path;
-    std::int64_t bytes;
-    int days = -1;
-};
 
 TEST(LocationScanners, EachReportsExactlyWhatItsRuleAdmits) {
     std::int64_t b = 0;
@@ -37,7 +29,7 @@ TEST(LocationScanners, EachReportsExactlyWhatItsRuleAdmits) {
     const struct {
         const char* name;
         std::function<std::vector<CleanupItem>()> scan;
-        std::vector<Plant> plants;
+        std::vector<TestTree::Entry> plants;
         std::set<std::string> expected;
     } cases[] = {
         {"caches: floor, system folders kept but not their lower-case twins",
@@ -73,7 +65,7 @@ TEST(LocationScanners, EachReportsExactlyWhatItsRuleAdmits) {
           {".config/tool/node_modules/a/index.js", 4096},
           {"Music/player/node_modules/a/index.js", 4096},
           {"web/node_modules/b/node_modules/c/index.js", 4096},
-          {"empty/node_modules", -1}},
+          {"empty/node_modules/"}},
          {"1/2/3/4/5/6/7/8/node_modules", "web/node_modules"}},
         {"installers: old, large, visible, by their last extension",
          [] { return DownloadsScanner().scan(); },
@@ -85,20 +77,13 @@ TEST(LocationScanners, EachReportsExactlyWhatItsRuleAdmits) {
           {"Downloads/archive.tar.gz", 6'000'000, 40},
           {"Downloads/README", 6'000'000, 365},
           {"Downloads/Tool.pkg/Contents/Payload", 6'000'000},
-          {"Downloads/Tool.pkg", -1, 60}},
+          {"Downloads/Tool.pkg/", {}, 60}},
          {"Downloads/Setup.DMG", "Downloads/archive.tar.gz", "Downloads/Tool.pkg"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestTree::TemporaryHome home;
-        for (const auto& plant : c.plants) {
-            const std::string path = plant.bytes < 0 ? TestTree::makeFolder(home / plant.path)
-                                                     : TestTree::makeFile(home / plant.path, plant.bytes);
-            if (plant.days >= 0) {
-                TestTree::setModified(path,
-                                      std::chrono::system_clock::now() - std::chrono::hours(24 * plant.days));
-            }
-        }
+        TestTree::build(home.path(), c.plants);
         std::set<std::string> expected;
         for (const auto& relative : c.expected) {
             expected.insert(home / relative);
@@ -197,13 +182,13 @@ TEST(ScanCommand, ProgressOnRequestAndBadUsageIsExitTwoWithOneLine) {
 
 TEST(ScanCommand, HostileHomeStillGivesValidJson) {
     TestTree::TemporaryHome home;
-    TestTree::makeFile(home / "Library/Caches/readable/f", 2'000'000);
-    TestTree::makeFile(home / "Library/Caches/locked/f", 2'000'000);
-    TestTree::makeFile(home / "Library/Caches/bad\xff\xfename/f", 2'000'000);
-    TestTree::makeFile(home / "loop/node_modules/a", 4096);
-    ASSERT_EQ(symlink((home / "loop").c_str(), (home / "loop/again").c_str()), 0);
+    TestTree::build(home.path(), {{"Library/Caches/readable/f", 2'000'000},
+                                  {"Library/Caches/locked/f", 2'000'000},
+                                  {"Library/Caches/bad\xff\xfename/f", 2'000'000},
+                                  {"loop/node_modules/a", 4096},
+                                  {"loop/again", {}, -1, home / "loop"},
+                                  {".local/share/Trash/files/"}});
     ASSERT_EQ(mkfifo((home / "Library/Caches/fifo").c_str(), 0644), 0);
-    TestTree::makeFolder(home / ".local/share/Trash/files");
     ASSERT_EQ(mkfifo((home / ".local/share/Trash/files/pipe").c_str(), 0644), 0);
     chmod((home / "Library/Caches/locked").c_str(), 0);
     // A folder that comes and goes while the scan runs.
@@ -227,10 +212,10 @@ TEST(ScanCommand, HostileHomeStillGivesValidJson) {
             paths.insert(i["path"]);
         }
     }
-    EXPECT_TRUE(paths.contains(home / "Library/Caches/readable"));
-    EXPECT_TRUE(paths.contains(home / "Library/Caches/bad\uFFFD\uFFFDname"));
-    EXPECT_TRUE(paths.contains(home / "loop/node_modules"));
-    EXPECT_TRUE(paths.contains(home / ".local/share/Trash/files/pipe"));
+    for (const char* found : {"Library/Caches/readable", "Library/Caches/bad\uFFFD\uFFFDname",
+                              "loop/node_modules", ".local/share/Trash/files/pipe"}) {
+        EXPECT_TRUE(paths.contains(home / found)) << found;
+    }
     EXPECT_FALSE(paths.contains(home / "Library/Caches/locked")); // unreadable: measures 0, below the floor
 }
 

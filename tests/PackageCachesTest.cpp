@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <set>
-#include <unistd.h>
 
 namespace {
 
@@ -45,30 +44,33 @@ TEST(PackageCaches, EveryPathOfTheTableIsFoundAsOneWholeItem) {
     }
 }
 
-TEST(PackageCaches, FloorIsTenMillionAllocatedBytes) {
+// Package caches from ten million allocated bytes, app caches from twenty; a file at a cache path is
+// measured as a file, and a link there is not followed.
+TEST(PackageCaches, FloorsFilesAndLinks) {
     TestTree::TemporaryHome home;
     const auto b = block(home);
-    TestTree::makeFile(home / "Library/Caches/pip/blob", atOrAbove(10'000'000, b));
-    TestTree::makeFile(home / ".cache/pip/blob", below(10'000'000, b));
-    TestTree::makeFile(home / ".cache/uv/blob", 15'000'000);
-    EXPECT_EQ(urls(PackageCacheScanner().scan()),
-              (std::set<std::string>{home / "Library/Caches/pip", home / ".cache/uv"}));
+    TestTree::build(home.path(), {{"Library/Caches/pip/blob", atOrAbove(10'000'000, b)},
+                                  {".cache/pip/blob", below(10'000'000, b)},
+                                  {".cache/uv/blob", 15'000'000},
+                                  {".nuget/packages", 11'000'000},
+                                  {"elsewhere/cache/blob", 30'000'000},
+                                  {".cargo/registry", {}, -1, home / "elsewhere/cache"},
+                                  {"Library/Caches/Firefox/f", atOrAbove(20'000'000, b)},
+                                  {"Library/Caches/JetBrains/f", below(20'000'000, b)},
+                                  {"Library/Application Support/Google/Chrome/Default/Cache/f", 15'000'000},
+                                  {"Library/Caches/Homebrew/f", 15'000'000}});
+    std::set<std::string> packages{home / "Library/Caches/pip", home / ".cache/uv", home / ".nuget/packages",
+                                   home / "Library/Caches/Homebrew"};
+    const auto items = PackageCacheScanner().scan();
+    EXPECT_EQ(urls(items), packages);
+    for (const auto& i : items) {
+        EXPECT_EQ(i.bytes, TestTree::allocatedTree(i.url)) << i.url;
+    }
+    EXPECT_EQ(urls(AppCacheScanner().scan()), std::set<std::string>{home / "Library/Caches/Firefox"});
     // Both pip caches present and large: two separate items.
     TestTree::makeFile(home / ".cache/pip/more", 4096);
-    EXPECT_EQ(urls(PackageCacheScanner().scan()),
-              (std::set<std::string>{home / "Library/Caches/pip", home / ".cache/pip", home / ".cache/uv"}));
-}
-
-TEST(PackageCaches, AFileAtACachePathIsMeasuredAsAFileAndALinkIsNotFollowed) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFile(home / ".nuget/packages", 11'000'000);
-    TestTree::makeFile(home / "elsewhere/cache/blob", 30'000'000);
-    TestTree::makeFolder(home / ".cargo");
-    ASSERT_EQ(symlink((home / "elsewhere/cache").c_str(), (home / ".cargo/registry").c_str()), 0);
-    const auto items = PackageCacheScanner().scan();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].url, home / ".nuget/packages");
-    EXPECT_EQ(items[0].bytes, TestTree::allocated(home / ".nuget/packages"));
+    packages.insert(home / ".cache/pip");
+    EXPECT_EQ(urls(PackageCacheScanner().scan()), packages);
 }
 
 TEST(AppCaches, EveryCacheFolderOfTheTableIsFoundButNeverAProfile) {
@@ -96,17 +98,6 @@ TEST(AppCaches, EveryCacheFolderOfTheTableIsFoundButNeverAProfile) {
         EXPECT_FALSE(i.label.has_value()) << i.url;
         EXPECT_TRUE(i.recommended) << i.url;
     }
-}
-
-TEST(AppCaches, FloorIsTwentyMillionAndHigherThanThePackageFloor) {
-    TestTree::TemporaryHome home;
-    const auto b = block(home);
-    TestTree::makeFile(home / "Library/Caches/Firefox/f", atOrAbove(20'000'000, b));
-    TestTree::makeFile(home / "Library/Caches/JetBrains/f", below(20'000'000, b));
-    TestTree::makeFile(home / "Library/Application Support/Google/Chrome/Default/Cache/f", 15'000'000);
-    TestTree::makeFile(home / "Library/Caches/Homebrew/f", 15'000'000);
-    EXPECT_EQ(urls(AppCacheScanner().scan()), std::set<std::string>{home / "Library/Caches/Firefox"});
-    EXPECT_EQ(urls(PackageCacheScanner().scan()), std::set<std::string>{home / "Library/Caches/Homebrew"});
 }
 
 TEST(AppCaches, AProfileDecidesItsRowAndTheCaseOfItsFolder) {

@@ -1,14 +1,9 @@
 // Simulator and container-engine scanners on real temporary homes: floors, preference order, dates.
-#include "KestruneCore/Scanners/AllScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <numeric>
-#include <unistd.h>
 
 namespace {
 
@@ -63,7 +58,7 @@ TEST(Docker, TheFirstCandidateAtItsFloorIsTheOneItem) {
     const std::int64_t under = below(100'000'000, b);
     const struct {
         const char* name;
-        std::vector<std::pair<std::string, std::int64_t>> files;
+        std::vector<TestTree::Entry> files;
         std::string expected; // empty: nothing
     } cases[] = {
         {"no engine", {}, ""},
@@ -82,9 +77,7 @@ TEST(Docker, TheFirstCandidateAtItsFloorIsTheOneItem) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestTree::TemporaryHome home;
-        for (const auto& [path, bytes] : c.files) {
-            TestTree::makeFile(home / path, bytes);
-        }
+        TestTree::build(home.path(), c.files);
         const auto items = DockerScanner().scan();
         if (c.expected.empty()) {
             EXPECT_TRUE(items.empty());
@@ -97,31 +90,9 @@ TEST(Docker, TheFirstCandidateAtItsFloorIsTheOneItem) {
     }
     // A linked image does not count as the image.
     TestTree::TemporaryHome home;
-    TestTree::makeFile(home / "elsewhere/Docker.raw", 500'000'000);
-    TestTree::makeFolder(home / "Library/Containers/com.docker.docker/Data/vms/0/data");
-    ASSERT_EQ(symlink((home / "elsewhere/Docker.raw").c_str(), (home / image).c_str()), 0);
+    TestTree::build(home.path(),
+                    {{"elsewhere/Docker.raw", 500'000'000}, {image, {}, -1, home / "elsewhere/Docker.raw"}});
     EXPECT_TRUE(DockerScanner().scan().empty());
-}
-
-// Each scanner stands at its position, so an earlier category keeps what it shares with a later one.
-TEST(Registry, ScannersStandInTheirPositions) {
-    using K = CategoryKind;
-    const std::vector<K> positions{K::packageCaches, K::appCaches,     K::xcode,           K::nodeModules,
-                                   K::screenshots,   K::simulators,    K::docker,          K::userCaches,
-                                   K::logs,          K::downloads,     K::trash,           K::appLeftovers,
-                                   K::languageFiles, K::largeOldFiles, K::mailAttachments, K::iosBackups,
-                                   K::cloudClutter,  K::privacyTraces, K::mediaLeftovers,  K::similarImages,
-                                   K::duplicates};
-    std::vector<std::ptrdiff_t> seen;
-    for (const auto& scanner : AllScanners::all()) {
-        const auto at = std::find(positions.begin(), positions.end(), scanner->kind());
-        ASSERT_NE(at, positions.end());
-        seen.push_back(at - positions.begin());
-    }
-    // Every one of the 21 categories, each once, in position order.
-    std::vector<std::ptrdiff_t> expected(positions.size());
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(seen, expected);
 }
 
 } // namespace

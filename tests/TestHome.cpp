@@ -169,6 +169,36 @@ void setModified(const std::string& path, std::chrono::system_clock::time_point 
     utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+std::pair<std::string, std::string> fileAndItem(const std::string& path) {
+    const auto bar = path.find('|');
+    return {bar == std::string::npos ? path : path.substr(0, bar) + path.substr(bar + 1),
+            path.substr(0, bar)};
+}
+
+std::chrono::system_clock::time_point daysAgo(int days) {
+    return std::chrono::system_clock::now() - std::chrono::hours(24) * days;
+}
+
+std::string build(const std::string& root, const std::vector<Entry>& entries) {
+    for (const auto& e : entries) {
+        const std::string path = root + "/" + e.path;
+        if (!e.link.empty()) {
+            makeParents(path);
+            fs::create_symlink(e.link, path);
+        } else if (e.path.ends_with('/')) {
+            makeFolder(path);
+        } else if (const auto* text = std::get_if<std::string>(&e.contents)) {
+            writeFile(path, *text);
+        } else {
+            makeFile(path, std::get<std::int64_t>(e.contents));
+        }
+        if (e.days >= 0) {
+            setModified(path, daysAgo(e.days));
+        }
+    }
+    return root;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;

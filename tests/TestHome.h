@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace TestTree {
@@ -41,6 +42,23 @@ std::string writeFile(const std::string& path, const std::string& contents);
 std::string makeFolder(const std::string& path);
 void setModified(const std::string& path, std::chrono::system_clock::time_point when);
 [[nodiscard]] std::string readFile(const std::string& path);
+
+// One entry of a tree `build` makes: a file of so many bytes allocated (as makeFile) or with this text;
+// a folder when the path ends in "/"; a symbolic link to `link` (as written) when that is set. A file or
+// folder is dated `days` ago when that is not negative.
+struct Entry {
+    std::string path;
+    std::variant<std::int64_t, std::string> contents = std::int64_t{0};
+    int days = -1;
+    std::string link = {};
+};
+// Makes every entry below `root`, in order; paths are relative to it. Returns `root`.
+std::string build(const std::string& root, const std::vector<Entry>& entries);
+// A table path written "item|rest" as {the file, the item}: the item is the part before "|", the
+// whole path without one.
+[[nodiscard]] std::pair<std::string, std::string> fileAndItem(const std::string& path);
+// `days` days before now.
+[[nodiscard]] std::chrono::system_clock::time_point daysAgo(int days);
 // An XML property list whose top dictionary holds `entries` ("<key>...</key><string>...</string>...").
 [[nodiscard]] std::string xmlPlist(const std::string& entries);
 // An application bundle `folder`/`name`.app with a real XML Info.plist; no identifier when it is empty.

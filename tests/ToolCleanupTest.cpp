@@ -36,6 +36,13 @@ void installTool(const std::string& path, const std::string& output, int status)
     ASSERT_EQ(chmod(path.c_str(), 0755), 0);
 }
 
+// What a stand-in tool prints and its exit status, and the sentence the user reads then.
+struct Said {
+    const char* output;
+    int status;
+    const char* sentence;
+};
+
 TEST(ToolCleanup, OnlySimulatorsAndDockerHaveARunnerAndOthersStartNothing) {
     TestTree::TemporaryHome home;
     SystemRoot system(home);
@@ -51,30 +58,24 @@ TEST(ToolCleanup, OnlySimulatorsAndDockerHaveARunnerAndOthersStartNothing) {
     EXPECT_FALSE(TestTree::exists(home / "docker-arguments"));
 }
 
-TEST(ToolCleanup, DockerIsOnlyAskedWhatItCouldReclaim) {
+TEST(ToolCleanup, DockerIsOnlyAskedWhatItCouldReclaimAndFailuresBecomeTheirSentences) {
     TestTree::TemporaryHome home;
     SystemRoot system(home);
-    installDocker(home, "TYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)", 0);
-    const std::string outcome = ToolCleanup::run(CategoryKind::docker);
-    EXPECT_EQ(TestTree::readFile(home / "docker-arguments"), "system\ndf\n");
-    EXPECT_EQ(
-        outcome,
-        "Docker reports this space (see RECLAIMABLE):\nTYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)");
+    const Said cases[] = {
+        {"TYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)", 0,
+         "Docker reports this space (see RECLAIMABLE):\nTYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)"},
+        {"Cannot connect to the Docker daemon at unix:///var/run/docker.sock.", 1,
+         "Docker doesn't look like it's running. Start it, wait until it's idle, then try again."},
+        {"", 1, "Docker query failed."},
+        {"  unknown flag: --weird  ", 3, "Docker query failed: unknown flag: --weird"},
+        {"", 0, "Docker reports nothing to reclaim."}};
+    for (const auto& c : cases) {
+        std::filesystem::remove(home / "docker-arguments");
+        installDocker(home, c.output, c.status);
+        EXPECT_EQ(ToolCleanup::run(CategoryKind::docker), c.sentence);
+        EXPECT_EQ(TestTree::readFile(home / "docker-arguments"), "system\ndf\n") << c.sentence;
+    }
     EXPECT_EQ(ToolCleanup::command(CategoryKind::docker).find("--privileged"), std::string::npos);
-}
-
-TEST(ToolCleanup, DockerFailuresBecomeTheirSentences) {
-    TestTree::TemporaryHome home;
-    SystemRoot system(home);
-    installDocker(home, "Cannot connect to the Docker daemon at unix:///var/run/docker.sock.", 1);
-    EXPECT_EQ(ToolCleanup::runDocker(),
-              "Docker doesn't look like it's running. Start it, wait until it's idle, then try again.");
-    installDocker(home, "", 1);
-    EXPECT_EQ(ToolCleanup::runDocker(), "Docker query failed.");
-    installDocker(home, "  unknown flag: --weird  ", 3);
-    EXPECT_EQ(ToolCleanup::runDocker(), "Docker query failed: unknown flag: --weird");
-    installDocker(home, "", 0);
-    EXPECT_EQ(ToolCleanup::runDocker(), "Docker reports nothing to reclaim.");
     std::filesystem::remove(home / ".docker/bin/docker");
     EXPECT_EQ(ToolCleanup::runDocker(), "Docker CLI not found. Install Docker, start it, then try again.");
 }
@@ -95,18 +96,18 @@ TEST(ToolCleanup, SimulatorSentencesFollowWhatSimctlSaid) {
     EXPECT_EQ(ToolCleanup::run(CategoryKind::simulators),
               "Xcode command-line tools not found. Install them, then try again.");
     const std::string xcrun = system.path + "/usr/bin/xcrun";
-    installTool(xcrun, "", 0);
-    EXPECT_EQ(ToolCleanup::runSimulators(), "Unavailable simulators deleted.");
-    EXPECT_EQ(TestTree::readFile(xcrun + ".arguments"), "simctl delete unavailable\n");
-    installTool(xcrun, "  Deleted: iPhone 8 (A1B2)\n", 0);
-    EXPECT_EQ(ToolCleanup::runSimulators(), "Unavailable simulators deleted.\nDeleted: iPhone 8 (A1B2)");
-    installTool(xcrun, "error: tool requires XCODE to be selected", 1);
-    EXPECT_EQ(ToolCleanup::runSimulators(),
-              "Couldn't talk to simctl. Open Xcode once (or run xcode-select) and try again.");
-    installTool(xcrun, "", 72);
-    EXPECT_EQ(ToolCleanup::runSimulators(), "simctl failed.");
-    installTool(xcrun, "device busy", 1);
-    EXPECT_EQ(ToolCleanup::runSimulators(), "simctl failed: device busy");
+    const Said cases[] = {
+        {"", 0, "Unavailable simulators deleted."},
+        {"  Deleted: iPhone 8 (A1B2)\n", 0, "Unavailable simulators deleted.\nDeleted: iPhone 8 (A1B2)"},
+        {"error: tool requires XCODE to be selected", 1,
+         "Couldn't talk to simctl. Open Xcode once (or run xcode-select) and try again."},
+        {"", 72, "simctl failed."},
+        {"device busy", 1, "simctl failed: device busy"}};
+    for (const auto& c : cases) {
+        installTool(xcrun, c.output, c.status);
+        EXPECT_EQ(ToolCleanup::runSimulators(), c.sentence);
+        EXPECT_EQ(TestTree::readFile(xcrun + ".arguments"), "simctl delete unavailable\n") << c.sentence;
+    }
 }
 
 } // namespace
