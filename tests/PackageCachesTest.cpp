@@ -134,4 +134,39 @@ TEST(CacheRegistry, APackageCacheInsideTheCachesFolderBelongsToPackageCaches) {
     EXPECT_EQ(found[CategoryKind::userCaches], std::set<std::string>{home / "Library/Caches/other"});
 }
 
+TEST(PackageCaches, CargoAndGoCachesFollowTheirVariables) {
+    TestTree::TemporaryHome home;
+    const std::string tools = home / "tools";
+    for (const std::string place :
+         {".cargo/registry", "tools/cargo/registry", "tools/cargo/git", "tools/mods/cache",
+          "tools/gopath/pkg/mod/cache", "tools/build", "tools/real/registry"}) {
+        TestTree::makeFile(home / (place + "/blob"), 12'000'000);
+    }
+    ASSERT_EQ(symlink((tools + "/real").c_str(), (tools + "/linked").c_str()), 0);
+    const auto found = [&](std::initializer_list<std::pair<const char*, std::string>> variables) {
+        for (const auto& [name, value] : variables) {
+            setenv(name, value.c_str(), 1);
+        }
+        auto result = urls(PackageCacheScanner().scan());
+        for (const auto& [name, value] : variables) {
+            unsetenv(name);
+        }
+        return result;
+    };
+    using Set = std::set<std::string>;
+    const std::string dotCargo = home / ".cargo/registry";
+    EXPECT_EQ(
+        found({{"CARGO_HOME", tools + "/cargo"}, {"GOPATH", tools + "/gopath:/elsewhere"}}),
+        (Set{dotCargo, tools + "/cargo/registry", tools + "/cargo/git", tools + "/gopath/pkg/mod/cache"}));
+    // GOMODCACHE wins over GOPATH; GOCACHE names the build cache itself; the default folder is one item.
+    EXPECT_EQ(found({{"GOMODCACHE", tools + "/mods"},
+                     {"GOPATH", tools + "/gopath"},
+                     {"GOCACHE", tools + "/build"},
+                     {"CARGO_HOME", home / ".cargo"}}),
+              (Set{dotCargo, tools + "/mods/cache", tools + "/build"}));
+    // A variable may name a link to the folder; relative values are ignored.
+    EXPECT_EQ(found({{"CARGO_HOME", tools + "/linked"}}), (Set{dotCargo, tools + "/linked/registry"}));
+    EXPECT_EQ(found({{"CARGO_HOME", "tools/cargo"}, {"GOPATH", "tools/gopath"}}), Set{dotCargo});
+}
+
 } // namespace

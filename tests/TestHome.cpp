@@ -81,6 +81,12 @@ TemporaryHome::TemporaryHome() {
         const char* old = std::getenv(name);
         savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
     }
+    // Tools' own cache settings on the machine running the tests would point scanners outside the home.
+    for (const char* name : {"CARGO_HOME", "GOMODCACHE", "GOPATH", "GOCACHE"}) {
+        const char* old = std::getenv(name);
+        savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        unsetenv(name);
+    }
     const std::map<std::string, std::string> vars{{"HOME", root},
                                                   {"XDG_DATA_HOME", root + "/.local/share"},
                                                   {"XDG_CONFIG_HOME", root + "/.config"},

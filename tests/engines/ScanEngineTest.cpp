@@ -425,6 +425,27 @@ private slots:
         QCOMPARE(ActivityEngine::shared().events().size(), before + 1);
         QCOMPARE(ActivityEngine::shared().events().front().title, std::string("Scan finished"));
     }
+    // What the direct wipe leaves in a Snap app's Trash also sends the emptying to the file manager,
+    // and what it then frees there counts.
+    void whatAnotherTrashStillHoldsIsEmptiedThroughTheFileManager() {
+        Home home;
+        TestTree::makeFile(Trash::filesFolder() + "/a", 8192);
+        const std::string snapTrash = home / "snap/app/1/.local/share/Trash/files";
+        TestTree::makeFile(snapTrash + "/b", 8192);
+        auto& engine = home.make(ScannerList{});
+        int calls = 0;
+        engine.measureTrash = [&](const std::string& path) -> std::int64_t {
+            return path == snapTrash && calls == 0 ? 2'000'000 : 0;
+        };
+        engine.emptyTrashViaFileManager = [&] {
+            ++calls;
+            return std::optional<std::string>();
+        };
+        await(engine.emptyTrash(ScanEngine::Rescan::no));
+        QCOMPARE(calls, 1);
+        QVERIFY(!TestTree::exists(Trash::filesFolder() + "/a") && !TestTree::exists(snapTrash + "/b"));
+        QCOMPARE(engine.lastReclaimed(), std::int64_t{8192 + 8192 + 2'000'000});
+    }
 };
 
 QTEST_GUILESS_MAIN(ScanEngineTest)

@@ -309,12 +309,21 @@ private slots:
         QCOMPARE(row.data(int(SidebarModel::Role::progress)).toDouble(), -1.0);
         QVERIFY(row.data(int(SidebarModel::Role::accessory)).toString().isEmpty());
 
-        // Refresh with the builder let go: the map and "Built …" come, the Stop note goes.
-        w.treemap.build = real;
+        // Refresh with the builder let go: the map and "Built …" come, the Stop note goes, and what the
+        // walk could not read is said (a root-run test reads every folder, so the count is set here).
+        w.treemap.build = [real](const std::string& root, const VolumeTree::Options& options,
+                                 const std::function<void(const VolumeTree::Progress&)>& onProgress,
+                                 const std::function<bool()>& isCancelled) -> TreemapEngine::Node {
+            auto node = std::make_shared<DiskNode>(*real(root, options, onProgress, isCancelled));
+            node->unreadable = 2;
+            return node;
+        };
         QTest::mouseClick(pane->emptyRefreshButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!w.treemap.isBuilding(), 60'000);
         QVERIFY(pane->isMapShown());
         QVERIFY(pane->buildStatus().startsWith("Built "));
+        QVERIFY2(pane->buildStatus().endsWith(" \u00B7 2 entries could not be read"),
+                 qPrintable(pane->buildStatus()));
         QCOMPARE(pane->sizeText(), human(w.treemap.current()->bytes));
         QCOMPARE(row.data(int(SidebarModel::Role::accessory)).toString(),
                  human(w.treemap.builtMap("home")->bytes));
