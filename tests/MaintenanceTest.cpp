@@ -265,7 +265,17 @@ TEST(LoginItems, AutostartEntriesAndUserServicesAreJudgedByTheirProgram) {
           {},
           -1,
           lib + "wanted@.service"},
-         {"system/usr/lib/systemd/user/unwanted.service", "[Service]\nExecStart=/nowhere/never-started\n"}});
+         {"system/usr/lib/systemd/user/unwanted.service", "[Service]\nExecStart=/nowhere/never-started\n"},
+         // Drop-ins by file name after the unit, the user's hiding the system's of the same name; one
+         // without an empty ExecStart= adds nothing to a unit that has one; a template's serve it.
+         {".config/systemd/user/over.service", "[Service]\nExecStart=/nowhere/original\n"},
+         {".config/systemd/user/over.service.d/20-local.conf", "[Service]\nExecStart=\nExecStart=prog\n"},
+         {".config/systemd/user/over.service.d/30-notes.txt", "[Service]\nExecStart=\nExecStart=/no/conf\n"},
+         {etc + "over.service.d/20-local.conf", "[Service]\nExecStart=\nExecStart=/nowhere/hidden\n"},
+         {etc + "over.service.d/10-first.conf", "[Service]\nExecStart=\nExecStart=/nowhere/earlier\n"},
+         {".config/systemd/user/reset.service.d/more.conf", "[Service]\nExecStart=/nowhere/added\n"},
+         {"system/usr/lib/systemd/user/wanted@.service.d/a.conf",
+          "[Service]\nExecStart=\nExecStart=/bin/true\n"}});
 
     std::set<std::string> lines;
     for (const auto& i : LoginItems::all()) {
@@ -297,7 +307,8 @@ TEST(LoginItems, AutostartEntriesAndUserServicesAreJudgedByTheirProgram) {
                                             "masked none  off",
                                             "svcdangling missing " + user + "deleted.service",
                                             "syssvc missing /nowhere/sys system",
-                                            "wanted@ found /bin/sh system"}));
+                                            "over found " + prog,
+                                            "wanted@ found /bin/true system"}));
     const auto items = byLabel(LoginItems::all());
     EXPECT_EQ(items.at("svcdangling").path, user + "default.target.wants/svcdangling.service");
 }
@@ -579,40 +590,6 @@ TEST(MaintenanceCommands, LoginItemsListAndRemoveOnlyWithYes) {
     EXPECT_TRUE(TestTree::exists(autostart + "works.desktop"));
     EXPECT_TRUE(TestTree::exists(box.system + "/etc/xdg/autostart/sysgone.desktop"));
     EXPECT_EQ(eventTitles(), std::vector<std::string>{"Maintenance \u00B7 Removed broken login item | gone"});
-}
-
-// An override's ExecStart is what starts: drop-ins are read after the unit, by file name, a name in the
-// user's folder hiding the same name in the system's; a template's drop-ins serve the template.
-TEST(LoginItems, UserServicesFollowTheirDropIns) {
-    Sandbox box;
-    const std::string prog = box.tool("prog", "exit 0");
-    const std::string user = box.home / ".config/systemd/user/";
-    const std::string etc = box.system + "/etc/systemd/user/";
-    const std::string lib = box.system + "/usr/lib/systemd/user/";
-    const std::map<std::string, std::string> files = {
-        {user + "over.service", "[Service]\nExecStart=/nowhere/original\n"},
-        {user + "over.service.d/20-local.conf", "[Service]\nExecStart=\nExecStart=prog\n"},
-        {etc + "over.service.d/20-local.conf", "[Service]\nExecStart=\nExecStart=/nowhere/hidden\n"},
-        {etc + "over.service.d/10-first.conf", "[Service]\nExecStart=\nExecStart=/nowhere/earlier\n"},
-        {user + "over.service.d/30-notes.txt", "[Service]\nExecStart=\nExecStart=/nowhere/not-a-drop-in\n"},
-        {user + "kept.service", "[Service]\nExecStart=prog\n"},
-        {user + "kept.service.d/env.conf",
-         "[Service]\nEnvironment=A=1\nExecStart=/nowhere/added-not-reset\n"},
-        {lib + "inst@.service", "[Service]\nExecStart=/nowhere/template\n"},
-        {lib + "inst@.service.d/a.conf", "[Service]\nExecStart=\nExecStart=/nowhere/template-drop-in\n"},
-    };
-    for (const auto& [path, text] : files) {
-        TestTree::writeFile(path, text);
-    }
-    link(lib + "inst@.service", user + "default.target.wants/inst@one.service");
-    const auto items = byLabel(LoginItems::all());
-    for (const std::string label : {"over", "kept"}) {
-        ASSERT_TRUE(items.contains(label)) << label;
-        EXPECT_EQ(items.at(label).program, prog) << label;
-        EXPECT_EQ(items.at(label).programState, Program::found) << label;
-    }
-    ASSERT_TRUE(items.contains("inst@"));
-    EXPECT_EQ(items.at("inst@").program, "/nowhere/template-drop-in");
 }
 
 } // namespace
