@@ -47,8 +47,7 @@ void installDocker(const TestTree::TemporaryHome& home, const std::string& outpu
     chmod(path.c_str(), 0755);
 }
 
-// Clicks a widget once the layouts that a change just asked for have run, as they would have before a
-// user's click.
+// Clicks a widget as a user would: after the layouts a change just asked for.
 void click(QWidget* widget) {
     ScreenTest::settle();
     QTest::mouseClick(widget, Qt::LeftButton);

@@ -270,7 +270,6 @@ private slots:
         QCOMPARE(row.data(int(SidebarModel::Role::accessory)).toString(),
                  human(w.treemap.builtMap("home")->bytes));
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
-        // The bands of what the scan flagged.
         showMap(w);
         TreemapView* map = pane->map();
         QVERIFY(!pane->isScanNoteShown());
