@@ -1,25 +1,18 @@
 // The category pane in the real window: "Select all" over 300 items, Space and clicks on rows, sorting,
-// the item actions (a fake file manager on the test's D-Bus session receives what is revealed; without
-// one, the parent folder is opened), and the advisory panel that runs Docker's and the simulators' tools.
+// the item actions (revealed through a fake file manager on the test's D-Bus session, else the parent folder
+// opens), and the advisory panel that runs Docker's and the simulators' tools.
 #include "Kestrune/Screens/CategoryPane.h"
 #include "Kestrune/Screens/ActionBar.h"
-#include "Kestrune/Screens/AppActions.h"
 #include "Kestrune/Screens/CategoryItemModel.h"
-#include "Kestrune/Screens/SidebarModel.h"
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
-#include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
 #include "tests/screens/ScreenHarness.h"
 
-#include <QAbstractItemModelTester>
-#include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
-#include <QPushButton>
 #include <QTreeView>
-#include <QtTest>
 
 #include <sys/stat.h>
 
@@ -54,18 +47,15 @@ void installDocker(const TestTree::TemporaryHome& home, const std::string& outpu
     chmod(path.c_str(), 0755);
 }
 
-// Clicks a widget once the layouts that a change just asked for have run, as they would have before a
-// user's click.
+// Clicks a widget as a user would: after the layouts a change just asked for.
 void click(QWidget* widget) {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::processEvents();
+    ScreenTest::settle();
     QTest::mouseClick(widget, Qt::LeftButton);
 }
 
 // A check box takes clicks on its box and label only.
 void clickBox(QCheckBox* box) {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::processEvents();
+    ScreenTest::settle();
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->iconSize().width() / 2 + 2, box->height() / 2));
 }
 
@@ -88,8 +78,7 @@ private slots:
         QVERIFY(w.start());
         w.window->setPane(Pane::of(CategoryKind::downloads));
         CategoryPane* pane = w.window->category();
-        new QAbstractItemModelTester(&pane->itemModel(),
-                                     QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        ScreenTest::checkModel(&pane->itemModel());
         QCOMPARE(pane->itemModel().rowCount(), 300);
         QCOMPARE(pane->selectAllBox()->text(), QString("Select all 300"));
         QCOMPARE(w.scan.selected().size(), std::size_t{1}); // the log, selected as safe
@@ -108,16 +97,13 @@ private slots:
 
     void spaceAndClicksToggleRowsAndTheListSorts() {
         Window w({std::make_shared<DownloadsScanner>()});
-        const auto old = std::chrono::system_clock::now() - 24h * 60;
-        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::int64_t>>{
-                 {"b-medium.dmg", 8'000'000}, {"a-small.dmg", 6'000'000}, {"c-large.dmg", 12'000'000}}) {
-            TestTree::setModified(TestTree::makeFile(w.home / ("Downloads/" + name), bytes), old);
-        }
+        w.make({{"Downloads/b-medium.dmg", 8'000'000, 60},
+                {"Downloads/a-small.dmg", 6'000'000, 60},
+                {"Downloads/c-large.dmg", 12'000'000, 60}});
         QVERIFY(w.start());
         w.window->setPane(Pane::of(CategoryKind::downloads));
         CategoryPane* pane = w.window->category();
-        new QAbstractItemModelTester(&pane->itemModel(),
-                                     QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        ScreenTest::checkModel(&pane->itemModel());
         CategoryItemModel& model = pane->itemModel();
         QTreeView* view = pane->list();
         auto names = [&] {
@@ -138,8 +124,7 @@ private slots:
         view->setFocus();
         view->setCurrentIndex(model.index(0, CategoryItemModel::sizeColumn));
         QTest::keyClick(view, Qt::Key_Space);
-        QCOMPARE(w.scan.selected().size(), std::size_t{1});
-        QVERIFY(w.scan.selected().contains(CleanupItem(small, 0, {})));
+        QCOMPARE(w.scan.selected(), ScanEngine::Selection{CleanupItem(small, 0, {})});
         QCOMPARE(model.index(0, CategoryItemModel::nameColumn).data(Qt::CheckStateRole).toInt(),
                  int(Qt::Checked));
         QTest::keyClick(view, Qt::Key_Space);
@@ -154,13 +139,19 @@ private slots:
         QVERIFY(TestTree::exists(small));
     }
 
-    void theHeaderSaysWhenKestruneIsGuessingAndWhatEvictionMeans() {
+    // The header says when Kestrune is guessing and what eviction means; the item actions reveal in the file
+    // manager, or without one open the parent folder.
+    void theHeaderSaysWhatReclaimDoesAndTheItemActionsReveal() {
+        ScreenTest::FakeFileManager fileManager;
+        QVERIFY2(fileManager.registered, "the screen tests run under dbus-run-session");
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
         Window w({std::make_shared<UserCachesScanner>(), std::make_shared<DownloadsScanner>(),
                   std::make_shared<CloudClutterScanner>()});
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        TestTree::setModified(TestTree::makeFile(w.home / "Downloads/Old.dmg", 6'000'000),
-                              std::chrono::system_clock::now() - 24h * 60);
-        TestTree::makeFile(w.home / "Library/Mobile Documents/com~apple~CloudDocs/film.mov", 60'000'000);
+        w.make({{"Library/Caches/com.example.app/blob", 2'000'000},
+                {"Downloads/Old.dmg", 6'000'000, 60},
+                {"Library/Mobile Documents/com~apple~CloudDocs/film.mov", 60'000'000}});
+        const std::string folder = w.home / "Library/Caches/com.example.app";
         QVERIFY(w.start());
         CategoryPane* pane = w.window->category();
         const struct {
@@ -183,19 +174,7 @@ private slots:
             QVERIFY(pane->itemModel().flags(pane->itemModel().index(0, 0)) & Qt::ItemIsUserCheckable);
             QVERIFY(!pane->runButton()->isVisible());
         }
-    }
-
-    void revealGoesToTheFileManagerAndFallsBackToTheParentFolder() {
-        ScreenTest::FakeFileManager fileManager;
-        QVERIFY2(fileManager.registered, "the screen tests run under dbus-run-session");
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler("file", &catcher, "open");
-        Window w({std::make_shared<UserCachesScanner>()});
-        const std::string folder = TestTree::makeFolder(w.home / "Library/Caches/com.example.app");
-        TestTree::makeFile(folder + "/blob", 2'000'000);
-        QVERIFY(w.start());
         w.window->setPane(Pane::of(CategoryKind::userCaches));
-        CategoryPane* pane = w.window->category();
         QTreeView* view = pane->list();
         const QModelIndex reveal = pane->itemModel().index(0, CategoryItemModel::revealColumn);
         const auto selectedBefore = w.scan.selected();
@@ -232,10 +211,8 @@ private slots:
         const auto before = TestTree::snapshot(w.home / "Library");
         w.window->setPane(Pane::of(CategoryKind::docker));
         CategoryPane* pane = w.window->category();
-        new QAbstractItemModelTester(&pane->itemModel(),
-                                     QAbstractItemModelTester::FailureReportingMode::QtTest, this);
-        QVERIFY(!pane->selectAllBox()->isVisible());
-        QVERIFY(pane->runButton()->isVisible());
+        ScreenTest::checkModel(&pane->itemModel());
+        QVERIFY(!pane->selectAllBox()->isVisible() && pane->runButton()->isVisible());
         CategoryItemModel& model = pane->itemModel();
         QCOMPARE(model.rowCount(), 1);
         QVERIFY(!(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable));
@@ -248,25 +225,27 @@ private slots:
         click(pane->copyCommandButton());
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("docker system prune"));
 
+        const auto runTool = [pane] {
+            click(pane->runButton());
+            click(pane->confirmRunButton());
+            return QTest::qWaitFor([pane] { return !pane->isRunningTool(); }, 30'000);
+        };
         // Run asks first; only the confirmation starts the tool.
         click(pane->runButton());
         QVERIFY(!TestTree::exists(w.home / "docker-arguments"));
         QVERIFY(pane->confirmRunButton()->isVisible());
         click(pane->confirmRunButton());
-        QVERIFY(pane->isRunningTool());
-        QVERIFY(!pane->runButton()->isEnabled());
+        QVERIFY(pane->isRunningTool() && !pane->runButton()->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!pane->isRunningTool(), 30'000);
         QCOMPARE(dockerArguments(w.home.path()), QStringList({"system", "df"}));
-        QVERIFY(pane->toolOutcome().startsWith("Docker reports this space"));
+        QVERIFY(pane->toolOutcome().startsWith("Docker reports this space") && !pane->isToolOutcomeProblem());
         QVERIFY(pane->toolOutcome().contains("RECLAIMABLE"));
-        QVERIFY(!pane->isToolOutcomeProblem());
         // The tool is followed by a rescan.
         QTRY_VERIFY_WITH_TIMEOUT(w.idle() && ScreenTest::eventsOf(w.activity, ActivityKind::scan) == 2,
                                  60'000);
         QCOMPARE(ScreenTest::eventsOf(w.activity, ActivityKind::maintenance), 1);
         const auto& event =
-            *std::find_if(w.activity.events().begin(), w.activity.events().end(),
-                          [](const ActivityEvent& e) { return e.kind == ActivityKind::maintenance; });
+            *std::ranges::find(w.activity.events(), ActivityKind::maintenance, &ActivityEvent::kind);
         QCOMPARE(event.title, "Maintenance \u00B7 Docker");
         QVERIFY(event.detail.value_or("").starts_with("Docker reports"));
         QCOMPARE(TestTree::snapshot(w.home / "Library"), before);
@@ -275,9 +254,7 @@ private slots:
         // A daemon that does not answer is a problem, whatever the capitals.
         std::filesystem::remove(w.home / "docker-arguments");
         installDocker(w.home, "Cannot connect to the Docker daemon at unix:///var/run/docker.sock.", 1);
-        click(pane->runButton());
-        click(pane->confirmRunButton());
-        QTRY_VERIFY_WITH_TIMEOUT(!pane->isRunningTool(), 30'000);
+        QVERIFY(runTool());
         QCOMPARE(
             pane->toolOutcome(),
             QString(
@@ -289,9 +266,7 @@ private slots:
         // Without xcrun the simulators' runner says so and starts nothing.
         w.window->setPane(Pane::of(CategoryKind::simulators));
         QVERIFY(pane->toolOutcome().isEmpty());
-        click(pane->runButton());
-        click(pane->confirmRunButton());
-        QTRY_VERIFY_WITH_TIMEOUT(!pane->isRunningTool(), 30'000);
+        QVERIFY(runTool());
         QCOMPARE(pane->toolOutcome(),
                  QString("Xcode command-line tools not found. Install them, then try again."));
         QVERIFY(pane->isToolOutcomeProblem());

@@ -1,33 +1,21 @@
-// The disk map pane and the history pane in the real window on a real temporary home: tiles in
-// proportion to the tree, drilling and climbing by click, keyboard and breadcrumb, revealing a file
-// through a fake file manager on the test's D-Bus session, the reclaimable bands of a scan, Stop, the
-// empty states; and the history of a real reclaim, its paths, the exported report, and clearing.
+// The disk map and history panes in the real window: tiles in proportion to the tree, drilling and
+// climbing by click, keyboard and breadcrumb, revealing through a fake file manager on the test's D-Bus
+// session, the reclaimable bands, Stop and the empty states; a real reclaim's history, its report, clearing.
 #include "Kestrune/Screens/ActivityModel.h"
 #include "Kestrune/Screens/ActivityPane.h"
-#include "Kestrune/Screens/AppActions.h"
-#include "Kestrune/Screens/ConfirmSheet.h"
 #include "Kestrune/Screens/DiskMapPane.h"
-#include "Kestrune/Screens/SheetOverlay.h"
-#include "Kestrune/Screens/SidebarModel.h"
 #include "Kestrune/Screens/TreemapView.h"
 #include "KestruneCore/Activity/ActivityStore.h"
 #include "KestruneCore/Model/DiskMath.h"
-#include "KestruneCore/Platform/TrashFolder.h"
-#include "KestruneCore/Scanners/LocationScanners.h"
 #include "tests/screens/ScreenHarness.h"
 
-#include <QAbstractItemModelTester>
-#include <QAction>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenu>
-#include <QPushButton>
 #include <QToolButton>
 #include <QTreeView>
-#include <QtTest>
 
 #include <thread>
 
@@ -55,8 +43,7 @@ DiskMapPane* showMap(Window& w) {
     w.window->setPane(Pane{Pane::Kind::treemap, {}});
     DiskMapPane* pane = w.window->diskMap();
     // The map at the size the window's layout gives it, laid out now rather than after the resize rests.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::processEvents();
+    ScreenTest::settle();
     pane->map()->relayoutNow();
     return pane;
 }
@@ -86,14 +73,11 @@ private slots:
         QVERIFY2(fileManager.registered, "the screen tests run under dbus-run-session");
 
         Window w(ScannerList{});
-        const std::map<std::string, std::int64_t> sizes{{"Data/big/x", 30'000'000},
-                                                        {"Data/big/y", 14'000'000},
-                                                        {"Data/film.mkv", 24'000'000},
-                                                        {"Data/photos/a.jpg", 9'000'000},
-                                                        {"Data/notes.bin", 5'000'000}};
-        for (const auto& [path, bytes] : sizes) {
-            TestTree::makeFile(w.home / path, bytes);
-        }
+        w.make({{"Data/big/x", 30'000'000},
+                {"Data/big/y", 14'000'000},
+                {"Data/film.mkv", 24'000'000},
+                {"Data/photos/a.jpg", 9'000'000},
+                {"Data/notes.bin", 5'000'000}});
         QVERIFY(w.start());
         DiskMapPane* pane = showMap(w);
         TreemapView* map = pane->map();
@@ -231,47 +215,14 @@ private slots:
         QVERIFY(DiskMapPane::statusText(w.treemap).startsWith("3 of 3"));
     }
 
-    void theBandsShowWhatTheLastScanFlagged() {
+    // Stop ends a held build and the empty states say so; the build after it shows the bands of what the
+    // scan flagged.
+    void stopEndsABuildAndTheMapShowsWhatTheScanFlagged() {
         Window w({std::make_shared<UserCachesScanner>(), std::make_shared<DownloadsScanner>()});
-        TestTree::makeFile(w.home / "Library/Caches/com.example.app/blob", 40'000'000);
-        TestTree::makeFile(w.home / "Library/Keep/data", 40'000'000);
-        const std::string installer = TestTree::makeFile(w.home / "Downloads/Setup.dmg", 30'000'000);
-        TestTree::setModified(installer, std::chrono::system_clock::now() - 24h * 90);
-        TestTree::makeFile(w.home / "Downloads/fresh.bin", 30'000'000);
-        QVERIFY(w.start());
-        DiskMapPane* pane = showMap(w);
-        TreemapView* map = pane->map();
-        QVERIFY(!pane->isScanNoteShown());
-        const CategoryResult* caches = w.scan.result(CategoryKind::userCaches);
-        const CategoryResult* downloads = w.scan.result(CategoryKind::downloads);
-        QVERIFY(caches && downloads);
-        QCOMPARE(tileNamed(map, "Documents"), -1); // absent folders get no tile
-        const std::tuple<const char*, std::int64_t, std::int64_t> expected[] = {
-            {"Library", caches->bytes(), 0}, {"Downloads", 0, downloads->bytes()}};
-        for (const auto& [name, safeBytes, reviewBytes] : expected) {
-            const int i = tileNamed(map, name);
-            QVERIFY(i >= 0);
-            const auto& tile = map->tiles()[std::size_t(i)];
-            QCOMPARE(tile.flagged, (ReclaimIndex::Flagged{safeBytes, reviewBytes}));
-            const auto [safe, review] = TreemapView::bandHeights(tile);
-            const double h = map->tileRect(i).height();
-            QVERIFY(qAbs(safe - h * double(safeBytes) / double(tile.node->bytes)) < 0.01);
-            QVERIFY(qAbs(review - h * double(reviewBytes) / double(tile.node->bytes)) < 0.01);
-            // Half of each folder is flagged.
-            QVERIFY(qAbs((safe + review) / h - 0.5) < 0.02);
-            QVERIFY(TreemapView::tooltip(*tile.node, tile.flagged, tile.canDrill).contains(" flagged ("));
-        }
-        // Drilled in, the cache folder itself is all safe.
-        clickTile(map, tileNamed(map, "Library"));
-        const int cache = tileNamed(map, "Caches");
-        QVERIFY(cache >= 0);
-        QVERIFY(qAbs(TreemapView::bandHeights(map->tiles()[std::size_t(cache)]).first -
-                     map->tileRect(cache).height()) < 1.0);
-    }
-
-    void stopEndsABuildAndTheEmptyStatesSaySo() {
-        Window w(ScannerList{});
-        TestTree::makeFile(w.home / "Data/file", 5'000'000);
+        w.make({{"Library/Caches/com.example.app/blob", 40'000'000},
+                {"Library/Keep/data", 40'000'000},
+                {"Downloads/Setup.dmg", 30'000'000, 90},
+                {"Downloads/fresh.bin", 30'000'000}});
         // The real builder, held in the middle of its walk until it is told to stop.
         const auto real = w.treemap.build;
         w.treemap.build = [real](const std::string& root, const VolumeTree::Options& options,
@@ -328,22 +279,50 @@ private slots:
         QCOMPARE(row.data(int(SidebarModel::Role::accessory)).toString(),
                  human(w.treemap.builtMap("home")->bytes));
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
+        showMap(w);
+        TreemapView* map = pane->map();
+        QVERIFY(!pane->isScanNoteShown());
+        const CategoryResult* caches = w.scan.result(CategoryKind::userCaches);
+        const CategoryResult* downloads = w.scan.result(CategoryKind::downloads);
+        QVERIFY(caches && downloads);
+        QCOMPARE(tileNamed(map, "Documents"), -1); // absent folders get no tile
+        const std::tuple<const char*, std::int64_t, std::int64_t> expected[] = {
+            {"Library", caches->bytes(), 0}, {"Downloads", 0, downloads->bytes()}};
+        for (const auto& [name, safeBytes, reviewBytes] : expected) {
+            const int i = tileNamed(map, name);
+            QVERIFY(i >= 0);
+            const auto& tile = map->tiles()[std::size_t(i)];
+            QCOMPARE(tile.flagged, (ReclaimIndex::Flagged{safeBytes, reviewBytes}));
+            const auto [safe, review] = TreemapView::bandHeights(tile);
+            const double h = map->tileRect(i).height();
+            QVERIFY(qAbs(safe - h * double(safeBytes) / double(tile.node->bytes)) < 0.01);
+            QVERIFY(qAbs(review - h * double(reviewBytes) / double(tile.node->bytes)) < 0.01);
+            // Half of each folder is flagged.
+            QVERIFY(qAbs((safe + review) / h - 0.5) < 0.02);
+            QVERIFY(TreemapView::tooltip(*tile.node, tile.flagged, tile.canDrill).contains(" flagged ("));
+        }
+        // Drilled in, the cache folder itself is all safe.
+        clickTile(map, tileNamed(map, "Library"));
+        const int cache = tileNamed(map, "Caches");
+        QVERIFY(cache >= 0);
+        QVERIFY(qAbs(TreemapView::bandHeights(map->tiles()[std::size_t(cache)]).first -
+                     map->tileRect(cache).height()) < 1.0);
     }
 
     void historyShowsAReclaimExportsTheReportAndClearsAfterAsking() {
         Window w({std::make_shared<UserCachesScanner>()});
-        const std::string a = TestTree::makeFile(w.home / "Library/Caches/com.example.a/blob", 3'000'000);
-        const std::string b = TestTree::makeFile(w.home / "Library/Caches/org.example.b/blob", 4'000'000);
+        w.make({{"Library/Caches/com.example.a/blob", 3'000'000},
+                {"Library/Caches/org.example.b/blob", 4'000'000}});
         QVERIFY(w.start());
         w.window->setPane(Pane{Pane::Kind::history, {}});
         ActivityPane* pane = w.window->history();
         ActivityModel& model = pane->eventModel();
-        new QAbstractItemModelTester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest, this);
-        QVERIFY(!pane->isEmptyStateShown());
-        QVERIFY(pane->totalText().isEmpty());
+        ScreenTest::checkModel(&model);
+        QVERIFY(!pane->isEmptyStateShown() && pane->totalText().isEmpty());
 
         await(w.scan.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
-        QVERIFY(!TestTree::exists(a) && !TestTree::exists(b));
+        QVERIFY(!TestTree::exists(w.home / "Library/Caches/com.example.a"));
+        QVERIFY(!TestTree::exists(w.home / "Library/Caches/org.example.b"));
         QCOMPARE(model.rowCount(), int(w.activity.events().size()));
         const QModelIndex reclaim = model.index(0, 0);
         QVERIFY(reclaim.data().toString().startsWith("Reclaimed "));
@@ -364,11 +343,8 @@ private slots:
         paths.sort();
         QCOMPARE(paths, (QStringList{"~/Library/Caches/com.example.a", "~/Library/Caches/org.example.b"}));
         const auto& events = w.activity.events();
-        const QModelIndex scanRow =
-            model.index(int(std::find_if(events.begin(), events.end(),
-                                         [](const auto& e) { return e.kind == ActivityKind::scan; }) -
-                            events.begin()),
-                        0);
+        const auto scan = std::ranges::find(events, ActivityKind::scan, &ActivityEvent::kind);
+        const QModelIndex scanRow = model.index(int(scan - events.begin()), 0);
         QCOMPARE(scanRow.data().toString(), QString("Scan finished"));
         QVERIFY(pane->toggleRect(scanRow).isEmpty());
 
@@ -421,24 +397,21 @@ private slots:
 
         // Clearing asks first; Cancel keeps everything, "Clear History" empties the list and the file.
         const auto before = w.activity.events().size();
-        QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
-        auto* ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
-        QVERIFY(ask);
-        QCOMPARE(ask->findChild<QLabel*>("confirmTitle")->text(), QString("Clear all activity history?"));
-        QCOMPARE(ask->confirmButton()->text(), QString("Clear History"));
-        QTest::mouseClick(ask->cancelButton(), Qt::LeftButton);
-        QVERIFY(!w.window->overlay()->isPresenting());
-        QCOMPARE(w.activity.events().size(), before);
-        QCOMPARE(ActivityStore::load().events.size(), before);
-        QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
-        ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
-        QVERIFY(ask);
-        QTest::mouseClick(ask->confirmButton(), Qt::LeftButton);
+        for (const bool confirm : {false, true}) {
+            QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
+            ConfirmSheet* ask = w.confirmation();
+            QVERIFY(ask);
+            QCOMPARE(ScreenTest::titleOf(ask), QString("Clear all activity history?"));
+            QCOMPARE(ask->confirmButton()->text(), QString("Clear History"));
+            QTest::mouseClick(confirm ? ask->confirmButton() : ask->cancelButton(), Qt::LeftButton);
+            QVERIFY(!w.window->overlay()->isPresenting());
+            QVERIFY(confirm ||
+                    (w.activity.events().size() == before && ActivityStore::load().events.size() == before));
+        }
         QCOMPARE(model.rowCount(), 0);
         QVERIFY(ActivityStore::load().events.empty());
         QCOMPARE(ActivityStore::load().lifetimeReclaimedBytes, std::int64_t{0});
-        QVERIFY(pane->isEmptyStateShown());
-        QVERIFY(pane->totalText().isEmpty());
+        QVERIFY(pane->isEmptyStateShown() && pane->totalText().isEmpty());
         for (QPushButton* button : {pane->copyButton(), pane->exportButton(), pane->clearButton()}) {
             QVERIFY(!button->isEnabled());
         }

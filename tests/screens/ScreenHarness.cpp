@@ -2,12 +2,10 @@
 
 #include "KestruneCore/Walk/DiskMeasure.h"
 
+#include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QEventLoop>
 #include <QFontDatabase>
-#include <QFutureWatcher>
-#include <QTest>
 #include <QUrl>
 
 #include <cstdlib>
@@ -50,6 +48,20 @@ bool Window::idle() const {
     return scan.hasScanned() && !scan.isScanning() && !treemap.isBuilding();
 }
 
+void Window::make(std::initializer_list<File> files) const {
+    for (const auto& f : files) {
+        const std::string path = TestTree::makeFile(home / f.path, f.bytes);
+        if (f.daysOld > 0) {
+            TestTree::setModified(path,
+                                  std::chrono::system_clock::now() - std::chrono::hours(24 * f.daysOld));
+        }
+    }
+}
+
+ConfirmSheet* Window::confirmation() const {
+    return qobject_cast<ConfirmSheet*>(window->overlay()->sheet());
+}
+
 bool Window::start() {
     window->show();
     return QTest::qWaitFor([this] { return idle(); }, 120'000);
@@ -87,6 +99,19 @@ QString human(std::int64_t bytes) {
 int eventsOf(const ActivityEngine& activity, ActivityKind kind) {
     return int(std::count_if(activity.events().begin(), activity.events().end(),
                              [kind](const ActivityEvent& e) { return e.kind == kind; }));
+}
+
+void checkModel(QAbstractItemModel* model) {
+    new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
+}
+
+void settle() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
+}
+
+QString titleOf(const ConfirmSheet* sheet) {
+    return sheet->findChild<QLabel*>("confirmTitle")->text();
 }
 
 bool fontsInstalled() {

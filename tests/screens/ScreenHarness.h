@@ -9,13 +9,22 @@
 #include "Kestrune/Engines/ScanEngine.h"
 #include "Kestrune/Engines/TreemapEngine.h"
 #include "Kestrune/Engines/UninstallEngine.h"
+#include "Kestrune/Screens/AppActions.h"
 #include "Kestrune/Screens/AppSettings.h"
+#include "Kestrune/Screens/ConfirmSheet.h"
 #include "Kestrune/Screens/MainWindow.h"
+#include "Kestrune/Screens/SheetOverlay.h"
+#include "Kestrune/Screens/SidebarModel.h"
+#include "KestruneCore/Scanners/LocationScanners.h"
 #include "tests/TestHome.h"
 
+#include <QAction>
 #include <QFuture>
+#include <QLabel>
 #include <QObject>
+#include <QPushButton>
 #include <QStringList>
+#include <QtTest>
 
 #include <functional>
 #include <memory>
@@ -29,6 +38,13 @@ struct SystemRoot {
     std::string path;
 };
 
+// One file of a test home: its path below the home, its size, and how many days ago it was modified.
+struct File {
+    std::string path;
+    std::int64_t bytes;
+    int daysOld = 0;
+};
+
 struct Window {
     explicit Window(
         ScannerList registry, std::function<bool()> hasAccess = [] { return true; });
@@ -37,6 +53,10 @@ struct Window {
     // Shows the window (which starts the first scan) and waits until the scan and the disk map are done.
     [[nodiscard]] bool start();
     [[nodiscard]] bool idle() const;
+    // Makes the files below the home.
+    void make(std::initializer_list<File> files) const;
+    // The confirmation the window presents, if any.
+    [[nodiscard]] ConfirmSheet* confirmation() const;
 
     TestTree::TemporaryHome home;
     SystemRoot systemRoot{home};
@@ -70,6 +90,11 @@ public slots:
 [[nodiscard]] QString human(std::int64_t bytes);
 // Counts the window's activity events of one kind.
 [[nodiscard]] int eventsOf(const ActivityEngine& activity, ActivityKind kind);
+// Checks the model's consistency on every change for as long as it lives.
+void checkModel(QAbstractItemModel* model);
+// Runs the layouts that a change just asked for, as they would have run before a user's next click.
+void settle();
+[[nodiscard]] QString titleOf(const ConfirmSheet* sheet);
 
 // True when the DejaVu fonts the screens are drawn with are installed (missing fonts render boxes).
 [[nodiscard]] bool fontsInstalled();

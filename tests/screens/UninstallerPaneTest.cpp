@@ -1,6 +1,5 @@
-// The Applications pane driven as a user would: search narrows the list, the orders by size and by name,
-// picking an app shows its support files, an unticked file stays on disk after the confirmed uninstall,
-// the overview's short lists, and the buttons a running app or a removal disables.
+// The Applications pane driven as a user would: search, the orders by size and by name, the overview's
+// short lists, the buttons a running app disables, and an unticked support file left after an uninstall.
 #include "Kestrune/Screens/UninstallerPane.h"
 #include "Kestrune/Engines/ActivityEngine.h"
 #include "Kestrune/Engines/ScanEngine.h"
@@ -108,8 +107,7 @@ private slots:
     void searchNarrowsAndSortsOrder() {
         Fixture f;
         QVERIFY(f.shown());
-        QAbstractItemModelTester tester(f.find<QListView>("appList")->model(),
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(f.find<QListView>("appList")->model());
         QCOMPARE(f.rows(), (QStringList{"Zeta", "alpha", "Caf\u00E9", "Tool 10", "Tool 2"}));
         auto* search = f.find<QLineEdit>("appSearch");
         QTest::keyClicks(search, QStringLiteral("CAFE"));
@@ -128,13 +126,42 @@ private slots:
         QVERIFY(!f.find<QPushButton>("neverOpenedCardShowAll")->isVisible());
     }
 
-    void pickingShowsSupportFilesAndAnUntickedOneStays() {
+    // The buttons follow the state (a running app, nothing ticked), Close returns to the overview; picking
+    // shows the support files, and an unticked one stays after the confirmed uninstall.
+    void theButtonsFollowTheStateAndAnUntickedFileStays() {
         Fixture f;
         QVERIFY(f.shown());
         QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
+        auto* uninstall = f.find<QPushButton>("uninstallApp");
+        auto* reset = f.find<QPushButton>("resetApp");
+        QVERIFY(reset->isEnabled());
+        for (const auto& file : f.uninstall.leftovers()) {
+            f.uninstall.toggle(file.item);
+        }
+        QVERIFY(!reset->isEnabled() && uninstall->isEnabled());
+        f.uninstall.toggle(f.uninstall.leftovers().front().item);
+        // Reset asks first, and Cancel changes nothing.
+        QTest::mouseClick(reset, Qt::LeftButton);
+        auto* sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
+        QVERIFY(sheet);
+        QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+        QVERIFY(!f.pane->overlay()->isPresenting());
+        QVERIFY(TestTree::exists(f.home / ".config/Cafe/settings"));
+        {
+            TestTree::RunningProgram running(f.home / "Applications", "cafe.AppImage");
+            QVERIFY(running.started);
+            QVERIFY(f.pick(QStringLiteral("Tool 2")));
+            QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
+            QCOMPARE(f.uninstall.selectedRunning(), AppInventory::Running::yes);
+            QVERIFY(!reset->isEnabled() && !uninstall->isEnabled());
+            QCOMPARE(f.find<QLabel>("appRunning")->text(),
+                     QStringLiteral("Caf\u00E9 is running. Quit it before removing."));
+        }
+        QTest::mouseClick(f.find<QToolButton>("closeDetail"), Qt::LeftButton);
+        QVERIFY(!f.uninstall.selectedApp() && f.find<QWidget>("appsOverview")->isVisible());
+        QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
         auto* view = f.find<QTreeView>("supportFiles");
-        QAbstractItemModelTester tester(view->model(),
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(view->model());
         QCOMPARE(f.find<QLabel>("supportHeading")->text(), QStringLiteral("Support files (3)"));
         QCOMPARE(f.find<QLabel>("appPath")->text(), QStringLiteral("~/Applications/cafe.AppImage"));
         // Untick the cache with the keyboard, as a user would.
@@ -151,56 +178,19 @@ private slots:
         QCOMPARE(f.uninstall.selectedLeftovers().size(), std::size_t(2));
 
         const auto unticked = TestTree::snapshot(f.home / ".cache");
-        auto* uninstall = f.find<QPushButton>("uninstallApp");
         QVERIFY(uninstall->isEnabled());
         QTest::mouseClick(uninstall, Qt::LeftButton);
-        auto* sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
+        sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
         QVERIFY(sheet);
         QCOMPARE(sheet->findChildren<QLabel*>().first()->text(), QStringLiteral("Remove Caf\u00E9?"));
         QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&f] { return !f.uninstall.isRemoving() && !f.uninstall.selectedApp(); },
                                 20'000));
         QCOMPARE(TestTree::snapshot(f.home / ".cache"), unticked);
-        QVERIFY(!TestTree::exists(f.home / ".config/Cafe"));
-        QVERIFY(!TestTree::exists(f.home / "Applications/cafe.AppImage"));
+        QVERIFY(!TestTree::exists(f.home / ".config/Cafe") &&
+                !TestTree::exists(f.home / "Applications/cafe.AppImage"));
         QVERIFY(!f.rows().contains(QStringLiteral("Caf\u00E9")));
         QCOMPARE(f.find<QLabel>("appCount")->text(), QStringLiteral("4 apps"));
-    }
-
-    void buttonsFollowTheStateAndCloseReturnsToTheOverview() {
-        Fixture f;
-        QVERIFY(f.shown());
-        QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
-        auto* reset = f.find<QPushButton>("resetApp");
-        auto* uninstall = f.find<QPushButton>("uninstallApp");
-        QVERIFY(reset->isEnabled());
-        for (const auto& file : f.uninstall.leftovers()) {
-            f.uninstall.toggle(file.item);
-        }
-        QVERIFY(!reset->isEnabled());
-        QVERIFY(uninstall->isEnabled());
-        f.uninstall.toggle(f.uninstall.leftovers().front().item);
-        // Reset asks first, and Cancel changes nothing.
-        QTest::mouseClick(reset, Qt::LeftButton);
-        auto* sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
-        QVERIFY(sheet);
-        QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
-        QVERIFY(!f.pane->overlay()->isPresenting());
-        QVERIFY(TestTree::exists(f.home / ".config/Cafe/settings"));
-        {
-            TestTree::RunningProgram running(f.home / "Applications", "cafe.AppImage");
-            QVERIFY(running.started);
-            QVERIFY(f.pick(QStringLiteral("Tool 2")));
-            QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
-            QCOMPARE(f.uninstall.selectedRunning(), AppInventory::Running::yes);
-            QVERIFY(!reset->isEnabled());
-            QVERIFY(!uninstall->isEnabled());
-            QCOMPARE(f.find<QLabel>("appRunning")->text(),
-                     QStringLiteral("Caf\u00E9 is running. Quit it before removing."));
-        }
-        QTest::mouseClick(f.find<QToolButton>("closeDetail"), Qt::LeftButton);
-        QVERIFY(!f.uninstall.selectedApp());
-        QVERIFY(f.find<QWidget>("appsOverview")->isVisible());
     }
 };
 

@@ -1,37 +1,25 @@
-// The main window on a real temporary home with the real engines: the overview's states, the Reclaim
-// button's conditions, the three-step confirmation, a full reclaim driven by clicks that leaves every
-// unselected file byte for byte, the permission gate, the sidebar's routing, the charts, the saved
-// geometry, and a window without a tray.
+// The main window on a real temporary home: the overview's states, the Reclaim button, the three-step
+// confirmation, a reclaim by clicks that leaves the rest byte for byte, the gate, routing, geometry.
 #include "Kestrune/Screens/ActionBar.h"
-#include "Kestrune/Screens/AppActions.h"
 #include "Kestrune/Screens/CategoryBars.h"
 #include "Kestrune/Screens/CategoryPane.h"
 #include "Kestrune/Screens/CompositionBar.h"
-#include "Kestrune/Screens/ConfirmSheet.h"
 #include "Kestrune/Screens/OverviewPane.h"
 #include "Kestrune/Screens/PermissionGate.h"
 #include "Kestrune/Screens/ReclaimCategoryModel.h"
 #include "Kestrune/Screens/ReclaimSheet.h"
-#include "Kestrune/Screens/SheetOverlay.h"
-#include "Kestrune/Screens/SidebarModel.h"
 #include "Kestrune/Screens/SidebarView.h"
 #include "KestruneCore/Platform/TrashFolder.h"
 #include "KestruneCore/Scanners/CloudBackupScanners.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
-#include "KestruneCore/Scanners/LocationScanners.h"
 #include "KestruneCore/Scanners/ToolOwnedScanners.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/screens/ScreenHarness.h"
 
-#include <QAbstractItemModelTester>
-#include <QAction>
-#include <QLabel>
 #include <QListView>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QToolButton>
-#include <QtTest>
 
 #include <future>
 
@@ -41,13 +29,12 @@ using namespace std::chrono_literals;
 using ScreenTest::human;
 using ScreenTest::Window;
 
+const QStringList trashCards{"Other items move to Trash", "Restore anything you need",
+                             "Reclaim finishes by emptying Trash"};
+
 ScannerList locationScanners() {
     return {std::make_shared<UserCachesScanner>(), std::make_shared<LogsScanner>(),
             std::make_shared<DownloadsScanner>(), std::make_shared<TrashScanner>()};
-}
-
-void tester(QAbstractItemModel* model) {
-    new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
 }
 
 ReclaimSheet* openSheet(Window& w) {
@@ -58,7 +45,7 @@ ReclaimSheet* openSheet(Window& w) {
     QTest::mouseClick(button, Qt::LeftButton);
     auto* sheet = qobject_cast<ReclaimSheet*>(w.window->overlay()->sheet());
     if (sheet) {
-        tester(&sheet->categoryModel());
+        ScreenTest::checkModel(&sheet->categoryModel());
     }
     return sheet;
 }
@@ -114,33 +101,49 @@ private slots:
 
     void aFullReclaimByClicksEmptiesTheTrashAndLeavesTheRestByteForByte() {
         Window w(locationScanners());
-        tester(&w.window->sidebarModel());
-        const std::string big =
-            TestTree::makeFile(w.home / "Library/Caches/com.example.big/data", 1'200'000'000);
-        const std::string other =
-            TestTree::makeFile(w.home / "Library/Caches/org.example.other/blob", 800'000'000);
-        TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
-        TestTree::setModified(TestTree::makeFile(w.home / "Downloads/Setup.dmg", 6'000'000),
-                              std::chrono::system_clock::now() - 24h * 60);
+        ScreenTest::checkModel(&w.window->sidebarModel());
+        w.make({{"Library/Caches/com.example.big/data", 1'200'000'000},
+                {"Library/Caches/org.example.other/blob", 800'000'000},
+                {"Library/Logs/app/app.log", 3'000'000},
+                {"Downloads/Setup.dmg", 6'000'000, 60}});
         TestTree::writeFile(w.home / "Documents/notes.txt", "kept as it is");
         const std::string trash = Platform::trashFilesFolder();
         TestTree::makeFile(trash + "/old-download.iso", 5'000'000);
         QVERIFY(w.start());
         OverviewPane* overview = w.window->overview();
         overview->refresh();
-        QVERIFY(overview->isTrashBannerShown());
-        QVERIFY(overview->movedLine().isEmpty());
-
-        ReclaimSheet* sheet = openSheet(w);
+        QVERIFY(overview->isTrashBannerShown() && overview->movedLine().isEmpty());
+        // Tab reaches every control of the overview and the action bar in order; Space on Reclaim opens
+        // the confirmation.
+        w.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        w.window->sidebar()->setFocus();
+        QList<QWidget*> reached;
+        for (int i = 0; i < 20 && !reached.contains(QApplication::focusWidget()); ++i) {
+            reached << QApplication::focusWidget();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        ActionBar* bar = w.window->actionBar();
+        int last = -1;
+        for (QWidget* widget : {(QWidget*)w.window->sidebar(), (QWidget*)overview->scanButton(),
+                                (QWidget*)overview->emptyTrashButton(), (QWidget*)overview->categoryBars(),
+                                (QWidget*)bar->rescanButton(), (QWidget*)bar->reclaimButton()}) {
+            QVERIFY2(int(reached.indexOf(widget)) > last,
+                     qPrintable(widget->objectName() + " is out of order"));
+            last = int(reached.indexOf(widget));
+        }
+        bar->reclaimButton()->setFocus();
+        QTest::keyClick(bar->reclaimButton(), Qt::Key_Space);
+        auto* sheet = qobject_cast<ReclaimSheet*>(w.window->overlay()->sheet());
         QVERIFY(sheet);
+        ScreenTest::checkModel(&sheet->categoryModel());
         auto expected = selectedUrls(w.scan);
         QCOMPARE(expected.erase(w.home / "Library/Logs/app"), std::size_t{1});
         toggleRow(sheet, CategoryKind::logs);
         QCOMPARE(selectedUrls(w.scan), expected);
         QCOMPARE(sheet->selectionCount(), QString("%1 items selected").arg(expected.size()));
         QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
-        QCOMPARE(sheet->cardTitles(), QStringList({"Other items move to Trash", "Restore anything you need",
-                                                   "Reclaim finishes by emptying Trash"}));
+        QCOMPARE(sheet->cardTitles(), trashCards);
         QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
         QVERIFY(sheet->caption().startsWith("Last step. Reclaim moves the selection to Trash, then empties"));
         QCOMPARE(sheet->finalSummary(), QString("3 items · 2 categories"));
@@ -154,57 +157,49 @@ private slots:
         const auto kept = keptTrees();
         QSignalSpy finished(w.window.get(), &MainWindow::reclaimFinished);
         QTest::mouseClick(sheet->reclaimButton(), Qt::LeftButton);
-        QVERIFY(!w.window->overlay()->isPresenting());
-        QVERIFY(w.window->isReclaiming());
+        QVERIFY(!w.window->overlay()->isPresenting() && w.window->isReclaiming());
         QVERIFY(!w.window->actions().reclaim->isEnabled());
         // Closing while the reclaim runs asks first; keeping it running leaves the window open.
         QVERIFY(!w.window->close());
-        auto* ask = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
-        QVERIFY(ask);
-        QTest::mouseClick(ask->cancelButton(), Qt::LeftButton);
-        QVERIFY(w.window->isVisible());
-        QVERIFY(!w.window->overlay()->isPresenting());
+        QVERIFY(w.confirmation());
+        QTest::mouseClick(w.confirmation()->cancelButton(), Qt::LeftButton);
+        QVERIFY(w.window->isVisible() && !w.window->overlay()->isPresenting());
         QVERIFY(finished.wait(120'000));
-        QVERIFY(!TestTree::exists(big) && !TestTree::exists(other));
+        QVERIFY(!TestTree::exists(w.home / "Library/Caches/com.example.big"));
+        QVERIFY(!TestTree::exists(w.home / "Library/Caches/org.example.other"));
         QCOMPARE(TestTree::allocatedTree(trash), std::int64_t{0});
         QCOMPARE(keptTrees(), kept);
         QVERIFY(w.scan.lastReclaimed() >= 2'000'000'000);
 
+        const auto addToTrash = [&](const char* name, std::int64_t bytes) {
+            TestTree::makeFile(trash + "/" + name, bytes);
+            await(w.scan.refreshTrashBytesLive());
+            overview->refresh();
+        };
         // 900,000 bytes in the Trash after a 2 GB reclaim: the line, not the banner.
-        TestTree::makeFile(trash + "/small", 900'000);
-        await(w.scan.refreshTrashBytesLive());
-        overview->refresh();
+        addToTrash("small", 900'000);
         QVERIFY(!overview->isTrashBannerShown());
         QCOMPARE(overview->movedLine(),
                  QString("Moved %1 to Trash last run").arg(human(w.scan.lastReclaimed())));
-
         // 5 MB: the banner. Empty Trash asks first: Escape and Cancel keep the Trash, the confirmation
         // empties it and rescans.
-        TestTree::makeFile(trash + "/more", 4'100'000);
-        await(w.scan.refreshTrashBytesLive());
-        overview->refresh();
-        QVERIFY(overview->isTrashBannerShown());
-        QVERIFY(overview->movedLine().isEmpty());
-        ConfirmSheet* confirm = nullptr;
-        for (const bool escape : {true, false}) {
+        addToTrash("more", 4'100'000);
+        QVERIFY(overview->isTrashBannerShown() && overview->movedLine().isEmpty());
+        for (const int choice : {0, 1, 2}) { // Escape, Cancel, Empty Trash
             QTest::mouseClick(overview->emptyTrashButton(), Qt::LeftButton);
-            confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
+            ConfirmSheet* confirm = w.confirmation();
             QVERIFY(confirm);
-            QCOMPARE(confirm->findChild<QLabel*>("confirmTitle")->text(),
+            QCOMPARE(ScreenTest::titleOf(confirm),
                      QString("Empty Trash and permanently delete %1?").arg(human(w.scan.trashBytesLive())));
-            if (escape) {
+            if (choice == 0) {
                 QTest::keyClick(confirm->confirmButton(), Qt::Key_Escape);
             } else {
-                QTest::mouseClick(confirm->cancelButton(), Qt::LeftButton);
+                QTest::mouseClick(choice == 1 ? confirm->cancelButton() : confirm->confirmButton(),
+                                  Qt::LeftButton);
             }
             QVERIFY(!w.window->overlay()->isPresenting());
-            QVERIFY(TestTree::exists(trash + "/more"));
-            QVERIFY(!w.scan.isScanning());
+            QVERIFY(choice == 2 || (TestTree::exists(trash + "/more") && !w.scan.isScanning()));
         }
-        QTest::mouseClick(overview->emptyTrashButton(), Qt::LeftButton);
-        confirm = qobject_cast<ConfirmSheet*>(w.window->overlay()->sheet());
-        QVERIFY(confirm);
-        QTest::mouseClick(confirm->confirmButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(
             !TestTree::exists(trash + "/more") && w.idle() && w.scan.trashBytesLive() == 0, 60'000);
         overview->refresh();
@@ -212,39 +207,25 @@ private slots:
         QCOMPARE(keptTrees(), kept);
     }
 
-    void aScanThatFindsNothingSaysNothingToSweep() {
-        Window w(locationScanners());
-        TestTree::writeFile(w.home / "Documents/notes.txt", "nothing to reclaim here");
-        QVERIFY(w.start());
-        OverviewPane* overview = w.window->overview();
-        overview->refresh();
-        QVERIFY(overview->isEmptyStateShown());
-        QCOMPARE(overview->bigFigure(), QString("—"));
-        QVERIFY(!overview->isTrashBannerShown());
-        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
-        QCOMPARE(overview->categoryBars()->rows().size(), std::size_t{0});
-    }
-
     void theErrorsCardListsEveryItemThatCouldNotMove() {
         Window w(locationScanners());
-        const std::string stuckA = TestTree::makeFolder(w.home / "Library/Caches/com.example.locked");
-        TestTree::makeFile(stuckA + "/data", 2'000'000);
-        const std::string stuckB = TestTree::makeFolder(w.home / "Library/Caches/org.example.frozen");
-        TestTree::makeFile(stuckB + "/data", 3'000'000);
-        const std::string movable = TestTree::makeFile(w.home / "Library/Caches/net.example.fine", 2'000'000);
-        if (!chattr("+i", stuckA) || !chattr("+i", stuckB)) {
-            chattr("-i", stuckA);
+        w.make({{"Library/Caches/com.example.locked/data", 2'000'000},
+                {"Library/Caches/org.example.frozen/data", 3'000'000},
+                {"Library/Caches/net.example.fine", 2'000'000}});
+        const std::string stuck[] = {w.home / "Library/Caches/com.example.locked",
+                                     w.home / "Library/Caches/org.example.frozen"};
+        if (!chattr("+i", stuck[0]) || !chattr("+i", stuck[1])) {
+            chattr("-i", stuck[0]);
             QSKIP("read-only folders cannot be made here (chattr +i)");
         }
         QVERIFY(w.start());
-        // The reclaim step alone: the whole reclaim ends with a rescan, and a scan starts by clearing
-        // the messages.
+        // The reclaim step alone: the whole reclaim ends with a rescan, which clears the messages.
         await(w.scan.clean(ScanEngine::OpenTrash::no, ScanEngine::Rescan::no));
-        const bool stuckStayed = TestTree::exists(stuckA + "/data") && TestTree::exists(stuckB + "/data");
-        chattr("-i", stuckA);
-        chattr("-i", stuckB);
+        const bool stuckStayed = TestTree::exists(stuck[0] + "/data") && TestTree::exists(stuck[1] + "/data");
+        chattr("-i", stuck[0]);
+        chattr("-i", stuck[1]);
         QVERIFY(stuckStayed);
-        QVERIFY(!TestTree::exists(movable));
+        QVERIFY(!TestTree::exists(w.home / "Library/Caches/net.example.fine"));
         OverviewPane* overview = w.window->overview();
         overview->refresh();
         QCOMPARE(overview->errorsTitle(), QString("2 items could not be removed"));
@@ -260,23 +241,21 @@ private slots:
 
     void reclaimIsOffAfterAnAdvisoryOnlyScanAndWhileScanning() {
         Window w({std::make_shared<DockerScanner>(), std::make_shared<UserCachesScanner>()});
-        TestTree::makeFile(w.home / "Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw",
-                           120'000'000);
+        w.make({{"Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw", 120'000'000}});
         QVERIFY(w.start());
         QVERIFY(w.scan.result(CategoryKind::docker));
-        QVERIFY(!w.window->actions().reclaim->isEnabled());
-        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
+        ActionBar* bar = w.window->actionBar();
+        QVERIFY(!w.window->actions().reclaim->isEnabled() && !bar->reclaimButton()->isEnabled());
         w.window->requestReclaim();
         QVERIFY(!w.window->overlay()->isPresenting());
 
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        QTest::mouseClick(w.window->actionBar()->rescanButton(), Qt::LeftButton);
+        w.make({{"Library/Caches/com.example.cache/blob", 2'000'000}});
+        QTest::mouseClick(bar->rescanButton(), Qt::LeftButton);
         QVERIFY(w.scan.isScanning());
-        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
-        QVERIFY(!w.window->actionBar()->rescanButton()->isEnabled());
+        QVERIFY(!bar->reclaimButton()->isEnabled() && !bar->rescanButton()->isEnabled());
         QTRY_VERIFY(!w.window->overview()->scanButton()->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
-        QVERIFY(w.window->actionBar()->reclaimButton()->isEnabled());
+        QVERIFY(bar->reclaimButton()->isEnabled());
     }
 
     // The last step says what the reclaim leaves in place: here the last copy of an installer whose
@@ -312,55 +291,55 @@ private slots:
 
     void theConfirmationFollowsTheKindOfSelection() {
         Window w({std::make_shared<UserCachesScanner>(), std::make_shared<CloudClutterScanner>()});
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        TestTree::makeFile(w.home / "Library/Mobile Documents/com~apple~CloudDocs/Movies/film.mov",
-                           60'000'000);
+        w.make({{"Library/Caches/com.example.cache/blob", 2'000'000},
+                {"Library/Mobile Documents/com~apple~CloudDocs/Movies/film.mov", 60'000'000}});
         QVERIFY(w.start());
         const auto before = TestTree::snapshot(w.home.path());
+        const std::set<std::string> cacheOnly{w.home / "Library/Caches/com.example.cache"};
         ReclaimSheet* sheet = openSheet(w);
         QVERIFY(sheet);
-
-        // Cloud copies only.
         QTest::mouseClick(sheet->deselectAllButton(), Qt::LeftButton);
         QCOMPARE(sheet->selectionCount(), QString("0 items selected"));
         QVERIFY(!sheet->nextButton()->isEnabled());
-        toggleRow(sheet, CategoryKind::cloudClutter);
-        const auto cloudItems = itemUrls(w.scan, CategoryKind::cloudClutter);
-        QCOMPARE(cloudItems.size(), std::size_t{1});
-        QCOMPARE(selectedUrls(w.scan), cloudItems);
-        QVERIFY(sheet->nextButton()->isEnabled());
-        QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
-        QCOMPARE(sheet->caption(),
-                 QString("iCloud items are evicted locally — they stay in iCloud and re-download on "
-                         "demand. Nothing is permanently deleted."));
-        QCOMPARE(sheet->cardTitles(), QStringList({"iCloud copies are evicted locally"}));
-        QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
-        QCOMPARE(sheet->caption(),
-                 QString("Last step. Reclaim frees local iCloud copies without deleting cloud files."));
 
-        // Both kinds.
-        QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
-        QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
-        toggleRow(sheet, CategoryKind::userCaches);
-        auto both = cloudItems;
-        both.insert(w.home / "Library/Caches/com.example.cache");
-        QCOMPARE(selectedUrls(w.scan), both);
-        sheet->setStep(1);
-        QCOMPARE(sheet->caption(),
-                 QString("Trashable items go to Trash first (undoable). iCloud items are only "
-                         "evicted locally and stay in the cloud."));
-        QCOMPARE(sheet->cardTitles().size(), 4);
-        sheet->setStep(2);
-        QCOMPARE(sheet->caption(),
-                 QString("Last step. Reclaim trashes selected files (then empties Trash) and evicts "
-                         "selected iCloud local copies."));
+        // Cloud copies only, then both kinds; each time the review and the last step say what happens.
+        const QString cloudReview =
+            "iCloud items are evicted locally — they stay in iCloud and re-download on "
+            "demand. Nothing is permanently deleted.";
+        const QString bothReview = "Trashable items go to Trash first (undoable). iCloud items are only "
+                                   "evicted locally and stay in the cloud.";
+        const QString cloudLast =
+            "Last step. Reclaim frees local iCloud copies without deleting cloud files.";
+        const QString bothLast = "Last step. Reclaim trashes selected files (then empties Trash) and evicts "
+                                 "selected iCloud local copies.";
+        const QStringList cloudCards{"iCloud copies are evicted locally"};
+        const QStringList bothCards = cloudCards + trashCards;
+        const struct {
+            CategoryKind tick;
+            QString review, last;
+            QStringList cards;
+        } selections[] = {{CategoryKind::cloudClutter, cloudReview, cloudLast, cloudCards},
+                          {CategoryKind::userCaches, bothReview, bothLast, bothCards}};
+        auto expected = itemUrls(w.scan, CategoryKind::cloudClutter);
+        QCOMPARE(expected.size(), std::size_t{1});
+        for (const auto& s : selections) {
+            sheet->setStep(0);
+            toggleRow(sheet, s.tick);
+            expected.merge(itemUrls(w.scan, s.tick));
+            QCOMPARE(selectedUrls(w.scan), expected);
+            QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
+            QCOMPARE(sheet->caption(), s.review);
+            QCOMPARE(sheet->cardTitles(), s.cards);
+            QTest::mouseClick(sheet->nextButton(), Qt::LeftButton);
+            QCOMPARE(sheet->caption(), s.last);
+        }
         QCOMPARE(sheet->finalSummary(), QString("2 items · 2 categories"));
+        QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
+        QTest::mouseClick(sheet->backButton(), Qt::LeftButton);
 
         // Unticking one category removes exactly its items.
-        sheet->setStep(0);
         toggleRow(sheet, CategoryKind::cloudClutter);
-        QCOMPARE(selectedUrls(w.scan), std::set<std::string>{w.home / "Library/Caches/com.example.cache"});
-
+        QCOMPARE(selectedUrls(w.scan), cacheOnly);
         // Nothing selected: neither Next nor Reclaim.
         QTest::mouseClick(sheet->deselectAllButton(), Qt::LeftButton);
         QVERIFY(!sheet->nextButton()->isEnabled());
@@ -371,29 +350,26 @@ private slots:
 
         // Escape discards; so does a click on the dimmed window. Nothing was touched.
         QTest::mouseClick(sheet->recommendedButton(), Qt::LeftButton);
-        QCOMPARE(selectedUrls(w.scan), std::set<std::string>{w.home / "Library/Caches/com.example.cache"});
+        QCOMPARE(selectedUrls(w.scan), cacheOnly);
         QTest::keyClick(sheet->reclaimButton(), Qt::Key_Escape);
         QVERIFY(!w.window->overlay()->isPresenting());
         QVERIFY(openSheet(w));
         QTest::mouseClick(w.window->overlay(), Qt::LeftButton, {}, QPoint(4, 4));
-        QVERIFY(!w.window->overlay()->isPresenting());
-        QVERIFY(!w.window->isReclaiming());
+        QVERIFY(!w.window->overlay()->isPresenting() && !w.window->isReclaiming());
         QCOMPARE(TestTree::snapshot(w.home.path()), before);
     }
 
     void theSidebarAndTheBarsRouteAndAVanishedCategoryShowsTheOverview() {
         Window w(locationScanners());
-        tester(&w.window->sidebarModel());
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 9'000'000);
-        TestTree::makeFile(w.home / "Library/Logs/app/app.log", 3'000'000);
-        TestTree::setModified(TestTree::makeFile(w.home / "Downloads/Tool.zip", 6'000'000),
-                              std::chrono::system_clock::now() - 24h * 60);
+        ScreenTest::checkModel(&w.window->sidebarModel());
+        w.make({{"Library/Caches/com.example.cache/blob", 9'000'000},
+                {"Library/Logs/app/app.log", 3'000'000},
+                {"Downloads/Tool.zip", 6'000'000, 60}});
         QVERIFY(w.start());
         QCOMPARE(w.window->statusMenu(), nullptr); // no tray offscreen, and the window works without it
         QAction* refresh = w.window->actions().refreshDiskMap;
         refresh->trigger();
-        QVERIFY(w.treemap.isBuilding());
-        QVERIFY(!refresh->isEnabled());
+        QVERIFY(w.treemap.isBuilding() && !refresh->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
         QVERIFY(refresh->isEnabled());
 
@@ -417,12 +393,14 @@ private slots:
         QCOMPARE(logsRow.data(int(SidebarModel::Role::checked)).toInt(), 1);
         QCOMPARE(logsRow.data(int(SidebarModel::Role::total)).toInt(), 1);
         SidebarView* sidebar = w.window->sidebar();
-        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(logsRow).center());
+        const auto clickRow = [sidebar](const QModelIndex& row) {
+            QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(row).center());
+        };
+        clickRow(logsRow);
         QVERIFY(w.window->pane() == Pane::of(CategoryKind::logs));
         QCOMPARE(w.window->shownPane(), w.window->category());
         QVERIFY(w.window->actionBar()->isVisible());
-        const QModelIndex diskMap = model.indexOf(Pane{Pane::Kind::treemap, {}});
-        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(diskMap).center());
+        clickRow(model.indexOf(Pane{Pane::Kind::treemap, {}}));
         QVERIFY(w.window->pane().kind == Pane::Kind::treemap);
         QVERIFY(w.window->shownPane() != w.window->overview());
         QVERIFY(!w.window->actionBar()->isVisible());
@@ -447,48 +425,40 @@ private slots:
         QVERIFY(!segments[6].kind && segments[6].bytes == 1000);
     }
 
-    void theGateStaysUntilACheckFindsAccessThenTheScanStarts() {
+    // The gate stays until a check finds access; then the scan starts, and while it runs the hero and the
+    // action bar say what it does.
+    void theGateStaysUntilAccessThenTheScanSaysWhatItDoes() {
+        std::promise<void> release;
         bool granted = false;
-        Window w(locationScanners(), [&granted] { return granted; });
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
+        Window w({std::make_shared<UserCachesScanner>(),
+                  std::make_shared<HeldScanner>(release.get_future().share())},
+                 [&granted] { return granted; });
+        TestTree::makeFile(w.home / "Documents/notes.txt", 10'000);
+        ReclaimSheet sheet({w.scan, w.treemap, w.activity, w.uninstall});
+        QCOMPARE(sheet.emptyExplanation(),
+                 QString("Run a scan from Overview first, then open Reclaim again."));
         w.window->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
         PermissionGate* gate = w.window->gate();
         QTest::mouseClick(gate->openSettingsButton(), Qt::LeftButton);
         QVERIFY(!gate->isHintShown());
         QTest::mouseClick(gate->checkAgainButton(), Qt::LeftButton);
-        QVERIFY(gate->isHintShown());
-        QVERIFY(gate->isVisible());
+        QVERIFY(gate->isHintShown() && gate->isVisible());
         QVERIFY(!w.scan.isScanning() && !w.scan.hasScanned());
         granted = true;
         QTest::mouseClick(gate->checkAgainButton(), Qt::LeftButton);
         QVERIFY(!gate->isVisible());
-        QVERIFY(w.scan.isScanning());
-        QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
-        QVERIFY(w.scan.result(CategoryKind::userCaches));
-    }
-
-    void whileAScanRunsTheHeroAndTheActionBarSayWhatItDoes() {
-        std::promise<void> release;
-        Window w({std::make_shared<UserCachesScanner>(),
-                  std::make_shared<HeldScanner>(release.get_future().share())});
-        TestTree::makeFile(w.home / "Documents/notes.txt", 10'000);
-        ReclaimSheet sheet({w.scan, w.treemap, w.activity, w.uninstall});
-        QCOMPARE(sheet.emptyExplanation(),
-                 QString("Run a scan from Overview first, then open Reclaim again."));
-        w.window->show();
         QTRY_COMPARE_WITH_TIMEOUT(w.scan.step(), 1, 30'000);
         OverviewPane* overview = w.window->overview();
         overview->refresh();
-        QVERIFY(w.scan.isScanning());
+        QVERIFY(w.scan.isScanning() && overview->isHoldOnShown());
         QCOMPARE(overview->caption(), QString("found so far"));
         QCOMPARE(overview->bigFigure(), QString("—"));
         QCOMPARE(overview->scanningMessage(), QString("Scanning Caches… (1 of 2)"));
-        QVERIFY(overview->isHoldOnShown());
         QCOMPARE(w.window->actionBar()->statusText(), QString("Scanning Caches…"));
         QVERIFY(w.window->actionBar()->sizeText().isEmpty());
-        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
-        QVERIFY(!w.window->actions().rescan->isEnabled());
+        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled() &&
+                !w.window->actions().rescan->isEnabled());
         QCOMPARE(sheet.emptyExplanation(),
                  QString("Scan is still running — categories will show up here when it finishes."));
         release.set_value();
@@ -496,44 +466,11 @@ private slots:
         overview->refresh();
         QVERIFY(!overview->isHoldOnShown());
         QCOMPARE(overview->caption(), QString("reclaimable"));
+        QVERIFY(w.scan.hasScanned());
         QCOMPARE(w.window->actionBar()->statusText(), QString("0 selected"));
-        QCOMPARE(sheet.emptyExplanation(),
-                 QString("The last scan found nothing Kestrune can move to Trash."));
     }
 
-    void tabReachesEveryControlOfTheOverviewAndTheActionBar() {
-        Window w(locationScanners());
-        TestTree::makeFile(w.home / "Library/Caches/com.example.cache/blob", 2'000'000);
-        TestTree::makeFile(Platform::trashFilesFolder() + "/waiting.iso", 3'000'000);
-        QVERIFY(w.start());
-        w.window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
-        w.window->overview()->refresh();
-        w.window->sidebar()->setFocus();
-        QList<QWidget*> reached;
-        for (int i = 0; i < 20 && !reached.contains(QApplication::focusWidget()); ++i) {
-            reached << QApplication::focusWidget();
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        }
-        const QList<QWidget*> expected{w.window->sidebar(),
-                                       w.window->overview()->scanButton(),
-                                       w.window->overview()->emptyTrashButton(),
-                                       w.window->overview()->categoryBars(),
-                                       w.window->actionBar()->rescanButton(),
-                                       w.window->actionBar()->reclaimButton()};
-        int last = -1;
-        for (QWidget* widget : expected) {
-            const int at = int(reached.indexOf(widget));
-            QVERIFY2(at > last, qPrintable(widget->objectName() + " is not reached in order"));
-            last = at;
-        }
-        // Space on the focused Reclaim button opens the confirmation.
-        w.window->actionBar()->reclaimButton()->setFocus();
-        QTest::keyClick(w.window->actionBar()->reclaimButton(), Qt::Key_Space);
-        QVERIFY(qobject_cast<ReclaimSheet*>(w.window->overlay()->sheet()));
-    }
-
-    void geometryIsKeptAndTheFirstLaunchForgetsOldFrames() {
+    void anEmptyHomeSaysNothingToSweepAndTheGeometryIsKept() {
         TestTree::TemporaryHome home;
         const QString file = QString::fromStdString(home / "settings.ini");
         {
@@ -548,7 +485,17 @@ private slots:
         QCOMPARE(first.windowGeometry(), QByteArray("kept"));
 
         Window w(locationScanners());
+        TestTree::writeFile(w.home / "Documents/notes.txt", "nothing to reclaim here");
         QVERIFY(w.start());
+        OverviewPane* overview = w.window->overview();
+        overview->refresh();
+        QVERIFY(overview->isEmptyStateShown() && !overview->isTrashBannerShown());
+        QCOMPARE(overview->bigFigure(), QString("—"));
+        QVERIFY(!w.window->actionBar()->reclaimButton()->isEnabled());
+        QCOMPARE(overview->categoryBars()->rows().size(), std::size_t{0});
+        QCOMPARE(ReclaimSheet({w.scan, w.treemap, w.activity, w.uninstall}).emptyExplanation(),
+                 QString("The last scan found nothing Kestrune can move to Trash."));
+
         QCOMPARE(w.window->size(), QSize(1130, 820));
         QCOMPARE(w.window->minimumSize(), QSize(760, 480));
         w.window->resize(900, 600);
