@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <numeric>
@@ -14,18 +13,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-struct Gauge {
-    std::atomic<int> running{0};
-    std::atomic<int> peak{0};
-    void enter() {
-        const int now = ++running;
-        int old = peak.load();
-        while (old < now && !peak.compare_exchange_weak(old, now)) {
-        }
-    }
-    void leave() { --running; }
-};
 
 class FakeScanner : public Scanner {
 public:
@@ -50,28 +37,28 @@ CleanupItem item(const std::string& path, std::int64_t bytes) {
 }
 
 TEST(Runner, FourScannersReallyRunAtOnceAndNeverMore) {
-    Gauge gauge;
     std::mutex m;
     std::condition_variable cv;
-    int arrived = 0;
+    int arrived = 0, running = 0, peak = 0;
     ScannerList registry;
-    for (int i = 0; i < 12; ++i) {
-        registry.push_back(std::make_shared<FakeScanner>(
-            CategoryKinds::allCases()[static_cast<std::size_t>(i)], std::vector<CleanupItem>{}, [&] {
-                gauge.enter();
+    for (std::size_t i = 0; i < 12; ++i) {
+        registry.push_back(
+            std::make_shared<FakeScanner>(CategoryKinds::allCases()[i], std::vector<CleanupItem>{}, [&] {
                 {
                     // The first four wait for each other: this only finishes if four run together.
                     std::unique_lock lock(m);
+                    peak = std::max(peak, ++running);
                     ++arrived;
                     cv.notify_all();
                     cv.wait_for(lock, 10s, [&] { return arrived >= 4; });
                 }
                 std::this_thread::sleep_for(5ms);
-                gauge.leave();
+                const std::lock_guard lock(m);
+                --running;
             }));
     }
     (void)AllScanners::runAll(registry);
-    EXPECT_EQ(gauge.peak.load(), 4);
+    EXPECT_EQ(peak, 4);
 }
 
 TEST(Runner, EveryScannerReportsOnceWithEachFinishedValueOnce) {
