@@ -2,19 +2,20 @@
 // folding into "Other", the depth limit, links, other file systems, cancellation and progress.
 #include "KestruneCore/DiskMap/VolumeTree.h"
 #include "KestruneCore/Walk/DiskMeasure.h"
-#include "tests/TestHome.h"
+#include "tests/TrashFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <set>
-#include <sys/mount.h>
-#include <unistd.h>
 
 namespace {
+
+using namespace TestTree;
+using TrashFixture::plant;
+using TrashFixture::symlinks;
 
 using NodePtr = std::shared_ptr<const DiskNode>;
 
@@ -45,14 +46,34 @@ const DiskNode* findPath(const NodePtr& root, const std::string& path) {
     return found;
 }
 
+// The paths of the nodes other than "Other", relative to `root` ("" for the root itself).
+std::set<std::string> paths(const NodePtr& tree, const std::string& root) {
+    std::set<std::string> out;
+    forEachNode(tree, [&](const DiskNode& node) {
+        if (!node.isAggregate) {
+            out.insert(node.url == root ? "" : node.url.substr(root.size() + 1));
+        }
+    });
+    return out;
+}
+
+// The sizes of a node's children in order, "Other" as a negative number.
+std::vector<std::int64_t> sizes(const DiskNode& node) {
+    std::vector<std::int64_t> out;
+    for (const auto& child : node.children) {
+        out.push_back(child->isAggregate ? -child->bytes : child->bytes);
+    }
+    return out;
+}
+
 // What du -s counts under `path` less the folders' own blocks (du counts them, the map does not).
 std::int64_t duFiles(const std::string& path) {
-    const auto r = TestTree::run({"/usr/bin/du", "-s", "--block-size=1", path});
+    const auto r = run({"/usr/bin/du", "-s", "--block-size=1", path});
     EXPECT_EQ(r.status, 0) << r.output;
-    std::int64_t bytes = std::stoll(r.output) - TestTree::allocated(path);
+    std::int64_t bytes = std::stoll(r.output) - allocated(path);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
         if (entry.is_directory() && !entry.is_symlink()) {
-            bytes -= TestTree::allocated(entry.path().string());
+            bytes -= allocated(entry.path().string());
         }
     }
     return bytes;
@@ -72,13 +93,12 @@ void plantTree(const std::string& root) {
     for (int i = 1; i < 120; ++i) {
         const auto parent = pick();
         if (std::count(parent.begin(), parent.end(), '/') - std::count(root.begin(), root.end(), '/') < 9) {
-            folders.push_back(TestTree::makeFolder(parent + "/d" + std::to_string(i)));
+            folders.push_back(makeFolder(parent + "/d" + std::to_string(i)));
         }
     }
     for (int i = 0; i < 400; ++i) {
         const auto folder = pick();
-        TestTree::makeFile(folder + "/f" + std::to_string(i),
-                           (i % 9 == 0) ? 0 : (next() % 7) * MB + next() % 200'000);
+        makeFile(folder + "/f" + std::to_string(i), (i % 9 == 0) ? 0 : (next() % 7) * MB + next() % 200'000);
     }
 }
 
@@ -99,11 +119,11 @@ bool sameTree(const DiskNode& a, const DiskNode& b) {
 // the floor; with a trailing slash and with any number of threads the tree is the same, its total what du
 // counts.
 TEST(VolumeTree, TheTotalIsTheSumOfTheFilesAllocationsAsDuCountsThem) {
-    TestTree::TemporaryHome home;
+    TemporaryHome home;
     plantTree(home / "tree");
     const auto tree = build(home / "tree");
     ASSERT_TRUE(tree);
-    EXPECT_EQ(tree->bytes, TestTree::allocatedTree(home / "tree"));
+    EXPECT_EQ(tree->bytes, allocatedTree(home / "tree"));
     EXPECT_EQ(tree->bytes, duFiles(home / "tree"));
     EXPECT_EQ(tree->url, home / "tree");
     EXPECT_TRUE(tree->isDirectory);
@@ -143,13 +163,12 @@ TEST(VolumeTree, TheTotalIsTheSumOfTheFilesAllocationsAsDuCountsThem) {
 }
 
 TEST(VolumeTree, ARootWithNothingToListIsOneNodeOfItsOwnSize) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFolder(home / "empty");
-    TestTree::makeFile(home / "elsewhere/big", 9 * MB);
+    TemporaryHome home;
+    makeFolder(home / "empty");
+    makeFile(home / "elsewhere/big", 9 * MB);
     // Links are not followed even at the top: a folder of links holds nothing.
-    TestTree::makeFolder(home / "links");
-    ASSERT_EQ(symlink((home / "elsewhere/big").c_str(), (home / "links/file").c_str()), 0);
-    ASSERT_EQ(symlink((home / "elsewhere").c_str(), (home / "links/folder").c_str()), 0);
+    makeFolder(home / "links");
+    symlinks({{home / "elsewhere/big", home / "links/file"}, {home / "elsewhere", home / "links/folder"}});
     for (const char* root : {"empty", "links", "missing"}) {
         const auto node = build(home / root);
         ASSERT_TRUE(node) << root;
@@ -160,62 +179,52 @@ TEST(VolumeTree, ARootWithNothingToListIsOneNodeOfItsOwnSize) {
     // A file given as the root is measured, and is not called a folder.
     const auto file = build(home / "elsewhere/big");
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->bytes, TestTree::allocated(home / "elsewhere/big"));
+    EXPECT_EQ(file->bytes, allocated(home / "elsewhere/big"));
     EXPECT_FALSE(file->isDirectory);
 }
 
 TEST(VolumeTree, SmallItemsAndThoseBeyond120FoldIntoOneOther) {
-    TestTree::TemporaryHome home;
+    TemporaryHome home;
     std::int64_t small = 0;
     for (int i = 0; i < 30; ++i) {
-        small += TestTree::allocated(TestTree::makeFile(home / ("small/f" + std::to_string(i)), 300'000));
+        small += allocated(makeFile(home / ("small/f" + std::to_string(i)), 300'000));
     }
-    small += TestTree::allocated(TestTree::makeFile(home / "small/sub/tiny", 100'000));
+    small += allocated(makeFile(home / "small/sub/tiny", 100'000));
     const auto tree = build(home / "small");
     ASSERT_TRUE(tree);
     EXPECT_EQ(tree->bytes, small);
-    ASSERT_EQ(tree->children.size(), 1u);
-    EXPECT_TRUE(tree->children[0]->isAggregate);
-    EXPECT_EQ(tree->children[0]->bytes, small);
+    EXPECT_EQ(sizes(*tree), std::vector<std::int64_t>{-small});
 
     // 200 files of 10 MB in one folder beside 200 alike folders of one 3 MB file each.
     std::int64_t each = 0, folder = 0;
     for (int i = 0; i < 200; ++i) {
-        each = TestTree::allocated(TestTree::makeFile(home / ("root/many/f" + std::to_string(i)), 10 * MB));
-        folder =
-            TestTree::allocated(TestTree::makeFile(home / ("root/d" + std::to_string(i) + "/file"), 3 * MB));
+        each = allocated(makeFile(home / ("root/many/f" + std::to_string(i)), 10 * MB));
+        folder = allocated(makeFile(home / ("root/d" + std::to_string(i) + "/file"), 3 * MB));
     }
     const auto root = build(home / "root");
     ASSERT_TRUE(root);
-    const DiskNode* many = findPath(root, home / "root/many");
-    ASSERT_NE(many, nullptr);
-    ASSERT_EQ(many->children.size(), 121u);
-    for (std::size_t i = 0; i < 120; ++i) {
-        EXPECT_EQ(many->children[i]->bytes, each);
-        EXPECT_FALSE(many->children[i]->isAggregate);
-    }
-    EXPECT_TRUE(many->children[120]->isAggregate);
-    EXPECT_EQ(many->children[120]->bytes, 80 * each);
-    ASSERT_EQ(root->children.size(), 121u);
+    std::vector<std::int64_t> inMany(120, each), inRoot(120, folder);
+    inMany.push_back(-80 * each);
+    inRoot[0] = 200 * each;
+    inRoot.push_back(-81 * folder);
+    EXPECT_EQ(sizes(*root), inRoot);
     EXPECT_EQ(root->children[0]->url, home / "root/many");
-    EXPECT_EQ(root->children[1]->bytes, folder);
-    EXPECT_TRUE(root->children[120]->isAggregate);
-    EXPECT_EQ(root->children[120]->bytes, 81 * folder);
+    EXPECT_EQ(sizes(*root->children[0]), inMany);
     EXPECT_EQ(root->bytes, 200 * each + 200 * folder);
 }
 
 TEST(VolumeTree, AFolderAtTheDepthLimitIsALeafOfItsFullSize) {
-    TestTree::TemporaryHome home;
+    TemporaryHome home;
     std::string path = home / "deep";
     std::vector<std::string> levels{path};
     for (int depth = 1; depth <= 12; ++depth) {
         path += "/l" + std::to_string(depth);
         levels.push_back(path);
-        TestTree::makeFile(path + "/file", 3 * MB);
+        makeFile(path + "/file", 3 * MB);
     }
     const auto tree = build(home / "deep");
     ASSERT_TRUE(tree);
-    const std::int64_t each = TestTree::allocated(levels[1] + "/file");
+    const std::int64_t each = allocated(levels[1] + "/file");
     EXPECT_EQ(tree->bytes, 12 * each);
     for (std::size_t depth = 1; depth <= 7; ++depth) {
         const DiskNode* node = findPath(tree, levels[depth]);
@@ -227,9 +236,9 @@ TEST(VolumeTree, AFolderAtTheDepthLimitIsALeafOfItsFullSize) {
 }
 
 TEST(VolumeTree, CancellationReturnsNothing) {
-    TestTree::TemporaryHome home;
+    TemporaryHome home;
     plantTree(home / "tree");
-    TestTree::makeFile(home / "files/only", 5 * MB);
+    makeFile(home / "files/only", 5 * MB);
     EXPECT_FALSE(VolumeTree::build(home / "tree", standardOptions(), {}, [] { return true; }));
     EXPECT_FALSE(VolumeTree::build(home / "files", standardOptions(), {}, [] { return true; }));
     // Cancelled in the middle of the walk, after some folders were listed.
@@ -247,16 +256,12 @@ TEST(VolumeTree, CancellationReturnsNothing) {
 }
 
 TEST(VolumeTree, ProgressNeverDecreasesAndEndsAtOne) {
-    TestTree::TemporaryHome home;
+    TemporaryHome home;
     // Wide and deep enough for many folders to be queued while others are listed: 6 + 120 + 1,440.
-    for (int a = 0; a < 6; ++a) {
-        for (int b = 0; b < 20; ++b) {
-            for (int c = 0; c < 12; ++c) {
-                TestTree::makeFile(home / ("tree/a" + std::to_string(a) + "/b" + std::to_string(b) + "/c" +
-                                           std::to_string(c) + "/f"),
-                                   4096);
-            }
-        }
+    for (int i = 0; i < 6 * 20 * 12; ++i) {
+        makeFile(home / ("tree/a" + std::to_string(i / 240) + "/b" + std::to_string(i / 12 % 20) + "/c" +
+                         std::to_string(i % 12) + "/f"),
+                 4096);
     }
     std::mutex lock;
     std::vector<VolumeTree::Progress> reports;
@@ -282,73 +287,61 @@ TEST(VolumeTree, ProgressNeverDecreasesAndEndsAtOne) {
     EXPECT_EQ(reports.back().directories, 6 + 120 + 1440);
     EXPECT_EQ(reports.back().bytes, tree->bytes);
     // A root of files only still ends with its report at 1.0.
-    TestTree::makeFile(home / "flat/one", 3 * MB);
+    makeFile(home / "flat/one", 3 * MB);
     std::vector<VolumeTree::Progress> flat;
     ASSERT_TRUE(VolumeTree::build(home / "flat", standardOptions(),
                                   [&](const VolumeTree::Progress& p) { flat.push_back(p); }, {}));
     ASSERT_EQ(flat.size(), 1u);
     EXPECT_EQ(flat.back().fraction, 1.0);
-    EXPECT_EQ(flat.back().bytes, TestTree::allocated(home / "flat/one"));
+    EXPECT_EQ(flat.back().bytes, allocated(home / "flat/one"));
 }
 
 // Zero-size files and empty folders get no node; links are never followed; a folder named like a
 // system tree below the top is an ordinary folder.
 TEST(VolumeTree, WhatHoldsNothingVanishesAndLinksAreNeverFollowed) {
-    TestTree::TemporaryHome home;
-    const std::string kept = TestTree::makeFile(home / "tree/kept/data", 64 * 1024);
-    TestTree::makeFile(home / "tree/zeros/a", 0);
-    TestTree::makeFile(home / "tree/empty/inner/nothing", 0);
-    TestTree::makeFolder(home / "tree/empty/inner/innermost");
-    TestTree::makeFile(home / "tree/top-zero", 0);
-    TestTree::makeFolder(home / "tree/kept/2/3/4/5/6/7/8/9"); // deeper than the limit too
-    TestTree::makeFile(home / "outside/huge", 50 * MB);
-    const std::string deep = home / "tree/real/a/b/c/d/e/f/g";
-    const std::string measured = TestTree::makeFile(deep + "/x", 1 * MB);
-    for (const auto& [to, at] :
-         std::vector<std::pair<std::string, std::string>>{{"outside", "tree/to-folder"},
-                                                          {"outside/huge", "tree/real/to-file"},
-                                                          {"tree", "tree/real/loop"}}) {
-        ASSERT_EQ(symlink((home / to).c_str(), (home / at).c_str()), 0);
-    }
-    ASSERT_EQ(symlink((home / "outside").c_str(), (deep + "/measured-to-link").c_str()), 0);
-    std::int64_t total = TestTree::allocated(kept) + TestTree::allocated(measured);
-    for (const char* name : {"proc", "sys", "dev", "run"}) {
-        total += TestTree::allocated(TestTree::makeFile(home / "tree/" + name + "/file", 3 * MB));
-    }
-    const auto tree = build(home / "tree", standardOptions(2, 0)); // everything of size gets a node
-    ASSERT_TRUE(tree);
-    EXPECT_EQ(tree->bytes, total);
-    forEachNode(tree, [&](const DiskNode& node) {
-        EXPECT_GE(node.bytes, 1) << node.url;
-        EXPECT_EQ(node.url.find("to-"), std::string::npos) << node.url;
-        EXPECT_EQ(node.url.find("loop"), std::string::npos) << node.url;
-    });
-    for (const char* gone : {"tree/zeros", "tree/empty", "tree/top-zero", "tree/kept/2"}) {
-        EXPECT_EQ(findPath(tree, home / gone), nullptr) << gone;
-    }
-    EXPECT_NE(findPath(tree, kept), nullptr);
-    EXPECT_NE(findPath(tree, home / "tree/proc"), nullptr);
-    EXPECT_NE(findPath(tree, home / "tree/run/file"), nullptr);
-    EXPECT_FALSE(build(home / "tree/zeros")); // a root holding nothing of size has no tree at all
+    TemporaryHome home;
+    const std::string tree = home / "tree", measured = "real/a/b/c/d/e/f";
+    const std::int64_t total = plant(tree, {{"kept/data", 64 * 1024},
+                                            {"zeros/a", 0},
+                                            {"empty/inner/nothing", 0},
+                                            {"top-zero", 0},
+                                            {measured + "/g/x", MB},
+                                            {"proc/file", 3 * MB},
+                                            {"sys/file", 3 * MB},
+                                            {"dev/file", 3 * MB},
+                                            {"run/file", 3 * MB}});
+    makeFolder(tree + "/empty/inner/innermost");
+    makeFolder(tree + "/kept/2/3/4/5/6/7/8/9"); // deeper than the limit too
+    makeFile(home / "outside/huge", 50 * MB);
+    symlinks({{home / "outside", tree + "/to-folder"},
+              {home / "outside/huge", tree + "/real/to-file"},
+              {tree, tree + "/real/loop"},
+              {home / "outside", tree + "/" + measured + "/g/measured-to-link"}});
+    const auto node = build(tree, standardOptions(2, 0)); // everything of size gets a node
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->bytes, total);
+    EXPECT_EQ(paths(node, tree),
+              (std::set<std::string>{"", "kept", "kept/data", "real", "real/a", "real/a/b", "real/a/b/c",
+                                     "real/a/b/c/d", "real/a/b/c/d/e", measured, "proc", "proc/file", "sys",
+                                     "sys/file", "dev", "dev/file", "run", "run/file"}));
+    EXPECT_FALSE(build(tree + "/zeros")); // a root holding nothing of size has no tree at all
 }
 
 // A file of several links is counted once, wherever its links lie (at the top, listed or measured
 // levels), as du counts it; the map, the folder measurement and du agree.
 TEST(VolumeTree, AFileOfSeveralHardLinksCountsOnce) {
-    TestTree::TemporaryHome home;
-    const std::string top = TestTree::makeFile(home / "tree/top", 4 * MB);
-    const std::string deep = TestTree::makeFile(home / "tree/a/b/c/d/e/f/g/deep", 3 * MB);
-    const std::string other = TestTree::makeFile(home / "tree/a/other", 2 * MB);
+    TemporaryHome home;
+    const std::string top = home / "tree/top", deep = home / "tree/a/b/c/d/e/f/g/deep";
+    const std::int64_t once =
+        plant(home / "tree", {{"top", 4 * MB}, {"a/b/c/d/e/f/g/deep", 3 * MB}, {"a/other", 2 * MB}});
     for (const auto& [from, to] :
          std::vector<std::pair<std::string, std::string>>{{top, "tree/a/top-again"},
                                                           {top, "tree/a/b/c/d/e/f/g/h/top-deep"},
                                                           {deep, "tree/deep-at-top"},
                                                           {deep, "tree/x/deep-listed"}}) {
-        TestTree::makeFolder((home / to).substr(0, (home / to).rfind('/')));
+        makeFolder((home / to).substr(0, (home / to).rfind('/')));
         ASSERT_EQ(link(from.c_str(), (home / to).c_str()), 0);
     }
-    const std::int64_t once =
-        TestTree::allocated(top) + TestTree::allocated(deep) + TestTree::allocated(other);
     const auto tree = build(home / "tree");
     ASSERT_TRUE(tree);
     EXPECT_EQ(tree->bytes, once);
@@ -356,51 +349,31 @@ TEST(VolumeTree, AFileOfSeveralHardLinksCountsOnce) {
     EXPECT_EQ(duFiles(home / "tree"), once);
 }
 
-// A tmpfs mounted for one test and detached again, also when the test fails.
-class Mount {
-public:
-    explicit Mount(const std::string& at) : at(TestTree::makeFolder(at)) {
-        mounted = mount("kestrune-test", at.c_str(), "tmpfs", 0, "size=64m") == 0;
-    }
-    ~Mount() {
-        if (mounted) {
-            umount2(at.c_str(), MNT_DETACH);
-        }
-    }
-    Mount(const Mount&) = delete;
-    Mount& operator=(const Mount&) = delete;
-    bool mounted = false;
-
-private:
-    std::string at;
-};
-
 TEST(VolumeTree, AnotherFileSystemBelowTheRootIsSkipped) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFile(home / "tree/a/b/file", 3 * MB);
+    TemporaryHome home;
+    makeFile(home / "tree/a/b/file", 3 * MB);
     const std::string measuredLevel = home / "tree/a/b/c/d/e/f";
-    TestTree::makeFile(measuredLevel + "/g/h/deep", 2 * MB);
+    makeFile(measuredLevel + "/g/h/deep", 2 * MB);
     const std::vector<std::string> points{home / "tree/mnt", home / "tree/a/b/mnt",
                                           measuredLevel + "/g/mnt"}; // the last below the depth limit
-    Mount top(points[0]), middle(points[1]), measured(points[2]);
+    TrashFixture::Mount top(points[0]), middle(points[1]), measured(points[2]);
     if (!top.mounted || !middle.mounted || !measured.mounted) {
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root and CAP_SYS_ADMIN)";
     }
     for (const std::string& at : points) {
-        TestTree::makeFile(at + "/inside/blob", 8 * MB);
-        ASSERT_GE(TestTree::allocated(at + "/inside/blob"), 8 * MB);
+        makeFile(at + "/inside/blob", 8 * MB);
+        ASSERT_GE(allocated(at + "/inside/blob"), 8 * MB);
     }
     const auto tree = build(home / "tree");
     ASSERT_TRUE(tree);
-    EXPECT_EQ(tree->bytes,
-              TestTree::allocated(home / "tree/a/b/file") + TestTree::allocated(measuredLevel + "/g/h/deep"));
+    EXPECT_EQ(tree->bytes, allocated(home / "tree/a/b/file") + allocated(measuredLevel + "/g/h/deep"));
     EXPECT_EQ(DiskMath::size(home / "tree"), tree->bytes); // a folder's size stays on its file system too
     forEachNode(
         tree, [&](const DiskNode& node) { EXPECT_EQ(node.url.find("mnt"), std::string::npos) << node.url; });
     // The root itself may be the mount point: then that file system is the one walked.
     const auto inside = build(home / "tree/mnt");
     ASSERT_TRUE(inside);
-    EXPECT_EQ(inside->bytes, TestTree::allocated(home / "tree/mnt/inside/blob"));
+    EXPECT_EQ(inside->bytes, allocated(home / "tree/mnt/inside/blob"));
 }
 
 } // namespace

@@ -10,16 +10,13 @@
 #include <QSemaphore>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
 namespace {
 
 constexpr std::int64_t block = 3'000'000; // above the engine's 2,000,000-byte floor
-
-using Build = std::function<std::shared_ptr<const DiskNode>(
-    const std::string&, const VolumeTree::Options&, const std::function<void(const VolumeTree::Progress&)>&,
-    const std::function<bool()>&)>;
 
 // A temporary home holding the system root too ("Applications" is <home>/system/usr and "Whole disk"
 // is <home>/system), and an engine recording to its own activity engine.
@@ -32,23 +29,11 @@ struct Trees {
         TestTree::makeFile(home / "big/small", 100'000);
         engine.activity = &activity;
     }
-    ~Trees() {
-        if (saved) {
-            setenv("KESTRUNE_SYSTEM_ROOT", saved->c_str(), 1);
-        } else {
-            unsetenv("KESTRUNE_SYSTEM_ROOT");
-        }
-    }
     [[nodiscard]] std::string system() const { return home / "system"; }
 
     TestTree::TemporaryHome home;
-    // Set before the engine exists: it takes its scopes' roots when it is made.
-    std::optional<std::string> saved = [this] {
-        const char* old = std::getenv("KESTRUNE_SYSTEM_ROOT");
-        std::optional<std::string> was = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("KESTRUNE_SYSTEM_ROOT", system().c_str(), 1);
-        return was;
-    }();
+    // Set before the engine exists, which takes its scopes' roots when it is made; the home puts it back.
+    int rooted = setenv("KESTRUNE_SYSTEM_ROOT", system().c_str(), 1);
     ActivityEngine activity;
     TreemapEngine engine;
 };
@@ -131,9 +116,7 @@ private slots:
         QVERIFY(engine.builtAt());
         QCOMPARE(building, (std::vector<std::optional<std::string>>{"home", "apps", "disk", std::nullopt}));
         QCOMPARE(roots, (std::vector<std::string>{t.home.path(), t.system() + "/usr", t.system()}));
-        for (std::size_t i = 1; i < progress.size(); ++i) {
-            QVERIFY2(progress[i] >= progress[i - 1], "progress went backwards within a run");
-        }
+        QVERIFY2(std::ranges::is_sorted(progress), "progress went backwards within a run");
         QCOMPARE(engine.trail().size(), std::size_t{1});
         QCOMPARE(engine.trail()[0]->path(), t.home.path());
         QVERIFY(engine.trail()[0]->bytes >= 7 * block);
