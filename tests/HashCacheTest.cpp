@@ -37,15 +37,12 @@ std::string randomBytes(std::mt19937& random, std::size_t size) {
     return bytes;
 }
 
-// A JPEG of smooth random patches, large enough on disk to be a candidate.
+// A JPEG of noise, large enough on disk to be a candidate.
 void writePhoto(const std::string& path, unsigned seed) {
     static const bool started = VIPS_INIT("kestrune_tests") == 0;
     ASSERT_TRUE(started);
     std::mt19937 random(seed);
-    std::vector<std::uint8_t> pixels(640 * 480 * 3);
-    for (auto& p : pixels) {
-        p = static_cast<std::uint8_t>(random() & 0xff);
-    }
+    const std::string pixels = randomBytes(random, 640 * 480 * 3);
     VipsImage* image =
         vips_image_new_from_memory_copy(pixels.data(), pixels.size(), 640, 480, 3, VIPS_FORMAT_UCHAR);
     TestTree::makeFolder(path.substr(0, path.rfind('/')));

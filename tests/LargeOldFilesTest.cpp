@@ -107,7 +107,9 @@ TEST(Screenshots, PrefixesAndExtensionsDecide) {
     }
 }
 
-TEST(Screenshots, DesktopCapturesAreReportedAndOthersAreNot) {
+// Captures on the Desktop are reported, others not; a capture folder that is the Desktop (linked, or
+// named through "$HOME/Desktop/..") reports each capture once.
+TEST(Screenshots, DesktopCapturesAreReportedOnceAndOthersAreNot) {
     TestTree::TemporaryHome home;
     const auto desk = [&](const std::string& name, std::int64_t bytes) {
         return TestTree::makeFile(home / ("Desktop/" + name), bytes);
@@ -125,12 +127,22 @@ TEST(Screenshots, DesktopCapturesAreReportedAndOthersAreNot) {
     TestTree::setModified(a, daysAgo(3));
 
     const auto items = ScreenshotScanner().scan();
-    EXPECT_EQ(urls(items), (std::set<std::string>{a, b, c, home / "Desktop/Screenshot folder.png"}));
+    const std::set<std::string> expected{a, b, c, home / "Desktop/Screenshot folder.png"};
+    EXPECT_EQ(urls(items), expected);
     for (const auto& item : items) {
         EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
         EXPECT_EQ(item.modified, DiskMath::modified(item.url));
     }
     EXPECT_FALSE(TestTree::exists(home / "Pictures"));
+
+    TestTree::makeFolder(home / "Pictures");
+    ASSERT_EQ(symlink("../Desktop", (home / "Pictures/Screenshots").c_str()), 0);
+    ASSERT_EQ(Platform::screenCaptureFolder(), home / "Pictures/Screenshots");
+    EXPECT_EQ(urls(ScreenshotScanner().scan()), expected);
+    EXPECT_EQ(ScreenshotScanner().scan().size(), expected.size());
+    TestTree::writeFile(home / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Desktop/..\"\n");
+    ASSERT_EQ(symlink("Desktop", (home / "Screenshots").c_str()), 0);
+    EXPECT_EQ(ScreenshotScanner().scan().size(), expected.size());
 }
 
 TEST(Screenshots, TheCaptureFolderFollowsTheUserDirsFile) {
@@ -154,23 +166,6 @@ TEST(Screenshots, TheCaptureFolderFollowsTheUserDirsFile) {
     EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"$HOME/unterminated\n", "/h"), std::nullopt);
     EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIRX=\"/x\"\n", "/h"), std::nullopt);
     EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"/a\"\nXDG_PICTURES_DIR=\"/b\"\n", "/h"), "/b");
-}
-
-TEST(Screenshots, ACaptureFolderThatIsTheDesktopReportsEachCaptureOnce) {
-    TestTree::TemporaryHome home;
-    const std::string a = TestTree::makeFile(home / "Desktop/Screenshot 1.png", 4096);
-    const std::string b = TestTree::makeFile(home / "Desktop/CleanShot 2.jpg", 4096);
-    TestTree::makeFolder(home / "Pictures");
-    ASSERT_EQ(symlink("../Desktop", (home / "Pictures/Screenshots").c_str()), 0);
-    ASSERT_EQ(Platform::screenCaptureFolder(), home / "Pictures/Screenshots");
-    const auto items = ScreenshotScanner().scan();
-    EXPECT_EQ(items.size(), 2u);
-    EXPECT_EQ(urls(items), (std::set<std::string>{a, b}));
-
-    // The same through the written path: pictures folder "$HOME/Desktop/.." names the home folder.
-    TestTree::writeFile(home / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Desktop/..\"\n");
-    ASSERT_EQ(symlink("Desktop", (home / "Screenshots").c_str()), 0);
-    EXPECT_EQ(ScreenshotScanner().scan().size(), 2u);
 }
 
 // --- mail attachments --------------------------------------------------------------------------
