@@ -117,24 +117,22 @@ std::vector<std::uint8_t> picture(std::mt19937& random, int width, int height, i
     std::uniform_int_distribution<int> level(0, 255);
     const double noise = std::uniform_real_distribution<double>(0.0, 90.0)(random);
     std::normal_distribution<double> grain(0.0, 1.0);
-    std::vector<double> a(static_cast<std::size_t>(channels));
-    std::vector<double> b(a.size());
-    std::vector<double> c(a.size());
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        a[i] = slope(random);
-        b[i] = slope(random);
-        c[i] = level(random);
+    std::vector<std::array<double, 3>> planes(static_cast<std::size_t>(channels)); // v = a x + b y + c
+    for (auto& [a, b, c] : planes) {
+        a = slope(random);
+        b = slope(random);
+        c = level(random);
     }
     const int patchX = std::uniform_int_distribution<int>(0, width)(random);
     const int patchY = std::uniform_int_distribution<int>(0, height)(random);
     const int patchLevel = level(random);
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-                                     a.size());
+                                     planes.size());
     std::size_t at = 0;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            for (std::size_t ch = 0; ch < a.size(); ++ch) {
-                double v = x < patchX && y < patchY ? patchLevel : a[ch] * x + b[ch] * y + c[ch];
+            for (const auto& [a, b, c] : planes) {
+                double v = x < patchX && y < patchY ? patchLevel : a * x + b * y + c;
                 v += noise * grain(random);
                 pixels[at++] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
             }
