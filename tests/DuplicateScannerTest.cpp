@@ -65,9 +65,8 @@ TEST(DuplicateFiles, FilesDifferingInTheirHeadAreNotDuplicatesAndReadOnlyWhatThe
     EXPECT_GE(read, 4 * 65'536 - 1);
 }
 
-// Excluded, hidden and too deep folders and hard links are checked on one walk with the large files
-// (SharedWalk); here the floor, the go folder, a hidden file, a link and a FIFO in a file's place, which
-// must not hang the scan.
+// Excluded, hidden, deep folders and hard links: SharedWalk. Here the floor, the go folder, a hidden file, a
+// link and a FIFO in a file's place (which must not hang the scan).
 TEST(DuplicateFiles, WhatIsNeverConsidered) {
     TestTree::TemporaryHome home;
     TestTree::makeFolder(home / "Pictures");

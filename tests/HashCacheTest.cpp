@@ -1,7 +1,5 @@
-// The hash cache on real SQLite files under a temporary home: scans with the cache find exactly what
-// scans without it find, on randomized homes changed between scans; only changed files are hashed again;
-// damaged, foreign and outdated cache files are set aside or ignored; the bound holds; a CLI scan and an
-// in-process scan at the same time leave an intact cache.
+// The hash cache on real SQLite files: scans with it find what scans without it find, on changing homes;
+// only changed files are hashed again; damaged or foreign files are set aside; the bound; concurrent scans.
 #include "KestruneCore/Scanners/HashCache.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
