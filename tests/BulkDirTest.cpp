@@ -6,7 +6,6 @@
 #include <sys/sysmacros.h>
 
 #include <atomic>
-#include <filesystem>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -31,12 +30,26 @@ std::set<std::string> names(const std::vector<BulkEntry>& entries) {
     return out;
 }
 
-TEST(BulkDirRead, MissingPathsFilesAndEmptyFoldersHaveNoEntries) {
+// Missing paths, files and empty folders have no entries; names are kept as bytes; more entries than
+// one buffer holds come once each.
+TEST(BulkDirRead, EveryEntryOnceWithItsNameAsBytes) {
     TestTree::TemporaryHome home;
-    EXPECT_TRUE(BulkDir::read(home / "missing").empty());
-    EXPECT_TRUE(BulkDir::read(TestTree::makeFile(home / "file", 4096)).empty());
-    EXPECT_TRUE(BulkDir::read(TestTree::makeFolder(home / "empty")).empty());
-    EXPECT_TRUE(BulkDir::read("").empty());
+    for (const std::string& path : {home / "missing", TestTree::makeFile(home / "file", 4096),
+                                    TestTree::makeFolder(home / "empty"), std::string()}) {
+        EXPECT_TRUE(BulkDir::read(path).empty()) << path;
+    }
+    const std::vector<std::string> odd{"bad\xFF\xFEname", "new\nline", "-rf", "--", "caf\xC3\xA9", " lead"};
+    for (const auto& n : odd) {
+        TestTree::makeFile(home / ("odd/" + n));
+    }
+    EXPECT_EQ(names(BulkDir::read(home / "odd")), std::set<std::string>(odd.begin(), odd.end()));
+    constexpr std::size_t count = 25'000;
+    for (std::size_t i = 0; i < count; ++i) {
+        TestTree::makeFile(home / ("many/entry-with-a-longer-name-" + std::to_string(i)));
+    }
+    const auto entries = BulkDir::read(home / "many");
+    EXPECT_EQ(entries.size(), count);
+    EXPECT_EQ(names(entries).size(), count);
 }
 
 // A folder or a link reports no size of its own, however much lies behind it.
@@ -83,27 +96,6 @@ TEST(BulkDirRead, DatesOnlyWithTheOption) {
         EXPECT_TRUE(e.modified && e.accessed) << e.name;
     }
     EXPECT_EQ(*find(withDates, "file")->modified, when);
-}
-
-TEST(BulkDirRead, MoreEntriesThanOneBufferHoldsComeOnceEach) {
-    TestTree::TemporaryHome home;
-    const std::string dir = TestTree::makeFolder(home / "many");
-    constexpr int count = 25'000;
-    for (int i = 0; i < count; ++i) {
-        TestTree::makeFile(dir + "/entry-with-a-longer-name-" + std::to_string(i));
-    }
-    const auto entries = BulkDir::read(dir);
-    EXPECT_EQ(entries.size(), static_cast<std::size_t>(count));
-    EXPECT_EQ(names(entries).size(), static_cast<std::size_t>(count));
-}
-
-TEST(BulkDirRead, NamesAreKeptAsBytes) {
-    TestTree::TemporaryHome home;
-    const std::vector<std::string> odd{"bad\xFF\xFEname", "new\nline", "-rf", "--", "caf\xC3\xA9", " lead"};
-    for (const auto& n : odd) {
-        TestTree::makeFile(home / ("odd/" + n));
-    }
-    EXPECT_EQ(names(BulkDir::read(home / "odd")), std::set<std::string>(odd.begin(), odd.end()));
 }
 
 TEST(BulkDirRead, EntriesThatVanishWhileListingAreSimplyMissing) {

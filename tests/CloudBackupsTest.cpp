@@ -14,6 +14,7 @@
 
 namespace {
 
+using TestTree::atOrAbove;
 using TestTree::below;
 using TestTree::block;
 using TestTree::urls;
@@ -56,68 +57,57 @@ struct CloudFixture {
     [[nodiscard]] std::vector<CleanupItem> scan() const { return CloudClutterScanner(status).scan(); }
 };
 
-TEST(CloudClutter, DownloadedFilesAreReportedWithTheirLabelAndOthersAreNot) {
-    CloudFixture f;
-    const std::string report = TestTree::makeFile(f.at("Report.key"), 60'000'000);
-    const std::string remote = TestTree::makeFile(f.at("Remote.mov"), 60'000'000);
-    const std::string small = TestTree::makeFile(f.at("small.pdf"), 40'000'000);
-    TestTree::makeFile(f.at(".hidden.bin"), 60'000'000);
-    f.status->answers[report] = downloaded;
-    f.status->answers[remote] = notDownloaded;
-    const auto items = f.scan();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].url, report);
-    EXPECT_EQ(*items[0].label, "iCloud \xC2\xB7 Report.key");
-    EXPECT_EQ(items[0].bytes, TestTree::allocated(report));
-    EXPECT_EQ(items[0].modified, DiskMath::modified(report));
-    EXPECT_FALSE(f.status->asked(small)) << "entries below the floor are never queried";
-}
-
-TEST(CloudClutter, ADownloadedFolderIsOneItemAndAnotherIsEnteredFileByFile) {
-    CloudFixture f;
-    const std::string whole = f.at("Photos 2023");
-    TestTree::makeFile(whole + "/a.raw", 120'000'000);
-    TestTree::makeFile(whole + "/b.raw", 80'000'000);
-    const std::string entered = f.at("Videos");
-    const std::string clip = TestTree::makeFile(entered + "/clip.mov", 150'000'000);
-    TestTree::makeFile(entered + "/remote.mov", 60'000'000);
-    TestTree::makeFile(entered + "/tiny.txt", 4096);
-    f.status->answers[whole] = downloaded;
-    f.status->answers[entered] = notDownloaded;
-    f.status->answers[entered + "/remote.mov"] = notDownloaded;
-
-    const auto items = f.scan();
-    EXPECT_EQ(urls(items), (std::set<std::string>{whole, clip}));
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].url, whole) << "largest first";
-    EXPECT_EQ(items[0].bytes, TestTree::allocatedTree(whole));
-    EXPECT_EQ(items[0].label, "iCloud \u00B7 Photos 2023");
-    EXPECT_FALSE(f.status->asked(whole, true));
-}
-
-TEST(CloudClutter, AFolderJustBelowTheFloorIsNeitherReportedNorEntered) {
+// Downloaded files and folders are items (a folder whole, largest first); a folder not downloaded is
+// entered file by file, four levels deep; what is hidden, not downloaded or below the floor is not an
+// item, and what is below the floor is not even asked about.
+TEST(CloudClutter, DownloadedEntriesAreItemsAndOthersAreEnteredOrLeft) {
     CloudFixture f;
     const auto b = block(f.home);
-    const std::string folder = f.at("Almost");
-    TestTree::makeFile(folder + "/inside.bin", below(50'000'000, b));
-    EXPECT_TRUE(f.scan().empty());
-    EXPECT_FALSE(f.status->asked(folder));
-    EXPECT_FALSE(f.status->asked(folder, true));
-    TestTree::makeFile(folder + "/more.bin", b);
-    EXPECT_EQ(urls(f.scan()), std::set<std::string>{folder});
-}
-
-TEST(CloudClutter, NotDownloadedFoldersAreEnteredFourLevelsDeep) {
-    CloudFixture f;
-    std::string folder = f.drive;
-    std::vector<std::string> files;
-    for (int level = 1; level <= 5; ++level) {
-        folder += "/L" + std::to_string(level);
-        f.status->answers[folder] = notDownloaded;
-        files.push_back(TestTree::makeFile(folder + "/f.bin", 60'000'000));
+    const auto plant = [&](const std::string& relative, std::int64_t bytes) {
+        return TestTree::makeFile(f.at(relative), bytes);
+    };
+    std::set<std::string> expected{plant("Report.key", 60'000'000), plant("Videos/clip.mov", 150'000'000)};
+    const std::string small = plant("small.pdf", 40'000'000);
+    plant(".hidden.bin", 60'000'000);
+    plant("Remote.mov", 60'000'000);
+    plant("Photos 2023/a.raw", 120'000'000);
+    plant("Photos 2023/b.raw", 80'000'000);
+    plant("Videos/remote.mov", 60'000'000);
+    plant("Videos/tiny.txt", 4096);
+    plant("Almost/inside.bin", below(50'000'000, b));
+    const std::string whole = f.at("Photos 2023");
+    expected.insert(whole);
+    for (const auto& [relative, values] : {std::pair{"Report.key", downloaded},
+                                           {"Remote.mov", notDownloaded},
+                                           {"Photos 2023", downloaded},
+                                           {"Videos", notDownloaded},
+                                           {"Videos/remote.mov", notDownloaded}}) {
+        f.status->answers[f.at(relative)] = values;
     }
-    // Levels 1 to 4 are listed at depths 1 to 4; the fifth folder would be listed at depth 5.
-    EXPECT_EQ(urls(f.scan()), (std::set<std::string>{files[0], files[1], files[2], files[3]}));
+    std::string level;
+    for (int depth = 1; depth <= 5; ++depth) {
+        level += (depth == 1 ? "L" : "/L") + std::to_string(depth);
+        f.status->answers[f.at(level)] = notDownloaded;
+        const std::string file = plant(level + "/f.bin", 60'000'000);
+        if (depth <= 4) { // listed at depths 1 to 4
+            expected.insert(file);
+        }
+    }
+    const auto items = f.scan();
+    EXPECT_EQ(urls(items), expected);
+    ASSERT_EQ(items.size(), expected.size());
+    EXPECT_EQ(items[0].url, whole) << "largest first";
+    for (const auto& item : items) {
+        EXPECT_EQ(item.label, "iCloud \u00B7 " + item.url.substr(item.url.rfind('/') + 1));
+        EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
+        EXPECT_EQ(item.modified, DiskMath::modified(item.url));
+    }
+    EXPECT_FALSE(f.status->asked(whole, true));
+    EXPECT_FALSE(f.status->asked(small));
+    EXPECT_FALSE(f.status->asked(f.at("Almost")) || f.status->asked(f.at("Almost"), true));
+    plant("Almost/more.bin", b);
+    expected.insert(f.at("Almost"));
+    EXPECT_EQ(urls(f.scan()), expected);
 }
 
 TEST(CloudClutter, TwoHundredFiftyQualifyingFilesGiveTheFirstTwoHundredLargestFirst) {
@@ -134,19 +124,14 @@ TEST(CloudClutter, TwoHundredFiftyQualifyingFilesGiveTheFirstTwoHundredLargestFi
             planted[link] = planted[original];
         }
     }
-    ASSERT_EQ(planted.size(), 250u);
     const auto items = f.scan();
     ASSERT_EQ(items.size(), 200u);
-    std::set<std::string> distinct;
+    EXPECT_EQ(urls(items).size(), 200u) << "each entry once";
     for (std::size_t i = 0; i < items.size(); ++i) {
         ASSERT_TRUE(planted.contains(items[i].url)) << items[i].url;
         EXPECT_EQ(items[i].bytes, planted[items[i].url]);
-        if (i > 0) {
-            EXPECT_GE(items[i - 1].bytes, items[i].bytes);
-        }
-        distinct.insert(items[i].url);
+        EXPECT_TRUE(i == 0 || items[i - 1].bytes >= items[i].bytes) << i;
     }
-    EXPECT_EQ(distinct.size(), 200u);
     EXPECT_GT(items.front().bytes, items.back().bytes);
 }
 
@@ -164,23 +149,26 @@ TEST(CloudClutter, OnLinuxEveryLargeEntryOfTheDriveCountsAsDownloaded) {
 TEST(CloudClutter, OnlyAManagedItemWithAForeignStatusIsNotDownloaded) {
     CloudFixture f;
     const CloudClutterScanner scanner(f.status);
-    f.status->answers["/a"] = {true, DownloadingStatus::notDownloaded};
-    f.status->answers["/b"] = {false, DownloadingStatus::notDownloaded};
-    f.status->answers["/c"] = {true, std::nullopt};
-    f.status->answers["/d"] = {true, DownloadingStatus::downloaded};
-    f.status->answers["/e"] = {true, DownloadingStatus::current};
-    EXPECT_FALSE(scanner.isDownloadedUbiquitous("/a"));
-    EXPECT_TRUE(scanner.isDownloadedUbiquitous("/b"));
-    EXPECT_TRUE(scanner.isDownloadedUbiquitous("/c"));
-    EXPECT_TRUE(scanner.isDownloadedUbiquitous("/d"));
-    EXPECT_TRUE(scanner.isDownloadedUbiquitous("/e"));
+    const std::pair<CloudValues, bool> cases[] = {{notDownloaded, false},
+                                                  {{false, DownloadingStatus::notDownloaded}, true},
+                                                  {{true, std::nullopt}, true},
+                                                  {downloaded, true},
+                                                  {{true, DownloadingStatus::current}, true}};
+    for (const auto& [values, isDownloaded] : cases) {
+        f.status->answers["/item"] = values;
+        EXPECT_EQ(scanner.isDownloadedUbiquitous("/item"), isDownloaded);
+    }
     EXPECT_TRUE(scanner.isDownloadedUbiquitous("/unknown"));
 }
 
 // --- device backups ----------------------------------------------------------------------------
 
-TEST(DeviceBackups, LabelledByDeviceNameThenDisplayNameElseUnlabelled) {
+// Labelled by device name, then display name, else unlabelled; the floor is ten million bytes, and no
+// backup folder, a link, a hidden folder or a loose file give nothing.
+TEST(DeviceBackups, LabelsAndTheFloor) {
     TestTree::TemporaryHome home;
+    EXPECT_TRUE(IOSBackupScanner().scan().empty());
+    const auto b = block(home);
     const std::string root = home / "Library/Application Support/MobileSync/Backup";
     const auto backup = [&](const std::string& id, const std::optional<std::string>& info) {
         TestTree::makeFile(root + "/" + id + "/Manifest.db", 20'000'000);
@@ -197,7 +185,10 @@ TEST(DeviceBackups, LabelledByDeviceNameThenDisplayNameElseUnlabelled) {
                                                      "<key>Display Name</key><string>Old iPod</string>\n");
     const std::string blank = backup("00008030-E", "<key>Device Name</key><string></string>\n");
     const std::string broken = backup("00008030-F", "<key>Device Name</key><string>unterminated");
-    TestTree::makeFile(root + "/00008030-G/Manifest.db", 5'000'000);
+    TestTree::makeFile(root + "/small/Manifest.db", below(10'000'000, b));
+    TestTree::makeFile(root + "/large/Manifest.db", atOrAbove(10'000'000, b));
+    TestTree::makeFile(home / "elsewhere/Manifest.db", 50'000'000);
+    ASSERT_EQ(symlink((home / "elsewhere").c_str(), (root + "/linked").c_str()), 0);
     TestTree::makeFile(root + "/.hidden/Manifest.db", 20'000'000);
     TestTree::makeFile(root + "/loose-file.bin", 20'000'000);
 
@@ -206,26 +197,13 @@ TEST(DeviceBackups, LabelledByDeviceNameThenDisplayNameElseUnlabelled) {
         labels[item.url] = item.label;
         EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
         EXPECT_EQ(item.modified, DiskMath::modified(item.url));
+        EXPECT_EQ(item.name(), item.label.value_or(item.url.substr(item.url.rfind('/') + 1)));
     }
     const std::map<std::string, std::optional<std::string>> expected{
-        {work, "Work Phone backup"},  {tablet, "Kitchen iPad backup"}, {bare, std::nullopt},
-        {numeric, "Old iPod backup"}, {blank, std::nullopt},           {broken, std::nullopt}};
+        {work, "Work Phone backup"},    {tablet, "Kitchen iPad backup"}, {bare, std::nullopt},
+        {numeric, "Old iPod backup"},   {blank, std::nullopt},           {broken, std::nullopt},
+        {root + "/large", std::nullopt}};
     EXPECT_EQ(labels, expected);
-}
-
-TEST(DeviceBackups, TheFloorIsTenMillionBytesAndNoRootGivesNothing) {
-    TestTree::TemporaryHome home;
-    EXPECT_TRUE(IOSBackupScanner().scan().empty());
-    const auto b = block(home);
-    const std::string root = home / "Library/Application Support/MobileSync/Backup";
-    TestTree::makeFile(root + "/small/Manifest.db", below(10'000'000, b));
-    TestTree::makeFile(root + "/large/Manifest.db", (10'000'000 + b - 1) / b * b);
-    TestTree::makeFile(home / "elsewhere/Manifest.db", 50'000'000);
-    ASSERT_EQ(symlink((home / "elsewhere").c_str(), (root + "/linked").c_str()), 0);
-    const auto items = IOSBackupScanner().scan();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].url, root + "/large");
-    EXPECT_EQ(items[0].name(), "large");
 }
 
 } // namespace

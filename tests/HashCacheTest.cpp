@@ -1,7 +1,5 @@
-// The hash cache on real SQLite files under a temporary home: scans with the cache find exactly what
-// scans without it find, on randomized homes changed between scans; only changed files are hashed again;
-// damaged, foreign and outdated cache files are set aside or ignored; the bound holds; a CLI scan and an
-// in-process scan at the same time leave an intact cache.
+// The hash cache on real SQLite files: scans with it find what scans without it find, on changing homes;
+// only changed files are hashed again; damaged or foreign files are set aside; the bound; concurrent scans.
 #include "KestruneCore/Scanners/HashCache.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
@@ -15,7 +13,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -38,15 +35,12 @@ std::string randomBytes(std::mt19937& random, std::size_t size) {
     return bytes;
 }
 
-// A JPEG of smooth random patches, large enough on disk to be a candidate.
+// A JPEG of noise, large enough on disk to be a candidate.
 void writePhoto(const std::string& path, unsigned seed) {
     static const bool started = VIPS_INIT("kestrune_tests") == 0;
     ASSERT_TRUE(started);
     std::mt19937 random(seed);
-    std::vector<std::uint8_t> pixels(640 * 480 * 3);
-    for (auto& p : pixels) {
-        p = static_cast<std::uint8_t>(random() & 0xff);
-    }
+    const std::string pixels = randomBytes(random, 640 * 480 * 3);
     VipsImage* image =
         vips_image_new_from_memory_copy(pixels.data(), pixels.size(), 640, 480, 3, VIPS_FORMAT_UCHAR);
     TestTree::makeFolder(path.substr(0, path.rfind('/')));
@@ -101,8 +95,7 @@ struct Home {
 };
 
 void rewrite(const std::string& path, std::mt19937& random) {
-    const auto size = std::filesystem::file_size(path);
-    TestTree::writeFile(path, randomBytes(random, size));
+    TestTree::writeFile(path, randomBytes(random, std::filesystem::file_size(path)));
 }
 
 // Another file of the same size and times, with new contents, renamed over `path`: a new inode only.
@@ -218,35 +211,8 @@ TEST(HashCache, OnlyChangedFilesAreHashedAgain) {
 }
 
 TEST(HashCache, DamagedForeignOrOutdatedFilesGiveCorrectScansAndAFreshCache) {
-    using Damage = std::function<void(const std::string& file, std::uintmax_t size, std::mt19937& random)>;
-    const auto overwrite = [](std::uintmax_t at, const std::string& bytes) {
-        return [at, bytes](const std::string& file, std::uintmax_t, std::mt19937&) {
-            std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
-            out.seekp(static_cast<std::streamoff>(at));
-            out << bytes;
-        };
-    };
-    const std::vector<std::pair<std::string, Damage>> damages{
-        {"truncated",
-         [](const auto& file, auto size, auto&) { std::filesystem::resize_file(file, size / 2); }},
-        {"garbage",
-         [](const auto& file, auto size, auto& random) {
-             std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
-             out.seekp(static_cast<std::streamoff>(size / 3));
-             out << randomBytes(random, size / 3);
-         }},
-        {"zeroed header", overwrite(0, std::string(100, '\0'))},
-        {"empty", [](const auto& file, auto, auto&) { std::filesystem::resize_file(file, 0); }},
-        {"foreign",
-         [](const auto& file, auto, auto&) {
-             std::filesystem::remove(file);
-             sql(file, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')");
-         }},
-        {"other layout", [](const auto& file, auto, auto&) { sql(file, "PRAGMA user_version=99"); }},
-        {"other hash version",
-         [](const auto& file, auto, auto&) { sql(file, "UPDATE meta SET version=99 WHERE kind=2"); }},
-    };
-    for (const auto& [setup, damage] : damages) {
+    for (const std::string setup : {"truncated", "garbage", "zeroed header", "empty", "foreign",
+                                    "other layout", "other hash version"}) {
         SCOPED_TRACE(setup);
         Home h(11);
         settle();
@@ -257,7 +223,19 @@ TEST(HashCache, DamagedForeignOrOutdatedFilesGiveCorrectScansAndAFreshCache) {
         HashCache::setEnabled(true);
         const auto size = std::filesystem::file_size(file);
         ASSERT_GT(size, 4096u);
-        damage(file, size, h.random);
+        if (setup == "truncated" || setup == "empty") {
+            std::filesystem::resize_file(file, setup == "empty" ? 0 : size / 2);
+        } else if (setup == "garbage" || setup == "zeroed header") {
+            std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+            out.seekp(setup == "garbage" ? static_cast<std::streamoff>(size / 3) : 0);
+            out << (setup == "garbage" ? randomBytes(h.random, size / 3) : std::string(100, '\0'));
+        } else if (setup == "foreign") {
+            std::filesystem::remove(file);
+            sql(file, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')");
+        } else {
+            sql(file, setup == "other layout" ? "PRAGMA user_version=99"
+                                              : "UPDATE meta SET version=99 WHERE kind=2");
+        }
         EXPECT_EQ(results(), expected);
         const auto cache = HashCache::shared();
         ASSERT_TRUE(cache);
@@ -303,43 +281,10 @@ TEST(HashCache, KeepsTheRowsUsedLatestWithinItsBound) {
     EXPECT_FALSE(cache->lookup(Kind::headTail, key(1000)));
 }
 
-TEST(HashCache, ConcurrentScansLeaveAnIntactCache) {
+// --no-cache neither reads nor writes the cache; a CLI scan and in-process scans at the same time leave
+// an intact one.
+TEST(HashCache, CliNoCacheAndConcurrentScans) {
     Home h(21);
-    settle();
-    auto expected = resultsWithoutCache();
-    for (int round = 0; round < 3; ++round) {
-        SCOPED_TRACE(round);
-        if (round == 1) {
-            for (std::size_t i = 0; i < h.photos.size(); i += 2) {
-                TestTree::setModified(h.photos[i], std::chrono::system_clock::now());
-            }
-            settle();
-            expected = resultsWithoutCache();
-        }
-        if (round == 2) {
-            HashCache::setEnabled(false);
-            std::filesystem::remove(HashCache::defaultFile()); // both start from nothing
-            HashCache::setEnabled(true);
-        }
-        auto cli = TestTree::start({TestTree::cliPath(), "scan", "--json", "--quiet", "--only", "duplicates",
-                                    "--only", "similarImages"});
-        auto other = TestTree::start({TestTree::cliPath(), "scan", "--quiet", "--only", "duplicates"});
-        EXPECT_EQ(results(), expected);
-        const auto done = TestTree::finish(cli, 0);
-        EXPECT_EQ(done.status, 0) << done.output;
-        EXPECT_NE(done.output.find("\"similarImages\""), std::string::npos);
-        EXPECT_EQ(TestTree::finish(other, 0).status, 0);
-        EXPECT_EQ(integrity(HashCache::defaultFile()), "ok");
-    }
-    const auto cache = HashCache::shared();
-    ASSERT_TRUE(cache);
-    cache->resetCounts();
-    EXPECT_EQ(results(), expected);
-    EXPECT_EQ(cache->counts(Kind::imageHash).misses, 0);
-}
-
-TEST(HashCache, CliNoCacheNeitherReadsNorWrites) {
-    Home h(31);
     settle();
     const std::string file = HashCache::defaultFile();
     EXPECT_EQ(file, h.home / ".cache/kestrune/hashes.sqlite");
@@ -353,13 +298,41 @@ TEST(HashCache, CliNoCacheNeitherReadsNorWrites) {
         const auto with = TestTree::run({TestTree::cliPath(), "scan", "--quiet", "--timings", "--only",
                                          "duplicates", "--only", "similarImages"});
         EXPECT_EQ(with.status, 0) << with.output;
-        EXPECT_TRUE(TestTree::exists(file));
         char line[80];
         std::snprintf(line, sizeof line, "cache %-13s %6d hits %6d misses", "image hash", run == 0 ? 0 : 8,
                       run == 0 ? 8 : 0);
         EXPECT_NE(with.output.find(line), std::string::npos) << with.output;
     }
-    HashCache::setEnabled(true);
+    auto expected = resultsWithoutCache(); // enables the cache again
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 1) {
+            for (std::size_t i = 0; i < h.photos.size(); i += 2) {
+                TestTree::setModified(h.photos[i], std::chrono::system_clock::now());
+            }
+            settle();
+            expected = resultsWithoutCache();
+        }
+        if (round == 2) {
+            HashCache::setEnabled(false);
+            std::filesystem::remove(file); // both start from nothing
+            HashCache::setEnabled(true);
+        }
+        auto cli = TestTree::start({TestTree::cliPath(), "scan", "--json", "--quiet", "--only", "duplicates",
+                                    "--only", "similarImages"});
+        auto other = TestTree::start({TestTree::cliPath(), "scan", "--quiet", "--only", "duplicates"});
+        EXPECT_EQ(results(), expected);
+        const auto done = TestTree::finish(cli, 0);
+        EXPECT_EQ(done.status, 0) << done.output;
+        EXPECT_NE(done.output.find("\"similarImages\""), std::string::npos);
+        EXPECT_EQ(TestTree::finish(other, 0).status, 0);
+        EXPECT_EQ(integrity(file), "ok");
+    }
+    const auto cache = HashCache::shared();
+    ASSERT_TRUE(cache);
+    cache->resetCounts();
+    EXPECT_EQ(results(), expected);
+    EXPECT_EQ(cache->counts(Kind::imageHash).misses, 0);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -26,38 +27,33 @@ Clock::time_point daysAgo(int n) {
     return std::chrono::time_point_cast<std::chrono::seconds>(Clock::now()) - std::chrono::hours(24 * n);
 }
 
-timespec toTimespec(Clock::time_point when) {
-    const auto s = std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
-    return timespec{static_cast<time_t>(s), 0};
-}
-
 // Sets the access and modification dates separately, as opening and editing a file would.
 void setTimes(const std::string& path, Clock::time_point accessed, Clock::time_point modified) {
-    const timespec times[2] = {toTimespec(accessed), toTimespec(modified)};
+    const timespec times[2] = {{Clock::to_time_t(accessed), 0}, {Clock::to_time_t(modified), 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
 std::string oldFile(const std::string& path, std::int64_t bytes) {
-    TestTree::makeFile(path, bytes);
-    setTimes(path, daysAgo(200), daysAgo(200));
+    setTimes(TestTree::makeFile(path, bytes), daysAgo(200), daysAgo(200));
     return path;
 }
 
 TEST(LargeOldFiles, AFileOpenedRecentlyIsNotOldAndAnUntouchedOneIsDatedByItsLaterDate) {
     TestTree::TemporaryHome home;
-    const std::string opened = TestTree::makeFile(home / "Movies/opened.mov", 300'000'000);
-    setTimes(opened, daysAgo(10), daysAgo(200));
-    const std::string untouched = TestTree::makeFile(home / "Movies/untouched.mov", 300'000'000);
-    const auto lastOpened = daysAgo(190);
-    setTimes(untouched, lastOpened, daysAgo(250));
-    const std::string edited = TestTree::makeFile(home / "Movies/edited.mov", 300'000'000);
-    setTimes(edited, daysAgo(300), daysAgo(5));
-
+    const auto today = daysAgo(0);
+    const auto days = [&](int n) { return today - std::chrono::hours(24 * n); };
+    // Name, days since last opened and since last modified.
+    for (const auto& [name, opened, modified] :
+         {std::tuple{"opened", 10, 200}, {"untouched", 190, 250}, {"edited", 300, 5}}) {
+        setTimes(TestTree::makeFile(home / ("Movies/" + std::string(name) + ".mov"), 300'000'000),
+                 days(opened), days(modified));
+    }
+    const std::string untouched = home / "Movies/untouched.mov";
     const auto items = LargeOldFilesScanner().scan();
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].url, untouched);
     EXPECT_EQ(items[0].bytes, TestTree::allocated(untouched));
-    EXPECT_EQ(items[0].modified, lastOpened);
+    EXPECT_EQ(items[0].modified, days(190));
     EXPECT_FALSE(items[0].label.has_value());
 }
 
@@ -111,7 +107,9 @@ TEST(Screenshots, PrefixesAndExtensionsDecide) {
     }
 }
 
-TEST(Screenshots, DesktopCapturesAreReportedAndOthersAreNot) {
+// Captures on the Desktop are reported, others not; a capture folder that is the Desktop (linked, or
+// named through "$HOME/Desktop/..") reports each capture once.
+TEST(Screenshots, DesktopCapturesAreReportedOnceAndOthersAreNot) {
     TestTree::TemporaryHome home;
     const auto desk = [&](const std::string& name, std::int64_t bytes) {
         return TestTree::makeFile(home / ("Desktop/" + name), bytes);
@@ -119,22 +117,32 @@ TEST(Screenshots, DesktopCapturesAreReportedAndOthersAreNot) {
     const std::string a = desk("Screenshot 2024-05-01 at 10.00.00.png", 300'000);
     const std::string b = desk("Screenshot.PNG", 4096);
     const std::string c = desk("Screen Recording 1.mov", 2'000'000);
-    desk("my screenshot.png", 4096);
-    desk("Screenshot 2.gif", 4096);
+    for (const char* name :
+         {"my screenshot.png", "Screenshot 2.gif", ".Screenshot hidden.png", "Sub/Screenshot nested.png"}) {
+        desk(name, 4096);
+    }
     desk("Screenshot empty.png", 0);
-    desk(".Screenshot hidden.png", 4096);
-    desk("Sub/Screenshot nested.png", 4096);
     desk("Screenshot folder.png/inside", 8192);
     TestTree::makeFile(home / "Documents/Screenshot 4.png", 4096); // outside the capture folders
     TestTree::setModified(a, daysAgo(3));
 
     const auto items = ScreenshotScanner().scan();
-    EXPECT_EQ(urls(items), (std::set<std::string>{a, b, c, home / "Desktop/Screenshot folder.png"}));
+    const std::set<std::string> expected{a, b, c, home / "Desktop/Screenshot folder.png"};
+    EXPECT_EQ(urls(items), expected);
     for (const auto& item : items) {
         EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
         EXPECT_EQ(item.modified, DiskMath::modified(item.url));
     }
     EXPECT_FALSE(TestTree::exists(home / "Pictures"));
+
+    TestTree::makeFolder(home / "Pictures");
+    ASSERT_EQ(symlink("../Desktop", (home / "Pictures/Screenshots").c_str()), 0);
+    ASSERT_EQ(Platform::screenCaptureFolder(), home / "Pictures/Screenshots");
+    EXPECT_EQ(urls(ScreenshotScanner().scan()), expected);
+    EXPECT_EQ(ScreenshotScanner().scan().size(), expected.size());
+    TestTree::writeFile(home / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Desktop/..\"\n");
+    ASSERT_EQ(symlink("Desktop", (home / "Screenshots").c_str()), 0);
+    EXPECT_EQ(ScreenshotScanner().scan().size(), expected.size());
 }
 
 TEST(Screenshots, TheCaptureFolderFollowsTheUserDirsFile) {
@@ -160,23 +168,6 @@ TEST(Screenshots, TheCaptureFolderFollowsTheUserDirsFile) {
     EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"/a\"\nXDG_PICTURES_DIR=\"/b\"\n", "/h"), "/b");
 }
 
-TEST(Screenshots, ACaptureFolderThatIsTheDesktopReportsEachCaptureOnce) {
-    TestTree::TemporaryHome home;
-    const std::string a = TestTree::makeFile(home / "Desktop/Screenshot 1.png", 4096);
-    const std::string b = TestTree::makeFile(home / "Desktop/CleanShot 2.jpg", 4096);
-    TestTree::makeFolder(home / "Pictures");
-    ASSERT_EQ(symlink("../Desktop", (home / "Pictures/Screenshots").c_str()), 0);
-    ASSERT_EQ(Platform::screenCaptureFolder(), home / "Pictures/Screenshots");
-    const auto items = ScreenshotScanner().scan();
-    EXPECT_EQ(items.size(), 2u);
-    EXPECT_EQ(urls(items), (std::set<std::string>{a, b}));
-
-    // The same through the written path: pictures folder "$HOME/Desktop/.." names the home folder.
-    TestTree::writeFile(home / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Desktop/..\"\n");
-    ASSERT_EQ(symlink("Desktop", (home / "Screenshots").c_str()), 0);
-    EXPECT_EQ(ScreenshotScanner().scan().size(), 2u);
-}
-
 // --- mail attachments --------------------------------------------------------------------------
 
 const std::string containerDownloads = "Library/Containers/com.apple.mail/Data/Library/Mail Downloads";
@@ -184,15 +175,14 @@ const std::string containerDownloads = "Library/Containers/com.apple.mail/Data/L
 TEST(MailAttachments, DownloadFoldersFromTheFloorAndALinkedFolderCountsOnce) {
     TestTree::TemporaryHome home;
     const auto b = block(home);
+    const std::string data = home / "Library/Containers/com.apple.mail/Data/Library/";
     const std::string at =
         TestTree::makeFile(home / (containerDownloads + "/at.pdf"), atOrAbove(1'000'000, b));
     TestTree::makeFile(home / (containerDownloads + "/under.pdf"), below(1'000'000, b));
-    const std::string folder = home / "Library/Containers/com.apple.mail/Data/Library/Mail/Downloads/d";
+    const std::string folder = data + "Mail/Downloads/d";
     TestTree::makeFile(folder + "/e.mov", 5'000'000);
-    const std::string cached = TestTree::makeFile(
-        home / "Library/Containers/com.apple.mail/Data/Library/Caches/Mail Downloads/c.zip", 1'200'000);
-    TestTree::makeFile(home / "Library/Containers/com.apple.mail/Data/Library/Mail/V10/message.pdf",
-                       2'000'000);
+    const std::string cached = TestTree::makeFile(data + "Caches/Mail Downloads/c.zip", 1'200'000);
+    TestTree::makeFile(data + "Mail/V10/message.pdf", 2'000'000);
     TestTree::makeFile(home / "Library/mail downloads/lower.pdf", 2'000'000);
     ASSERT_EQ(symlink((home / containerDownloads).c_str(), (home / "Library/Mail Downloads").c_str()), 0);
     auto items = MailAttachmentScanner().scan();

@@ -5,24 +5,21 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sys/stat.h>
 
 namespace {
 
 // {"CFBundleIdentifier": "com.example.Tool", "CFBundleName": "Tool", "Count": 5,
 //  "ProgramArguments": ["/usr/bin/true", "-x", 3]} in the binary encoding (written by Python's plistlib).
-const unsigned char binaryPlist[] = {
-    0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xd4, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
-    0x5f, 0x10, 0x12, 0x43, 0x46, 0x42, 0x75, 0x6e, 0x64, 0x6c, 0x65, 0x49, 0x64, 0x65, 0x6e, 0x74, 0x69,
-    0x66, 0x69, 0x65, 0x72, 0x5c, 0x43, 0x46, 0x42, 0x75, 0x6e, 0x64, 0x6c, 0x65, 0x4e, 0x61, 0x6d, 0x65,
-    0x55, 0x43, 0x6f, 0x75, 0x6e, 0x74, 0x5f, 0x10, 0x10, 0x50, 0x72, 0x6f, 0x67, 0x72, 0x61, 0x6d, 0x41,
-    0x72, 0x67, 0x75, 0x6d, 0x65, 0x6e, 0x74, 0x73, 0x5f, 0x10, 0x10, 0x63, 0x6f, 0x6d, 0x2e, 0x65, 0x78,
-    0x61, 0x6d, 0x70, 0x6c, 0x65, 0x2e, 0x54, 0x6f, 0x6f, 0x6c, 0x54, 0x54, 0x6f, 0x6f, 0x6c, 0x10, 0x05,
-    0xa3, 0x09, 0x0a, 0x0b, 0x5d, 0x2f, 0x75, 0x73, 0x72, 0x2f, 0x62, 0x69, 0x6e, 0x2f, 0x74, 0x72, 0x75,
-    0x65, 0x52, 0x2d, 0x78, 0x10, 0x03, 0x08, 0x11, 0x26, 0x33, 0x39, 0x4c, 0x5f, 0x64, 0x66, 0x6a, 0x78,
-    0x7b, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0c,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x7d};
+const std::string binaryPlist(
+    "bplist00\xd4\x01\x02\x03\x04\x05\x06\x07\x08_\x10\x12"
+    "CFBundleIdentifier\x5c"
+    "CFBundleNameUCo"
+    "unt_\x10\x10ProgramArguments_\x10\x10"
+    "com.example.ToolTTool\x10\x05\xa3\x09\x0a\x0b]/usr/bin/t"
+    "rueR-x\x10\x03\x08\x11&39L_dfjx{\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x0c"
+    "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00}",
+    169);
 
 const char xmlPlist[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
@@ -38,19 +35,10 @@ const char xmlPlist[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </plist>
 )";
 
-std::string binaryBytes() {
-    return std::string(reinterpret_cast<const char*>(binaryPlist), sizeof binaryPlist);
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
 TEST(PropertyList, BinaryAndXmlFilesBothRead) {
     TestTree::TemporaryHome home;
-    writeBytes(home / "binary.plist", binaryBytes());
-    writeBytes(home / "xml.plist", xmlPlist);
+    TestTree::writeFile(home / "binary.plist", binaryPlist);
+    TestTree::writeFile(home / "xml.plist", xmlPlist);
 
     const auto binary = PropertyList::readDictionary(home / "binary.plist");
     ASSERT_TRUE(binary.has_value());
@@ -70,7 +58,7 @@ TEST(PropertyList, BinaryAndXmlFilesBothRead) {
 
 TEST(PropertyList, DamagedOrOddFilesGiveNothing) {
     TestTree::TemporaryHome home;
-    const std::string binary = binaryBytes();
+    const std::string binary = binaryPlist;
     const std::string xml = xmlPlist;
     // Every prefix of both encodings: never a crash, never a wrong identifier.
     for (std::size_t length = 0; length < binary.size(); ++length) {
@@ -85,20 +73,16 @@ TEST(PropertyList, DamagedOrOddFilesGiveNothing) {
         EXPECT_FALSE(parsed && parsed->string("Device Name") &&
                      *parsed->string("Device Name") != "Work Phone & more");
     }
-    writeBytes(home / "garbage.plist", std::string("\x00\xff garbage \x01 not a plist", 24));
-    EXPECT_FALSE(PropertyList::readDictionary(home / "garbage.plist").has_value());
-    writeBytes(home / "truncated.plist", binary.substr(0, binary.size() / 2));
-    EXPECT_FALSE(PropertyList::readDictionary(home / "truncated.plist").has_value());
-    writeBytes(home / "array.plist", "<plist version=\"1.0\"><array><string>a</string></array></plist>");
-    EXPECT_FALSE(PropertyList::readDictionary(home / "array.plist").has_value()) << "not a dictionary";
-    writeBytes(home / "empty.plist", "");
-    EXPECT_FALSE(PropertyList::readDictionary(home / "empty.plist").has_value());
-    EXPECT_FALSE(PropertyList::readDictionary(home / "missing.plist").has_value());
+    TestTree::writeFile(home / "garbage", std::string("\x00\xff garbage \x01 not a plist", 24));
+    TestTree::writeFile(home / "truncated", binary.substr(0, binary.size() / 2));
+    TestTree::writeFile(home / "array", "<plist version=\"1.0\"><array><string>a</string></array></plist>");
+    TestTree::writeFile(home / "empty", "");
     // A FIFO would block a plain open; it must give nothing at once.
-    ASSERT_EQ(::mkfifo((home / "fifo.plist").c_str(), 0600), 0);
-    EXPECT_FALSE(PropertyList::readDictionary(home / "fifo.plist").has_value());
-    ASSERT_EQ(::mkdir((home / "folder.plist").c_str(), 0700), 0);
-    EXPECT_FALSE(PropertyList::readDictionary(home / "folder.plist").has_value());
+    ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((home / "folder").c_str(), 0700), 0);
+    for (const char* name : {"garbage", "truncated", "array", "empty", "missing", "fifo", "folder"}) {
+        EXPECT_FALSE(PropertyList::readDictionary(home / name).has_value()) << name;
+    }
 }
 
 } // namespace

@@ -12,10 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,117 +35,87 @@ SimilarImages::Hashed hashed(const std::string& url, std::uint64_t hash, Date mo
     return {CleanupItem(url, 200'000, modified), width, height, hash};
 }
 
-// The items of one scan of the current home, by path.
-std::map<std::string, std::string> scanned() {
-    std::map<std::string, std::string> labels;
-    for (const auto& item : SimilarImagesScanner().scan()) {
-        labels[item.url] = item.label.value_or("");
+using Labels = std::map<std::string, std::string>;
+
+// Items by path, with their labels.
+Labels labels(const std::vector<CleanupItem>& items) {
+    Labels out;
+    for (const auto& item : items) {
+        out[item.url] = item.label.value_or("");
     }
-    return labels;
+    return out;
 }
 
-TEST(SimilarImages, OtherDimensionsAreNeverCompared) {
+// Same scene at another size, or turned a quarter: the hashes are close, only the buckets keep them
+// apart. A sideways picture tagged "turn a quarter" keeps its stored dimensions and gets an upright grid.
+TEST(SimilarImages, OtherDimensionsAreNeverComparedAndTheOrientationTagTurnsTheGrid) {
     TestTree::TemporaryHome home;
     const auto full = photo(home / "Pictures/full.jpg", 4032, 3024, 11);
     const auto half = photo(home / "Pictures/half.jpg", 2016, 1512, 11);
-    // The same scene turned a quarter: its stored dimensions are swapped.
-    VipsImage* upright = scene(1200, 900, 12);
-    VipsImage* turned = nullptr;
-    ASSERT_EQ(vips_rot90(upright, &turned, nullptr), 0);
-    writeJpeg(upright, home / "Pictures/wide.jpg", 90);
-    writeJpeg(turned, home / "Pictures/tall.jpg", 90);
-    g_object_unref(upright);
-    g_object_unref(turned);
     TestTree::setModified(full, now - 48h);
-
-    const auto fullSize = Images::pixelSize(full);
-    ASSERT_TRUE(fullSize.has_value());
-    EXPECT_EQ(fullSize->width, 4032);
-    EXPECT_EQ(fullSize->height, 3024);
-    const auto tallSize = Images::pixelSize(home / "Pictures/tall.jpg");
-    ASSERT_TRUE(tallSize.has_value());
-    EXPECT_EQ(tallSize->width, 900);
-    // Same scene, so the hashes are close: only the buckets keep them apart.
-    const auto fullGrid = Images::greyGrid(full);
-    const auto halfGrid = Images::greyGrid(half);
-    ASSERT_TRUE(fullGrid && halfGrid);
-    EXPECT_LE(std::popcount(SimilarImages::averageHash(*fullGrid) ^ SimilarImages::averageHash(*halfGrid)),
-              8);
-    EXPECT_TRUE(scanned().empty());
-}
-
-TEST(SimilarImages, OrientationTagTurnsTheThumbnailUpright) {
-    TestTree::TemporaryHome home;
-    // A picture stored sideways with the tag that says "turn a quarter": its grid must match the
-    // picture stored upright, and its stored dimensions stay those in the file.
     VipsImage* upright = scene(800, 600, 21);
-    VipsImage* sideways = nullptr;
-    ASSERT_EQ(vips_rot270(upright, &sideways, nullptr), 0);
-    VipsImage* tagged = nullptr;
-    ASSERT_EQ(vips_copy(sideways, &tagged, nullptr), 0);
-    vips_image_set_int(tagged, VIPS_META_ORIENTATION, 6);
-    writeJpeg(upright, home / "Pictures/upright.jpg", 92);
-    writeJpeg(tagged, home / "Pictures/tagged.jpg", 92);
-    for (VipsImage* image : {upright, sideways, tagged}) {
+    VipsImage* turned = nullptr;
+    ASSERT_EQ(vips_rot270(upright, &turned, nullptr), 0);
+    writeJpeg(upright, home / "Pictures/wide.jpg", 92);
+    writeJpeg(turned, home / "Pictures/tall.jpg", 92);
+    VipsImage* tag = nullptr;
+    ASSERT_EQ(vips_copy(turned, &tag, nullptr), 0);
+    vips_image_set_int(tag, VIPS_META_ORIENTATION, 6);
+    const auto tagged = writeJpeg(tag, home / "Documents/tagged.jpg", 92);
+    for (VipsImage* image : {upright, turned, tag}) {
         g_object_unref(image);
     }
-    const auto size = Images::pixelSize(home / "Pictures/tagged.jpg");
-    ASSERT_TRUE(size.has_value());
-    EXPECT_EQ(size->width, 600);
-    const auto a = Images::greyGrid(home / "Pictures/upright.jpg");
-    const auto b = Images::greyGrid(home / "Pictures/tagged.jpg");
-    ASSERT_TRUE(a && b);
-    EXPECT_LE(std::popcount(SimilarImages::averageHash(*a) ^ SimilarImages::averageHash(*b)), 4);
+    const auto distance = [](const std::string& a, const std::string& b) {
+        const auto gridA = Images::greyGrid(a);
+        const auto gridB = Images::greyGrid(b);
+        EXPECT_TRUE(gridA && gridB) << a << " " << b;
+        return gridA && gridB
+                   ? std::popcount(SimilarImages::averageHash(*gridA) ^ SimilarImages::averageHash(*gridB))
+                   : 64;
+    };
+    for (const auto& [path, width, height] :
+         {std::tuple{full, 4032, 3024}, {home / "Pictures/tall.jpg", 600, 800}, {tagged, 600, 800}}) {
+        const auto size = Images::pixelSize(path);
+        ASSERT_TRUE(size.has_value()) << path;
+        EXPECT_EQ(std::pair(size->width, size->height), std::pair(width, height)) << path;
+    }
+    EXPECT_LE(distance(full, half), 8);
+    EXPECT_LE(distance(home / "Pictures/wide.jpg", tagged), 4);
+    EXPECT_TRUE(SimilarImagesScanner().scan().empty());
 }
 
-TEST(SimilarImages, EightBitsApartAreSimilarAndNineAreNot) {
+// Eight bits apart is similar, nine is not; a cluster forms around its first member, not transitively,
+// and keeps its oldest member (the first listed of equal dates).
+TEST(SimilarImages, ClustersFormAroundTheFirstMemberWithinEightBits) {
     const std::uint64_t base = 0x0123'4567'89ab'cdefULL;
-    const std::uint64_t eight = base ^ 0xffULL;
-    const std::uint64_t nine = base ^ 0x1ffULL;
-    const auto items = SimilarImages::cluster({hashed("/h/Pictures/a.jpg", base, now - 48h),
-                                               hashed("/h/Pictures/b.jpg", eight, now - 24h),
-                                               hashed("/h/Pictures/c.jpg", nine, now - 24h)});
-    ASSERT_EQ(items.size(), 1U);
-    EXPECT_EQ(items[0].url, "/h/Pictures/b.jpg");
-    EXPECT_EQ(items[0].label, "Similar to a.jpg");
-    EXPECT_EQ(items[0].name(), "Similar to a.jpg");
+    const auto edge = SimilarImages::cluster({hashed("/h/Pictures/a.jpg", base, now - 48h),
+                                              hashed("/h/Pictures/b.jpg", base ^ 0xffULL, now - 24h),
+                                              hashed("/h/Pictures/c.jpg", base ^ 0x1ffULL, now - 24h)});
+    ASSERT_EQ(edge.size(), 1U);
+    EXPECT_EQ(edge[0].url, "/h/Pictures/b.jpg");
+    EXPECT_EQ(edge[0].label, "Similar to a.jpg");
+    EXPECT_EQ(edge[0].name(), "Similar to a.jpg");
     // Flat images hash to all ones, so any two of the same size are similar.
     std::array<std::uint8_t, 64> flat{};
     flat.fill(137);
     EXPECT_EQ(SimilarImages::averageHash(flat), ~std::uint64_t{0});
-}
 
-TEST(SimilarImages, ClustersFormAroundTheFirstMemberNotTransitively) {
     const std::uint64_t a = 0;
     const std::uint64_t b = 0x3fULL;       // 6 bits from a
     const std::uint64_t c = 0x3fULL << 6;  // 6 bits from a, 12 from b
-    const std::uint64_t d = 0x3fULL << 14; // 6 from a too, but listed after c in another bucket
-    const auto items = SimilarImages::cluster({
-        hashed("/h/A.jpg", a, now - 72h),
-        hashed("/h/B.jpg", b, now - 24h),
-        hashed("/h/C.jpg", c, now - 48h),
-        hashed("/h/D.jpg", d, now, 1024, 768),
-    });
-    std::map<std::string, std::string> labels;
-    for (const auto& item : items) {
-        labels[item.url] = *item.label;
-    }
-    EXPECT_EQ(labels, (std::map<std::string, std::string>{{"/h/B.jpg", "Similar to A.jpg"},
-                                                          {"/h/C.jpg", "Similar to A.jpg"}}));
-
+    const std::uint64_t d = 0x3fULL << 14; // 6 from a too, but of another size
+    EXPECT_EQ(labels(SimilarImages::cluster(
+                  {hashed("/h/A.jpg", a, now - 72h), hashed("/h/B.jpg", b, now - 24h),
+                   hashed("/h/C.jpg", c, now - 48h), hashed("/h/D.jpg", d, now, 1024, 768)})),
+              (Labels{{"/h/B.jpg", "Similar to A.jpg"}, {"/h/C.jpg", "Similar to A.jpg"}}));
     // B first in the bucket: B's cluster takes A (6 bits) but not C (12 bits); C stays alone.
-    const auto fromB =
-        SimilarImages::cluster({hashed("/h/B.jpg", b, now - 24h), hashed("/h/A.jpg", a, now - 72h),
-                                hashed("/h/C.jpg", c, now - 48h)});
-    ASSERT_EQ(fromB.size(), 1U);
-    EXPECT_EQ(fromB[0].url, "/h/B.jpg");
-    EXPECT_EQ(fromB[0].label, "Similar to A.jpg") << "the oldest of the cluster is kept";
-
-    // Equal dates keep the first listed.
-    const auto tie =
-        SimilarImages::cluster({hashed("/h/first.jpg", a, now), hashed("/h/second.jpg", a, now)});
-    ASSERT_EQ(tie.size(), 1U);
-    EXPECT_EQ(tie[0].url, "/h/second.jpg");
+    EXPECT_EQ(
+        labels(SimilarImages::cluster({hashed("/h/B.jpg", b, now - 24h), hashed("/h/A.jpg", a, now - 72h),
+                                       hashed("/h/C.jpg", c, now - 48h)})),
+        (Labels{{"/h/B.jpg", "Similar to A.jpg"}}));
+    EXPECT_EQ(
+        labels(SimilarImages::cluster({hashed("/h/first.jpg", a, now), hashed("/h/second.jpg", a, now)})),
+        (Labels{{"/h/second.jpg", "Similar to first.jpg"}}));
 }
 
 TEST(SimilarImages, WalkKeepsOnlyLargeEnoughVisibleImagesOutsideSkippedFolders) {
@@ -155,29 +123,23 @@ TEST(SimilarImages, WalkKeepsOnlyLargeEnoughVisibleImagesOutsideSkippedFolders) 
     // Allocations are whole 4,096-byte blocks: 98,304 is the largest below the floor.
     TestTree::makeFile(home / "Pictures/small.jpg", 98'304);
     const auto upper = TestTree::makeFile(home / "Pictures/photo.JPG", 200'000);
-    TestTree::makeFile(home / "Pictures/.hidden.jpg", 200'000);
-    TestTree::makeFile(home / "Pictures/.hidden/in.jpg", 200'000);
-    TestTree::makeFile(home / "Pictures/Caches/thumb.png", 200'000);
-    TestTree::makeFile(home / "Pictures/Library/a.png", 200'000);
-    TestTree::makeFile(home / "Pictures/node_modules/a.png", 200'000);
-    TestTree::makeFile(home / "Pictures/notes.txt", 200'000);
-    TestTree::makeFile(home / "Pictures/no extension", 200'000);
+    for (const char* ignored :
+         {"Pictures/.hidden.jpg", "Pictures/.hidden/in.jpg", "Pictures/Caches/thumb.png",
+          "Pictures/Library/a.png", "Pictures/node_modules/a.png", "Pictures/notes.txt",
+          "Pictures/no extension", "Desktop/1/2/3/4/5/6/too deep.webp", "Documents/elsewhere.jpg"}) {
+        TestTree::makeFile(home / ignored, 200'000);
+    }
     const auto inLibrary =
         TestTree::makeFile(home / "Pictures/Photos Library.photoslibrary/originals/a.heic", 102'400);
     const auto deep = TestTree::makeFile(home / "Desktop/1/2/3/4/5/deep.webp", 200'000);
-    TestTree::makeFile(home / "Desktop/1/2/3/4/5/6/too deep.webp", 200'000);
-    TestTree::makeFile(home / "Documents/elsewhere.jpg", 200'000);
     ASSERT_EQ(::symlink(upper.c_str(), (home / "Downloads").c_str()), 0) << "a linked root is not a folder";
 
-    std::vector<std::string> urls;
-    for (const auto& candidate : SimilarImages::collect(home.path())) {
-        urls.push_back(candidate.url);
+    const auto candidates = SimilarImages::collect(home.path());
+    EXPECT_EQ(TestTree::urls(candidates), (std::set<std::string>{deep, upper, inLibrary}));
+    EXPECT_EQ(candidates.size(), 3u);
+    for (const auto& candidate : candidates) {
         EXPECT_GE(candidate.bytes, SimilarImagesScanner::minimumBytes);
     }
-    std::sort(urls.begin(), urls.end());
-    std::vector<std::string> expected{deep, upper, inLibrary};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(urls, expected);
 }
 
 TEST(SimilarImages, TwoThousandCandidatesFromPicturesStopTheWalk) {
@@ -191,24 +153,6 @@ TEST(SimilarImages, TwoThousandCandidatesFromPicturesStopTheWalk) {
     EXPECT_TRUE(std::none_of(candidates.begin(), candidates.end(), [](const CleanupItem& c) {
         return c.url.find("/Desktop/") != std::string::npos;
     }));
-}
-
-TEST(SimilarImages, FlatGreyPhotoHashesToAllOnes) {
-    TestTree::TemporaryHome home;
-    g_object_unref(scene(6, 4, 1)); // starts libvips
-    VipsImage* grey = nullptr;
-    ASSERT_EQ(vips_black(&grey, 1000, 800, "bands", 3, nullptr), 0);
-    VipsImage* lifted = nullptr;
-    ASSERT_EQ(vips_linear1(grey, &lifted, 1.0, 128.0, nullptr), 0);
-    VipsImage* bytes = nullptr;
-    ASSERT_EQ(vips_cast_uchar(lifted, &bytes, nullptr), 0);
-    ASSERT_EQ(vips_pngsave(bytes, (home / "flat.png").c_str(), nullptr), 0);
-    for (VipsImage* image : {grey, lifted, bytes}) {
-        g_object_unref(image);
-    }
-    const auto grid = Images::greyGrid(home / "flat.png");
-    ASSERT_TRUE(grid.has_value());
-    EXPECT_EQ(SimilarImages::averageHash(*grid), ~std::uint64_t{0});
 }
 
 // A PNG whose header claims `width` x `height` followed by one tiny compressed row.
@@ -255,7 +199,6 @@ TEST(SimilarImages, BadFilesAreSkippedWithoutHarm) {
     EXPECT_FALSE(Images::pixelSize(home / "Pictures/bomb.png").has_value()) << "dimensions beyond the limit";
     EXPECT_FALSE(Images::pixelSize(home / "Pictures/fake.heic").has_value());
     EXPECT_TRUE(Images::greyGrid(good).has_value());
-
     // The whole scan in a child process: it finishes and stays small.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -271,6 +214,15 @@ TEST(SimilarImages, BadFilesAreSkippedWithoutHarm) {
 #if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB";
 #endif
+    // A flat grey picture hashes to all ones.
+    std::vector<std::uint8_t> grey(std::size_t{1000} * 800 * 3, 128);
+    VipsImage* flat =
+        vips_image_new_from_memory_copy(grey.data(), grey.size(), 1000, 800, 3, VIPS_FORMAT_UCHAR);
+    ASSERT_EQ(vips_pngsave(flat, (home / "flat.png").c_str(), nullptr), 0);
+    g_object_unref(flat);
+    const auto flatGrid = Images::greyGrid(home / "flat.png");
+    ASSERT_TRUE(flatGrid.has_value());
+    EXPECT_EQ(SimilarImages::averageHash(*flatGrid), ~std::uint64_t{0});
 }
 
 // libvips is a module loaded on the first photo that is not a JPEG: the program finds it in its build

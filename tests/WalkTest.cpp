@@ -31,29 +31,28 @@ TEST(Children, FloorIsInclusiveFoldersAreMeasuredWholeAndLinksAndHiddenEntriesAr
               (std::set<std::string>{home / "root/exact", home / "root/small", home / "root/folder"}));
 }
 
-TEST(PrunedWalkFind, TargetsWinOverExclusionsAndHiddenNamesButNestingAndLinksAreNotReported) {
+// Targets win over exclusions and hidden names, but nesting and links are not reported; depth counts
+// the folders between root and target.
+TEST(PrunedWalkFind, TargetsAtTheirDepthButNotNestedOrLinked) {
     TestTree::TemporaryHome home;
     TestTree::makeFile(home / "proj/node_modules/x/node_modules/y", 4096);
     TestTree::makeFile(home / "proj/.build/out", 4096);
     TestTree::makeFile(home / "Library/app/node_modules/z", 4096);
     TestTree::makeFile(home / ".hidden/node_modules/z", 4096);
+    TestTree::makeFile(home / "a/b/c/node_modules/f", 4096);
     TestTree::makeFolder(home / "empty/node_modules");
     TestTree::makeFolder(home / "linked");
     ASSERT_EQ(symlink((home / "proj/node_modules").c_str(), (home / "linked/node_modules").c_str()), 0);
-    const auto found = PrunedWalk::find({"node_modules", ".build"}, home.path(), 5);
-    EXPECT_EQ(urls(found), (std::set<std::string>{home / "proj/node_modules", home / "proj/.build"}));
+    const std::set<std::string> targets{home / "proj/node_modules", home / "proj/.build",
+                                        home / "a/b/c/node_modules"};
+    EXPECT_EQ(urls(PrunedWalk::find({"node_modules", ".build"}, home.path(), 5)), targets);
     // Library is searched when it is itself a target.
     EXPECT_EQ(urls(PrunedWalk::find({"Library"}, home.path(), 0)), std::set<std::string>{home / "Library"});
-}
-
-TEST(PrunedWalkFind, DepthCountsFoldersBetweenRootAndTarget) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFile(home / "a/b/c/node_modules/f", 4096);
-    EXPECT_TRUE(PrunedWalk::find({"node_modules"}, home.path(), 2).empty());
-    EXPECT_EQ(PrunedWalk::find({"node_modules"}, home.path(), 3).size(), 1u);
-    TestTree::makeFile(home / "node_modules/f", 4096);
-    EXPECT_EQ(urls(PrunedWalk::find({"node_modules"}, home.path(), 0)),
-              std::set<std::string>{home / "node_modules"});
+    EXPECT_TRUE(PrunedWalk::find({"node_modules"}, home / "a", 1).empty());
+    EXPECT_EQ(urls(PrunedWalk::find({"node_modules"}, home / "a", 2)),
+              std::set<std::string>{home / "a/b/c/node_modules"});
+    EXPECT_EQ(urls(PrunedWalk::find({"node_modules"}, home / "proj", 0)),
+              std::set<std::string>{home / "proj/node_modules"});
 }
 
 } // namespace
