@@ -77,14 +77,16 @@ TemporaryHome::TemporaryHome() {
     root = fs::canonical(pattern).string();
     // Unprivileged child processes must be able to reach the tree.
     chmod(root.c_str(), 0755);
-    for (const char* name : {"KESTRUNE_SYSTEM_ROOT", "PATH", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* old = std::getenv(name);
+    const auto save = [this](const std::string& name) {
+        const char* old = std::getenv(name.c_str());
         savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    };
+    for (const char* name : {"KESTRUNE_SYSTEM_ROOT", "PATH", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        save(name);
     }
     // Tools' own cache settings on the machine running the tests would point scanners outside the home.
     for (const char* name : {"CARGO_HOME", "GOMODCACHE", "GOPATH", "GOCACHE"}) {
-        const char* old = std::getenv(name);
-        savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        save(name);
         unsetenv(name);
     }
     const std::map<std::string, std::string> vars{{"HOME", root},
@@ -93,8 +95,7 @@ TemporaryHome::TemporaryHome() {
                                                   {"XDG_CACHE_HOME", root + "/.cache"},
                                                   {"XDG_STATE_HOME", root + "/.local/state"}};
     for (const auto& [name, value] : vars) {
-        const char* old = std::getenv(name.c_str());
-        savedEnvironment[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        save(name);
         setenv(name.c_str(), value.c_str(), 1);
     }
 }

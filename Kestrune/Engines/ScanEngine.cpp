@@ -411,13 +411,12 @@ void removeOrphans(const std::vector<std::string>& paths, std::vector<std::strin
     }
 }
 
-// What is left in every Trash of the user: the home trash and those of other disks and Snap apps, which
-// the desktop's own emptying clears too.
-std::int64_t measureEveryTrash(const std::function<std::int64_t(const std::string&)>& measure,
-                               const std::string& home) {
-    std::int64_t total = measure(home);
-    for (const auto& other : Platform::otherTrashFilesFolders()) {
-        total += measure(other);
+// What is left in the given Trash folders.
+std::int64_t measureAll(const std::function<std::int64_t(const std::string&)>& measure,
+                        const std::vector<std::string>& trashes) {
+    std::int64_t total = 0;
+    for (const auto& trash : trashes) {
+        total += measure(trash);
     }
     return total;
 }
@@ -693,6 +692,8 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
         reclaimedInTrash_.clear(); // all of the Trash goes
         struct Wiped {
             WorkerResult wipe;
+            std::vector<std::string>
+                trashes; // every Trash of the user, which the desktop's emptying clears too
             std::int64_t remaining = 0;
         };
         Background::run(
@@ -704,16 +705,17 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                     w.wipe.messages.push_back("Nothing was deleted from the Trash: " + lock.error());
                     return w;
                 }
-                Wiped w{wipeTrashContents(trash), 0};
                 // The Trash folders of other disks (and of Snap apps) are the user's Trash too.
-                for (const auto& other : Platform::otherTrashFilesFolders()) {
+                Wiped w{wipeTrashContents(trash), {trash}, 0};
+                for (auto& other : Platform::otherTrashFilesFolders()) {
                     auto wiped = wipeTrashContents(other);
                     w.wipe.freed += wiped.freed;
                     w.wipe.paths.insert(w.wipe.paths.end(), wiped.paths.begin(), wiped.paths.end());
                     w.wipe.messages.insert(w.wipe.messages.end(), wiped.messages.begin(),
                                            wiped.messages.end());
+                    w.trashes.push_back(std::move(other));
                 }
-                w.remaining = measureEveryTrash(measure, trash);
+                w.remaining = measureAll(measure, w.trashes);
                 return w;
             },
             [this, trash, rescanAfter, done](Wiped w) {
@@ -746,9 +748,9 @@ QFuture<void> ScanEngine::emptyTrash(Rescan rescanAfter) {
                 setProgressLabel("Emptying Trash via File Manager\u2026");
                 Background::run(
                     this,
-                    [trash, measure = measureTrash, ask = emptyTrashViaFileManager] {
+                    [trashes = w.trashes, measure = measureTrash, ask = emptyTrashViaFileManager] {
                         auto message = ask();
-                        return std::make_pair(message, measureEveryTrash(measure, trash));
+                        return std::make_pair(message, measureAll(measure, trashes));
                     },
                     [this, w, finish](std::pair<std::optional<std::string>, std::int64_t> after) {
                         WorkerResult r = w.wipe;

@@ -405,9 +405,9 @@ void DiskMapPane::refreshHeader() {
                    .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(), QLocale::ShortFormat));
         // Folders the user may not open count nothing in the map; say so, or the sizes look complete.
         if (const auto map = t.builtMap(t.scope().id); map && map->unreadable > 0) {
-            line += QStringLiteral(" \u00B7 ") +
-                    (map->unreadable == 1 ? tr("1 entry could not be read")
-                                          : tr("%1 entries could not be read").arg(map->unreadable));
+            line += QStringLiteral(" \u00B7 ") + Format::counted(int(map->unreadable),
+                                                                 tr("%1 entry could not be read"),
+                                                                 tr("%1 entries could not be read"));
         }
     }
     statusLine = line;

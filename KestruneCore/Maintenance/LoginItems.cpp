@@ -369,10 +369,9 @@ std::vector<std::string> dropInsOf(const std::vector<UnitFolder>& folders, const
 }
 
 void readServices(std::vector<BackgroundItem>& items) {
-    using Folder = UnitFolder;
-    const std::vector<Folder> folders = {{Paths::child(Platform::configHome(), "systemd/user"), true},
-                                         {Platform::systemFolder("/etc/systemd/user"), false},
-                                         {Platform::systemFolder("/usr/lib/systemd/user"), false}};
+    const std::vector<UnitFolder> folders = {{Paths::child(Platform::configHome(), "systemd/user"), true},
+                                             {Platform::systemFolder("/etc/systemd/user"), false},
+                                             {Platform::systemFolder("/usr/lib/systemd/user"), false}};
     // What some *.wants or *.requires folder links to: these start with the session. A link left
     // dangling in the user's own folder is an item of its own, broken.
     std::set<std::string> wanted;

@@ -259,28 +259,15 @@ std::vector<Candidate> linuxAppCaches() {
 std::vector<Candidate> linuxPackageCaches() {
     std::vector<Candidate> out;
     const std::string cache = Platform::cacheHome();
-    for (const auto relative : xdgPackageCaches) {
-        if (relative == "go-build") {
-            // go env GOCACHE: $GOCACHE when set to a folder, else the XDG cache's go-build.
-            if (const char* gocache = std::getenv("GOCACHE"); gocache != nullptr && gocache[0] == '/') {
-                const std::string path = Paths::standardized(gocache);
-                if (Platform::reachableWithin(std::string(Paths::parent(path)), path)) {
-                    out.push_back({path, std::nullopt, {}, true});
-                }
-                continue;
-            }
-        }
-        addIfReachable(out, cache, relative, std::nullopt, {});
-    }
-    // Tools whose caches follow a variable of their own when it names a folder: Cargo's CARGO_HOME, Go's
-    // GOMODCACHE, else the first folder of GOPATH (the table holds their defaults under the home).
+    // Tools whose caches follow a variable of their own when it names a folder (an absolute path): Go's
+    // GOCACHE (the build cache itself, else the XDG cache's go-build), Cargo's CARGO_HOME, Go's
+    // GOMODCACHE, else the first folder of GOPATH (the table holds the defaults under the home).
     const auto variableFolder = [](const char* name) -> std::optional<std::string> {
         const char* value = std::getenv(name);
         if (value == nullptr || value[0] != '/') {
             return std::nullopt;
         }
-        const std::string_view text(value);
-        return Paths::standardized(std::string(text.substr(0, text.find(':'))));
+        return Paths::standardized(value);
     };
     const auto addUnder = [&out](const std::string& root, std::string_view sub) {
         const std::string path = Paths::child(root, sub);
@@ -288,6 +275,15 @@ std::vector<Candidate> linuxPackageCaches() {
             out.push_back({path, std::nullopt, {}, true});
         }
     };
+    for (const auto relative : xdgPackageCaches) {
+        if (relative == "go-build") {
+            if (const auto gocache = variableFolder("GOCACHE")) {
+                addUnder(std::string(Paths::parent(*gocache)), Paths::lastComponent(*gocache));
+                continue;
+            }
+        }
+        addIfReachable(out, cache, relative, std::nullopt, {});
+    }
     if (const auto cargo = variableFolder("CARGO_HOME")) {
         addUnder(*cargo, "registry");
         addUnder(*cargo, "git");
@@ -295,7 +291,7 @@ std::vector<Candidate> linuxPackageCaches() {
     if (const auto modules = variableFolder("GOMODCACHE")) {
         addUnder(*modules, "cache");
     } else if (const auto gopath = variableFolder("GOPATH")) {
-        addUnder(*gopath, "pkg/mod/cache");
+        addUnder(gopath->substr(0, gopath->find(':')), "pkg/mod/cache");
     }
     return out;
 }

@@ -196,6 +196,14 @@ void render(const QString& dir, const QString& theme, const TestTree::TemporaryH
     UninstallEngine uninstall;
     scan.activity = treemap.activity = uninstall.activity = &activity;
     scan.emptyTrashViaFileManager = [] { return std::nullopt; };
+    // As root every folder opens; the maps show how entries a user could not read are reported.
+    treemap.build = [real = treemap.build](const std::string& root, const VolumeTree::Options& options,
+                                           const std::function<void(const VolumeTree::Progress&)>& onProgress,
+                                           const std::function<bool()>& isCancelled) -> TreemapEngine::Node {
+        auto node = std::make_shared<DiskNode>(*real(root, options, onProgress, isCancelled));
+        node->unreadable = 3;
+        return node;
+    };
     AppSettings settings(QString::fromStdString(home / "screenshots.ini"));
     Engines engines{scan, treemap, activity, uninstall};
     auto window = std::make_unique<MainWindow>(engines, settings, [] { return true; });
