@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -438,10 +439,27 @@ void ReclaimSheet::refresh() {
     // while it runs. Only the final step asks for the plan; its figures leave those items out.
     std::int64_t bytes = s.selectedBytes();
     int going = items;
+    int categories = 0;
+    for (const CategoryKind kind : model->categories()) {
+        categories += s.selectionState(kind).checked > 0 ? 1 : 0;
+    }
     QStringList keptLines;
     if (current == 2) {
         const auto plan = s.plan();
         going -= int(plan.keptBack.size());
+        // A category counts while one of its selected items goes, in its own step or inside another's.
+        std::set<std::string> kept;
+        for (const auto& k : plan.keptBack) {
+            kept.insert(k.item.url);
+        }
+        const auto goes = [&](const CleanupItem& item) {
+            return s.selected().contains(item) && !kept.contains(item.url);
+        };
+        categories = 0;
+        for (const CategoryKind kind : model->categories()) {
+            const CategoryResult* result = s.result(kind);
+            categories += result != nullptr && std::any_of(result->items.begin(), result->items.end(), goes);
+        }
         constexpr int shown = 4;
         for (std::size_t i = 0; i < plan.keptBack.size(); ++i) {
             bytes -= plan.keptBack[i].item.bytes;
@@ -456,10 +474,6 @@ void ReclaimSheet::refresh() {
     reclaimBytes = bytes;
     const std::int64_t total = DiskMath::totalSpace();
     const double whole = double(total > 0 ? total : 1);
-    int categories = 0;
-    for (const CategoryKind kind : model->categories()) {
-        categories += s.selectionState(kind).checked > 0 ? 1 : 0;
-    }
     readySize->setText(human(bytes));
     summary->setText(counted(going, tr("%1 item"), tr("%1 items")) + QStringLiteral(" · ") +
                      counted(categories, tr("%1 category"), tr("%1 categories")));
