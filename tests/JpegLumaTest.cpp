@@ -13,9 +13,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -170,22 +170,15 @@ std::string describe(const Settings& s) {
            std::to_string(s.restartMcus) + "/" + std::to_string(s.restartRows);
 }
 
-// Where the first scan's entropy-coded data starts, and whether a marker `code` comes before it.
-std::size_t scanData(const Bytes& file, int code = -1, bool* seen = nullptr) {
-    for (std::size_t i = 2; i + 3 < file.size();) {
-        if (file[i] != 0xFF) {
-            return 0;
+// Whether the frame, found by walking the segments before the first scan, is extended (SOF1).
+bool extendedFrame(const Bytes& file) {
+    for (std::size_t i = 2; i + 3 < file.size() && file[i] == 0xFF && file[i + 1] != 0xDA;
+         i += 2 + ((std::size_t{file[i + 2]} << 8) | file[i + 3])) {
+        if (file[i + 1] == 0xC1) {
+            return true;
         }
-        if (seen != nullptr && file[i + 1] == code) {
-            *seen = true;
-        }
-        const std::size_t length = (std::size_t{file[i + 2]} << 8) | file[i + 3];
-        if (file[i + 1] == 0xDA) {
-            return i + 2 + length;
-        }
-        i += 2 + length;
     }
-    return 0;
+    return false;
 }
 
 // Whether the DC reader, with data of `splitFrom` bytes and more read in two runs, gives a possibly
@@ -232,9 +225,7 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
             splittable +=
                 std::int64_t{(s.width + mcuWidth - 1) / mcuWidth} * ((s.height + mcuHeight - 1) / mcuHeight);
         }
-        bool sof1 = false;
-        ASSERT_NE(scanData(file, 0xC1, &sof1), 0u);
-        extended += sof1 ? 1 : 0;
+        extended += extendedFrame(file) ? 1 : 0;
         restarted += s.restartMcus + s.restartRows > 0 ? 1 : 0;
     }
     EXPECT_GT(extended, 0) << "no file had 16-bit tables";
@@ -254,10 +245,10 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
     EXPECT_GT(JpegLuma::lastSecondRunMcus(), 0);
 }
 
-// Damaged copies: cut anywhere in the coded data or one to three bytes changed (stray markers too);
-// every value of each of the last bytes, where the run from halfway may start afresh and still seem to
-// end in the right place; data running to the end of the file with no end-of-image marker, where a few
-// bytes more or less decide how far libjpeg-turbo reads ahead.
+// Pinned damage libFuzzer's random edits (JpegLumaFuzz) would seldom hit: every value of each of the
+// last bytes, where the run from halfway may start afresh and still seem to end in the right place; data
+// running to the end of the file with no end-of-image marker, where a few bytes more or less decide how
+// far libjpeg-turbo reads ahead.
 TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
     std::mt19937 random(7);
     std::map<std::string, std::pair<int, int>> outcomes; // failed, decoded
@@ -277,20 +268,6 @@ TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
         s.width = std::max(s.width, 64);
         s.height = std::max(s.height, 64);
         const Bytes original = encode(s, picture(random, s.width, s.height, s.components));
-        const std::size_t start = scanData(original);
-        ASSERT_GT(start, 0u);
-        for (int variant = 0; variant < 30; ++variant) {
-            Bytes file = original;
-            if (variant % 3 == 0) {
-                file.resize(std::uniform_int_distribution<std::size_t>(start, file.size() - 3)(random));
-            } else {
-                for (int c = std::uniform_int_distribution<int>(1, 3)(random); c > 0; --c) {
-                    file[std::uniform_int_distribution<std::size_t>(start, file.size() - 3)(random)] =
-                        static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(random));
-                }
-            }
-            ASSERT_TRUE(check(file, "random damage", describe(s) + " variant " + std::to_string(variant)));
-        }
         Bytes unmarked(original.begin(), original.end() - 2);
         for (int extra = 0; extra <= 12;
              ++extra, unmarked.push_back(static_cast<std::uint8_t>(round % 2 == 0 ? 0 : random() % 0xFF))) {
@@ -313,9 +290,9 @@ TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
             }
         }
     }
-    // Both kinds of result were seen in each: truncation always fails, changed bytes often still decode.
+    // Both kinds of result were seen in each.
     for (const auto& [kind, failed, decoded] :
-         {std::tuple{"random damage", 240, 40}, {"near the end", 1000, 1000}, {"no end marker", 24, 100}}) {
+         {std::tuple{"near the end", 1000, 1000}, {"no end marker", 24, 100}}) {
         EXPECT_GT(outcomes[kind].first, failed) << kind;
         EXPECT_GT(outcomes[kind].second, decoded) << kind;
     }
@@ -494,22 +471,19 @@ TEST(JpegLuma, EachOrientationTurnsTheGridUpright) {
     EXPECT_GE((*stored)[0], 240);
     EXPECT_NEAR((*stored)[7], 128, 3);
     EXPECT_LE((*stored)[63], 20);
-    // Where each upright (x, y) is found in the stored grid, for orientations 1 to 8.
-    const std::array<std::function<std::pair<int, int>(int, int)>, 8> source{[](int x, int y) { return std::pair{x, y}; },
-                                                                             [](int x, int y) { return std::pair{7 - x, y}; },
-                                                                             [](int x, int y) { return std::pair{7 - x, 7 - y}; },
-                                                                             [](int x, int y) { return std::pair{x, 7 - y}; },
-                                                                             [](int x, int y) { return std::pair{y, x}; },
-                                                                             [](int x, int y) { return std::pair{y, 7 - x}; },
-                                                                             [](int x, int y) { return std::pair{7 - y, 7 - x}; },
-                                                                             [](int x, int y) { return std::pair{7 - y, x}; }};
+    // Where each upright (x, y) is found in the stored grid, for orientations 1 to 8: the stored column,
+    // then row, a capital for 7 minus the coordinate.
+    const std::array<std::string, 8> source{"xy", "Xy", "XY", "xY", "yx", "yX", "YX", "Yx"};
     const auto expected = [&](int o) {
         std::array<std::uint8_t, 64> upright{};
         for (int y = 0; y < 8; ++y) {
             for (int x = 0; x < 8; ++x) {
-                const auto [sx, sy] = source[static_cast<std::size_t>(o - 1)](x, y);
-                upright[static_cast<std::size_t>(y) * 8 + x] =
-                    (*stored)[static_cast<std::size_t>(sy) * 8 + sx];
+                const auto at = [&](std::size_t i) {
+                    const char c = source[static_cast<std::size_t>(o - 1)][i];
+                    return static_cast<std::size_t>(std::isupper(c) ? 7 - (c == 'X' ? x : y)
+                                                                    : (c == 'x' ? x : y));
+                };
+                upright[static_cast<std::size_t>(y) * 8 + x] = (*stored)[at(1) * 8 + at(0)];
             }
         }
         return upright;

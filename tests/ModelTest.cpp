@@ -4,7 +4,7 @@
 #include "KestruneCore/Model/DiskMath.h"
 #include "KestruneCore/Model/Paths.h"
 #include "KestruneCore/Model/Utf8.h"
-#include "tests/TestHome.h"
+#include <set>
 
 #include <gtest/gtest.h>
 #include <unordered_set>
@@ -62,15 +62,9 @@ TEST(CleanupItems, NamesTakeTheLabelOrAGenericNamesParentCaseSensitively) {
 }
 
 TEST(CleanupItems, HomeIsWrittenAsTildeAtFolderBoundariesEverywhere) {
-    TestTree::TemporaryHome home;
-    EXPECT_EQ(CleanupItem(home / "file", 1, Dates::distantPast).location(home.path()), "~");
-    EXPECT_EQ(CleanupItem(home / "Library/Caches/x", 1, Dates::distantPast).location(home.path()),
-              "~/Library/Caches");
-    EXPECT_EQ(CleanupItem("/opt/data/file", 1, Dates::distantPast).location(home.path()), "/opt/data");
-    EXPECT_EQ(CleanupItem("/mnt" + home.path() + "/file", 1, Dates::distantPast).location(home.path()),
-              "/mnt~");
     const std::pair<const char*, const char*> rows[] = {
         {"/home/annabel/x", "/home/annabel"},
+        {"/opt/data/file", "/opt/data"},
         {"/home/anna/x", "~"},
         {"/home/anna", "/home"},
         {"/home/anna/annabel/x", "~/annabel"},

@@ -39,11 +39,9 @@ inline std::vector<std::string> lines(const std::string& text) {
 
 // One row of a planted tree: a file of `bytes` allocated, or with `contents` when `bytes` is negative.
 struct File {
-    File(std::string path, std::int64_t bytes = -1, std::string contents = {})
-        : path(std::move(path)), bytes(bytes), contents(std::move(contents)) {}
     std::string path;
-    std::int64_t bytes;
-    std::string contents;
+    std::int64_t bytes = -1;
+    std::string contents = {};
 };
 // Plants the rows under `root` and returns the allocation of them all.
 inline std::int64_t plant(const std::string& root, const std::vector<File>& files) {

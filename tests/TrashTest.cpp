@@ -15,6 +15,7 @@ namespace {
 
 using namespace TestTree;
 using namespace TrashFixture;
+using namespace std::string_literals;
 
 mode_t modeOf(const std::string& path) {
     struct stat st {};
@@ -84,21 +85,6 @@ TEST(MoveToTrash, ALinkIsMovedAsTheLinkEvenWithATrailingSlash) {
     EXPECT_FALSE(exists(home / "shortcut"));
     EXPECT_EQ(contents(home / "precious"), (Tree{{"a.txt", "a"}}));
     EXPECT_EQ(contents(Trash::filesFolder()), (Tree{{"shortcut", "-> " + home / "precious"}}));
-}
-
-TEST(MoveToTrash, RefusalsLeaveEverythingWhereItWas) {
-    TemporaryHome home;
-    writeFile(home / "keep/file", "x");
-    ASSERT_TRUE(Trash::moveToTrash(writeFile(home / "trashed", "t")).ok);
-    const auto before = snapshot(home.path());
-    for (const std::string& path :
-         std::vector<std::string>{"", "relative/path", "/", home.path(), home.path() + "/", home / ".local",
-                                  trashRoot(), Trash::filesFolder(), inTrash("trashed"), home / "missing"}) {
-        const auto outcome = Trash::moveToTrash(path);
-        EXPECT_FALSE(outcome.ok || outcome.reason.empty()) << path;
-    }
-    EXPECT_EQ(Trash::moveToTrash(home / "missing").reason, std::strerror(ENOENT));
-    EXPECT_EQ(snapshot(home.path()), before);
 }
 
 // gio lists each item with its original path and restores it to the exact bytes; for names gio itself
@@ -256,12 +242,21 @@ TEST(DeletePermanently, AFolderSwappedForALinkWhileDeletingNeverReachesTheCanary
     EXPECT_FALSE(canaryHurt) << "after " << rounds << " rounds";
 }
 
-TEST(DeletePermanently, RefusesAnythingButTrashContents) {
+// Moving refuses what is not an item outside the Trash, deleting what is not an item inside it, the
+// Trash reached through a link included; nothing moves either way.
+TEST(TrashRefusals, LeaveEverythingWhereItWas) {
     TemporaryHome home;
     const std::string files = Trash::filesFolder();
     plant(home.path(), {{"outside/file", -1, "keep"}, {"elsewhere/files/victim", -1, "keep too"}});
-    writeFile(inTrash("inside"), "in trash");
+    ASSERT_TRUE(Trash::moveToTrash(writeFile(home / "inside", "in trash")).ok);
     const auto before = snapshot(home.path());
+    for (const std::string& path :
+         {std::string(), "relative/path"s, "/"s, home.path(), home.path() + "/", home / ".local", trashRoot(),
+          files, inTrash("inside"), home / "missing"}) {
+        const auto outcome = Trash::moveToTrash(path);
+        EXPECT_FALSE(outcome.ok || outcome.reason.empty()) << path;
+    }
+    EXPECT_EQ(Trash::moveToTrash(home / "missing").reason, std::strerror(ENOENT));
     for (const auto& path : std::vector<std::string>{
              "", "/", home.path(), home.path() + "/", "relative/inside", home / "outside/file",
              home / "outside", files, files + "/", files + "/../files", trashRoot(), files + "/../info",
@@ -321,12 +316,11 @@ TEST(DeletePermanently, AnImmutableFileIsKeptAndNamedWhileItsSiblingsGo) {
         }
     }
     const auto left = contents(Trash::filesFolder());
+    const auto entries = snapshot(Trash::filesFolder()).size(); // folders too
     makeImmutable(locked, false);
     EXPECT_EQ(messages, std::vector<std::string>{"item3: locked: " + std::string(std::strerror(EPERM))});
     EXPECT_EQ(left, (Tree{{"item3/locked", "immutable"}}));
-    for (int i = 1; i <= 10; ++i) {
-        EXPECT_EQ(exists(inTrash("item" + std::to_string(i))), i == 3) << i;
-    }
+    EXPECT_EQ(entries, 2u) << "only item3 and its locked file are left";
 }
 
 TEST(DeletePermanently, DeepTreesNeedNoMoreThanAFewDescriptors) {
