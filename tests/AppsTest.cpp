@@ -54,6 +54,8 @@ const InstalledApp* named(const std::vector<InstalledApp>& apps, const std::stri
     return nullptr;
 }
 
+// What the Linux folders below do not show: the other suffixes, folding without an identifier, and
+// near misses of the identifier.
 TEST(AppSupportFiles, BelongsByExactIdDottedIdOrFoldedNameOnly) {
     const std::optional<std::string> id = "com.example.Tool";
     const struct {
@@ -62,18 +64,10 @@ TEST(AppSupportFiles, BelongsByExactIdDottedIdOrFoldedNameOnly) {
         const char* name;
         bool belongs;
     } cases[] = {
-        {"com.example.Tool", id, "Tool", true},
-        {"com.example.Tool.plist", id, "Tool", true},
         {"com.example.Tool.savedState", id, "Tool", true},
-        {"com.example.Tool.desktop", id, "Tool", true},
-        {"ABCDE12345.com.example.Tool", id, "Tool", true},
-        {"tool", id, "Tool", true},
         {"TOOL", std::nullopt, "Tool", true},
         {"cafe", std::nullopt, "Caf\u00E9", true},
-        {"com.example.Tool.helper", id, "Tool", false},
-        {"Tool Pro", id, "Tool", false},
         {"xcom.example.Tool", id, "Tool", false},
-        {"plistTool", id, "Tool", false}, // suffixes go only at the end
         {".plist", id, "", false},
         {"com.example.Tool", std::nullopt, "Tool", false},
     };
@@ -404,24 +398,19 @@ TEST(AppsCommand, ListsAsJsonAndUninstallsWithThePlanAndConfirmationOfReclaim) {
     EXPECT_EQ(log["events"][0]["paths"].size(), 3u);
 }
 
-TEST(AppsCommand, AnAppThatCannotBeMovedKeepsItsSupportFiles) {
+// What stays when the app cannot move is the engine's to check; here the command's exit status, message
+// and record.
+TEST(AppsCommand, AnAppThatCannotBeMovedFailsWithStatusOne) {
     CliHome h;
     TestTree::giveToUnprivileged(h.home.path());
     chmod((h.home / "Applications").c_str(), 0555);
-    const auto before = TestTree::snapshot(h.home.path());
     const auto r = TestTree::run({TestTree::cliPath(), "uninstall", h.tool, "--yes"},
                                  TestTree::Privilege::unprivileged, {{"HOME", h.home.path()}});
     chmod((h.home / "Applications").c_str(), 0755);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("Tool: "), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("Moved Tool"), std::string::npos) << r.output;
-    auto after = TestTree::snapshot(h.home.path());
-    // Only the audit log (and its lock) is new, and the empty Trash folders the attempt made.
-    std::erase_if(after, [](const auto& entry) {
-        return entry.first.starts_with(".local/share/Kestrune") ||
-               (entry.first.starts_with(".local/share/Trash") && entry.second == "folder");
-    });
-    EXPECT_EQ(after, before);
+    EXPECT_TRUE(TestTree::exists(h.home / ".config/Tool/settings"));
     const auto log =
         nlohmann::json::parse(TestTree::readFile(h.home / ".local/share/Kestrune/activity.json"));
     EXPECT_EQ(log["events"][0]["detail"], "Completed with errors");
