@@ -27,14 +27,11 @@ using TestTree::TemporaryHome;
 
 constexpr std::int64_t MB = 1'000'000;
 
-struct SystemRoot {
-    explicit SystemRoot(const TemporaryHome& home) : path(home / "system") {
-        TestTree::makeFolder(path);
-        setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1);
-    }
-    ~SystemRoot() { unsetenv("KESTRUNE_SYSTEM_ROOT"); }
-    std::string path;
-};
+// The system folders move below the home, which puts the variable back.
+std::string systemRoot(const TemporaryHome& home) {
+    setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(home / "system").c_str(), 1);
+    return home / "system";
+}
 
 std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std::vector<InstalledApp>& all,
                                               const std::string& home) {
@@ -46,12 +43,8 @@ std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std
 }
 
 const InstalledApp* named(const std::vector<InstalledApp>& apps, const std::string& name) {
-    for (const auto& app : apps) {
-        if (app.name == name) {
-            return &app;
-        }
-    }
-    return nullptr;
+    const auto it = std::ranges::find(apps, name, &InstalledApp::name);
+    return it == apps.end() ? nullptr : &*it;
 }
 
 // What the Linux folders below do not show: the other suffixes, folding without an identifier, and
@@ -112,7 +105,7 @@ TEST(AppSupportFiles, LinuxFoldersMatchTheRuleAndNothingElse) {
 
 TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
     TemporaryHome home;
-    SystemRoot system(home);
+    systemRoot(home);
     AppsFixture::FakeFlatpak flatpak(home);
     // AppImages: one with a desktop entry, an icon and settings; one only by its mark in Downloads; a file
     // that only has the extension, and a link to an AppImage, are not listed. A program installed by hand,
@@ -209,11 +202,11 @@ TEST(AppInventory, SharedFilesAreMarkedAndAnotherAppsFolderIsNeverOffered) {
     desktopEntry(home, "plugin.desktop", "Plugin", home / ".local/share/Tool/plugin/bin/plugin");
     TestTree::makeFile(home / ".cache/Tool/x", 8192);
     // Two copies sharing one identifier are known by their paths.
-    SystemRoot system(home);
+    const std::string system = systemRoot(home);
     const std::string plist =
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
         "<string>com.example.Dup</string></dict></plist>";
-    const std::string copyA = system.path + "/Applications/Dup.app";
+    const std::string copyA = system + "/Applications/Dup.app";
     const std::string copyB = home / "Applications/Dup.app";
     TestTree::writeFile(copyA + "/Contents/Info.plist", plist);
     TestTree::writeFile(copyB + "/Contents/Info.plist", plist);

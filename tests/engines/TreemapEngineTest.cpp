@@ -53,12 +53,8 @@ std::vector<std::string> titles() {
 }
 
 TreemapEngine::Node child(const TreemapEngine::Node& parent, const std::string& name) {
-    for (const auto& c : parent->children) {
-        if (c->name() == name) {
-            return c;
-        }
-    }
-    return nullptr;
+    const auto it = std::ranges::find_if(parent->children, [&](const auto& c) { return c->name() == name; });
+    return it == parent->children.end() ? nullptr : *it;
 }
 
 TreemapEngine::Node findNode(const TreemapEngine::Node& node,

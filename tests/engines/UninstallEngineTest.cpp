@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 constexpr std::int64_t MB = 1'000'000;
 
 // Tool (an AppImage with a desktop entry, an icon and settings) and Other, a second app whose files
-// must survive everything done to Tool.
+// must survive everything done to Tool. The home puts the system root back.
 struct Home {
     TestTree::TemporaryHome home;
     std::string system = home / "system";
@@ -41,15 +41,10 @@ struct Home {
         TestTree::makeFile(home / ".cache/other/blob", 3 * MB);
         engine.activity = &activity;
     }
-    ~Home() { unsetenv("KESTRUNE_SYSTEM_ROOT"); }
 
     [[nodiscard]] const InstalledApp* app(const std::string& name) const {
-        for (const auto& a : engine.apps()) {
-            if (a.name == name) {
-                return &a;
-            }
-        }
-        return nullptr;
+        const auto it = std::ranges::find(engine.apps(), name, &InstalledApp::name);
+        return it == engine.apps().end() ? nullptr : &*it;
     }
     [[nodiscard]] std::set<std::string> trashed() const {
         std::set<std::string> names;
