@@ -207,8 +207,9 @@ TEST(LoginItems, AutostartEntriesAndUserServicesAreJudgedByTheirProgram) {
     const std::string user = box.home / ".config/systemd/user/";
     const std::string spaced = box.home / "My App/run", quoted = box.home / "we\"ird/run";
     const std::string prog = box.tool("prog", "exit 0");
+    // How an Exec value splits into words is the desktop entry reader's to check; here what an item makes
+    // of them.
     const std::map<std::string, std::string> entries = {
-        {"spaced", "Exec=\"" + spaced + "\" --flag"},
         {"gone", "Exec=/nowhere/at/all/prog --start"},
         {"envy", "Exec=env FOO=1 BAR=two prog --x"},
         {"envmissing", "Exec=env -u HOME FOO=1 noprog"},
@@ -279,8 +280,7 @@ TEST(LoginItems, AutostartEntriesAndUserServicesAreJudgedByTheirProgram) {
         EXPECT_EQ(i.scope(), i.path.ends_with(".desktop") ? "Autostart entry" : "User service") << i.label;
     }
     // A wants link to a listed unit is not listed twice, an unwanted system unit not at all.
-    EXPECT_EQ(lines, (std::set<std::string>{"spaced found " + spaced,
-                                            "gone missing /nowhere/at/all/prog",
+    EXPECT_EQ(lines, (std::set<std::string>{"gone missing /nowhere/at/all/prog",
                                             "envy found " + prog,
                                             "envmissing missing noprog",
                                             "hidden found " + prog + " off",
