@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
