@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -27,14 +28,11 @@ using TestTree::TemporaryHome;
 
 constexpr std::int64_t MB = 1'000'000;
 
-struct SystemRoot {
-    explicit SystemRoot(const TemporaryHome& home) : path(home / "system") {
-        TestTree::makeFolder(path);
-        setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1);
-    }
-    ~SystemRoot() { unsetenv("KESTRUNE_SYSTEM_ROOT"); }
-    std::string path;
-};
+// The system folders move below the home, which puts the variable back.
+std::string systemRoot(const TemporaryHome& home) {
+    setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(home / "system").c_str(), 1);
+    return home / "system";
+}
 
 std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std::vector<InstalledApp>& all,
                                               const std::string& home) {
@@ -46,14 +44,12 @@ std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std
 }
 
 const InstalledApp* named(const std::vector<InstalledApp>& apps, const std::string& name) {
-    for (const auto& app : apps) {
-        if (app.name == name) {
-            return &app;
-        }
-    }
-    return nullptr;
+    const auto it = std::ranges::find(apps, name, &InstalledApp::name);
+    return it == apps.end() ? nullptr : &*it;
 }
 
+// What the Linux folders below do not show: the other suffixes, folding without an identifier, and
+// near misses of the identifier.
 TEST(AppSupportFiles, BelongsByExactIdDottedIdOrFoldedNameOnly) {
     const std::optional<std::string> id = "com.example.Tool";
     const struct {
@@ -62,18 +58,10 @@ TEST(AppSupportFiles, BelongsByExactIdDottedIdOrFoldedNameOnly) {
         const char* name;
         bool belongs;
     } cases[] = {
-        {"com.example.Tool", id, "Tool", true},
-        {"com.example.Tool.plist", id, "Tool", true},
         {"com.example.Tool.savedState", id, "Tool", true},
-        {"com.example.Tool.desktop", id, "Tool", true},
-        {"ABCDE12345.com.example.Tool", id, "Tool", true},
-        {"tool", id, "Tool", true},
         {"TOOL", std::nullopt, "Tool", true},
         {"cafe", std::nullopt, "Caf\u00E9", true},
-        {"com.example.Tool.helper", id, "Tool", false},
-        {"Tool Pro", id, "Tool", false},
         {"xcom.example.Tool", id, "Tool", false},
-        {"plistTool", id, "Tool", false}, // suffixes go only at the end
         {".plist", id, "", false},
         {"com.example.Tool", std::nullopt, "Tool", false},
     };
@@ -118,7 +106,7 @@ TEST(AppSupportFiles, LinuxFoldersMatchTheRuleAndNothingElse) {
 
 TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
     TemporaryHome home;
-    SystemRoot system(home);
+    systemRoot(home);
     AppsFixture::FakeFlatpak flatpak(home);
     // AppImages: one with a desktop entry, an icon and settings; one only by its mark in Downloads; a file
     // that only has the extension, and a link to an AppImage, are not listed. A program installed by hand,
@@ -215,11 +203,11 @@ TEST(AppInventory, SharedFilesAreMarkedAndAnotherAppsFolderIsNeverOffered) {
     desktopEntry(home, "plugin.desktop", "Plugin", home / ".local/share/Tool/plugin/bin/plugin");
     TestTree::makeFile(home / ".cache/Tool/x", 8192);
     // Two copies sharing one identifier are known by their paths.
-    SystemRoot system(home);
+    const std::string system = systemRoot(home);
     const std::string plist =
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
         "<string>com.example.Dup</string></dict></plist>";
-    const std::string copyA = system.path + "/Applications/Dup.app";
+    const std::string copyA = system + "/Applications/Dup.app";
     const std::string copyB = home / "Applications/Dup.app";
     TestTree::writeFile(copyA + "/Contents/Info.plist", plist);
     TestTree::writeFile(copyB + "/Contents/Info.plist", plist);
@@ -404,24 +392,19 @@ TEST(AppsCommand, ListsAsJsonAndUninstallsWithThePlanAndConfirmationOfReclaim) {
     EXPECT_EQ(log["events"][0]["paths"].size(), 3u);
 }
 
-TEST(AppsCommand, AnAppThatCannotBeMovedKeepsItsSupportFiles) {
+// What stays when the app cannot move is the engine's to check; here the command's exit status, message
+// and record.
+TEST(AppsCommand, AnAppThatCannotBeMovedFailsWithStatusOne) {
     CliHome h;
     TestTree::giveToUnprivileged(h.home.path());
     chmod((h.home / "Applications").c_str(), 0555);
-    const auto before = TestTree::snapshot(h.home.path());
     const auto r = TestTree::run({TestTree::cliPath(), "uninstall", h.tool, "--yes"},
                                  TestTree::Privilege::unprivileged, {{"HOME", h.home.path()}});
     chmod((h.home / "Applications").c_str(), 0755);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("Tool: "), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("Moved Tool"), std::string::npos) << r.output;
-    auto after = TestTree::snapshot(h.home.path());
-    // Only the audit log (and its lock) is new, and the empty Trash folders the attempt made.
-    std::erase_if(after, [](const auto& entry) {
-        return entry.first.starts_with(".local/share/Kestrune") ||
-               (entry.first.starts_with(".local/share/Trash") && entry.second == "folder");
-    });
-    EXPECT_EQ(after, before);
+    EXPECT_TRUE(TestTree::exists(h.home / ".config/Tool/settings"));
     const auto log =
         nlohmann::json::parse(TestTree::readFile(h.home / ".local/share/Kestrune/activity.json"));
     EXPECT_EQ(log["events"][0]["detail"], "Completed with errors");

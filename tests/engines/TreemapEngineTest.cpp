@@ -53,12 +53,8 @@ std::vector<std::string> titles() {
 }
 
 TreemapEngine::Node child(const TreemapEngine::Node& parent, const std::string& name) {
-    for (const auto& c : parent->children) {
-        if (c->name() == name) {
-            return c;
-        }
-    }
-    return nullptr;
+    const auto it = std::ranges::find_if(parent->children, [&](const auto& c) { return c->name() == name; });
+    return it == parent->children.end() ? nullptr : *it;
 }
 
 TreemapEngine::Node findNode(const TreemapEngine::Node& node,
@@ -119,7 +115,6 @@ private slots:
         QVERIFY2(std::ranges::is_sorted(progress), "progress went backwards within a run");
         QCOMPARE(engine.trail().size(), std::size_t{1});
         QCOMPARE(engine.trail()[0]->path(), t.home.path());
-        QVERIFY(engine.trail()[0]->bytes >= 7 * block);
         QVERIFY(engine.startBackgroundBuildIfNeeded().isFinished()); // nothing is missing now
 
         const auto events = eventsOldestFirst();
