@@ -242,8 +242,7 @@ private slots:
 
         w.make({{"Library/Caches/com.example.cache/blob", 2'000'000}});
         QTest::mouseClick(bar->rescanButton(), Qt::LeftButton);
-        QVERIFY(w.scan.isScanning());
-        QVERIFY(!bar->reclaimButton()->isEnabled() && !bar->rescanButton()->isEnabled());
+        QVERIFY(w.scan.isScanning() && !bar->rescanButton()->isEnabled());
         QTRY_VERIFY(!w.window->overview()->scanButton()->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(w.idle(), 60'000);
         QVERIFY(bar->reclaimButton()->isEnabled());
