@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <numeric>
 #include <thread>
 
 namespace {
@@ -27,12 +28,8 @@ using ScreenTest::Window;
 
 int tileNamed(const TreemapView* map, const std::string& name) {
     const auto& tiles = map->tiles();
-    for (std::size_t i = 0; i < tiles.size(); ++i) {
-        if (tiles[i].node->name() == name) {
-            return int(i);
-        }
-    }
-    return -1;
+    const auto tile = std::ranges::find_if(tiles, [&name](const auto& t) { return t.node->name() == name; });
+    return tile == tiles.end() ? -1 : int(tile - tiles.begin());
 }
 
 void clickTile(TreemapView* map, int index, Qt::MouseButton button = Qt::LeftButton) {
@@ -100,10 +97,9 @@ private slots:
         QCOMPARE(tiles.size(), std::size_t{4});
         const QStringList order{"big", "film.mkv", "photos", "notes.bin"};
         const double area = (map->width() - 16.0) * (map->height() - 16.0);
-        double total = 0;
-        for (const auto& t : tiles) {
-            total += double(t.node->bytes);
-        }
+        const double total = std::accumulate(tiles.begin(), tiles.end(), 0.0, [](double sum, const auto& t) {
+            return sum + double(t.node->bytes);
+        });
         for (std::size_t i = 0; i < tiles.size(); ++i) {
             QCOMPARE(QString::fromStdString(tiles[i].node->name()), order[int(i)]);
             const QRectF r = map->tileRect(int(i));
