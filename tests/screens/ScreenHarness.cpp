@@ -12,13 +12,11 @@
 
 namespace ScreenTest {
 
-SystemRoot::SystemRoot(const TestTree::TemporaryHome& home) : path(home / "system") {
+std::string systemRootIn(const TestTree::TemporaryHome& home) {
+    const std::string path = home / "system";
     TestTree::makeFile(path + "/usr/share/doc/readme", 40'000);
     setenv("KESTRUNE_SYSTEM_ROOT", path.c_str(), 1);
-}
-
-SystemRoot::~SystemRoot() {
-    unsetenv("KESTRUNE_SYSTEM_ROOT");
+    return path;
 }
 
 Window::Window(ScannerList registry, std::function<bool()> hasAccess) : scan(std::move(registry)) {
@@ -46,16 +44,6 @@ Window::~Window() {
 
 bool Window::idle() const {
     return scan.hasScanned() && !scan.isScanning() && !treemap.isBuilding();
-}
-
-void Window::make(std::initializer_list<File> files) const {
-    for (const auto& f : files) {
-        const std::string path = TestTree::makeFile(home / f.path, f.bytes);
-        if (f.daysOld > 0) {
-            TestTree::setModified(path,
-                                  std::chrono::system_clock::now() - std::chrono::hours(24 * f.daysOld));
-        }
-    }
 }
 
 ConfirmSheet* Window::confirmation() const {
@@ -94,6 +82,14 @@ QString fileUrl(const std::string& path) {
 
 QString human(std::int64_t bytes) {
     return QString::fromStdString(DiskMath::human(bytes));
+}
+
+QStringList texts(const QAbstractItemModel* model, int column, const QModelIndex& parent) {
+    QStringList out;
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+        out << model->index(row, column, parent).data().toString();
+    }
+    return out;
 }
 
 int eventsOf(const ActivityEngine& activity, ActivityKind kind) {

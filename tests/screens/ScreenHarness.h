@@ -31,19 +31,8 @@
 
 namespace ScreenTest {
 
-// Points the disk map's system scopes at a small folder of the home, for as long as it lives.
-struct SystemRoot {
-    explicit SystemRoot(const TestTree::TemporaryHome& home);
-    ~SystemRoot();
-    std::string path;
-};
-
-// One file of a test home: its path below the home, its size, and how many days ago it was modified.
-struct File {
-    std::string path;
-    std::int64_t bytes;
-    int daysOld = 0;
-};
+// Points the disk map's system scopes at a small folder of the home (the home restores the variable).
+[[nodiscard]] std::string systemRootIn(const TestTree::TemporaryHome& home);
 
 struct Window {
     explicit Window(
@@ -54,12 +43,12 @@ struct Window {
     [[nodiscard]] bool start();
     [[nodiscard]] bool idle() const;
     // Makes the files below the home.
-    void make(std::initializer_list<File> files) const;
+    void make(const std::vector<TestTree::Entry>& files) const { TestTree::build(home.path(), files); }
     // The confirmation the window presents, if any.
     [[nodiscard]] ConfirmSheet* confirmation() const;
 
     TestTree::TemporaryHome home;
-    SystemRoot systemRoot{home};
+    std::string systemRoot = systemRootIn(home);
     ActivityEngine activity;
     ScanEngine scan;
     TreemapEngine treemap;
@@ -88,6 +77,9 @@ public slots:
 // QUrl text of a local path, as the file manager receives it.
 [[nodiscard]] QString fileUrl(const std::string& path);
 [[nodiscard]] QString human(std::int64_t bytes);
+// The display texts of one column of a model's rows below `parent`, top to bottom.
+[[nodiscard]] QStringList texts(const QAbstractItemModel* model, int column = 0,
+                                const QModelIndex& parent = {});
 // Counts the window's activity events of one kind.
 [[nodiscard]] int eventsOf(const ActivityEngine& activity, ActivityKind kind);
 // Checks the model's consistency on every change for as long as it lives.
