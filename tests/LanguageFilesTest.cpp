@@ -43,7 +43,7 @@ std::map<std::string, std::optional<std::string>> byUrl(const std::vector<Cleanu
     return out;
 }
 
-TEST(PreferredLanguages, ComeFromLanguageThenTheLocaleVariablesWithoutCOrPosix) {
+TEST(PreferredLanguages, ComeFromLanguageThenTheLocaleVariablesAndKeepThreeSpellingsEach) {
     TestTree::TemporaryHome home;
     setLocale(Env{{"LANGUAGE", "fr:de_DE::pt_BR.UTF-8@euro:fr"},
                   {"LC_ALL", ""},
@@ -55,10 +55,7 @@ TEST(PreferredLanguages, ComeFromLanguageThenTheLocaleVariablesWithoutCOrPosix) 
     setLocale(Env{{"LANG", "C"}});
     EXPECT_TRUE(Platform::preferredLanguages().empty());
     EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({}));
-}
-
-TEST(PreferredLanguages, EachLanguageKeepsThreeSpellings) {
-    TestTree::TemporaryHome home;
+    // Each language keeps three spellings.
     setLocale(Env{{"LANG", "en_US.UTF-8"}});
     EXPECT_EQ(LanguageFilesScanner::preferredLprojNames(), withKept({"en_US.lproj", "en-US.lproj"}));
     setLocale(Env{{"LANGUAGE", "de_DE:en_GB"}});
