@@ -67,8 +67,9 @@ struct Home {
             }
         }
         for (int p = 0; p < 8; ++p) {
+            // p5..p7 repeat p0..p2
             const std::string path = home / ("Pictures/p" + std::to_string(p) + ".jpg");
-            TestPhotos::photo(path, 1200, 900, seed * 100 + static_cast<unsigned>(p % 5), 95); // p5..p7 repeat p0..p2
+            TestPhotos::photo(path, 1200, 900, seed * 100 + static_cast<unsigned>(p % 5), 95);
             photos.push_back(path);
         }
     }
