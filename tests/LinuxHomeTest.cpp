@@ -266,7 +266,8 @@ void expectModelsJson(const nlohmann::json& document, const std::string& home) {
                                     item.value("label", std::string()));
             EXPECT_EQ(item["name"], model.name() + (item.contains("inUseBy") ? " (in use)" : ""));
             EXPECT_EQ(item["location"], model.location(home));
-            EXPECT_TRUE(Dates::parseIso8601(item["modified"].get<std::string>())) << item["modified"];
+            const auto modified = Dates::parseIso8601(item["modified"].get<std::string>());
+            EXPECT_TRUE(modified && *modified > Dates::distantPast) << item["modified"];
         }
         EXPECT_EQ(category["bytes"], sum);
         total += sum;
