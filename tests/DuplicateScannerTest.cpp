@@ -4,6 +4,7 @@
 #include "KestruneCore/Platform/BulkDir.h"
 #include "KestruneCore/Scanners/HashCache.h"
 #include "tests/TestHome.h"
+#include "tests/TrashFixture.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -18,15 +19,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string contents(std::size_t size, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    std::string out(size, '\0');
-    for (auto& c : out) {
-        c = static_cast<char>(random());
-    }
-    return out;
-}
+using TrashFixture::randomBytes;
 
 std::set<std::string> found() {
     return TestTree::urls(DuplicateScanner().scan());
@@ -47,7 +40,7 @@ long long bytesRead() {
 
 TEST(DuplicateFiles, FilesDifferingInTheirHeadAreNotDuplicatesAndReadOnlyWhatTheyMust) {
     TestTree::TemporaryHome home;
-    const std::string body = contents(2'000'000, 3);
+    const std::string body = randomBytes(2'000'000, 3);
     TestTree::writeFile(home / "Documents/a", body);
     std::string head = body;
     head[1000] ^= 1;
@@ -73,10 +66,10 @@ TEST(DuplicateFiles, WhatIsNeverConsidered) {
     ASSERT_EQ(mkfifo((home / "Pictures/photo.jpg").c_str(), 0644), 0);
     EXPECT_FALSE(Duplicates::partialDigest(home / "Pictures/photo.jpg"));
     EXPECT_FALSE(Duplicates::fullDigest(home / "Pictures/photo.jpg"));
-    const std::string small = contents(900'000, 4);
+    const std::string small = randomBytes(900'000, 4);
     TestTree::writeFile(home / "Documents/small1", small);
     TestTree::writeFile(home / "Documents/small2", small);
-    const std::string body = contents(1'200'000, 5);
+    const std::string body = randomBytes(1'200'000, 5);
     TestTree::writeFile(home / "Documents/kept", body);
     TestTree::writeFile(home / "code/go/copy", body);
     TestTree::writeFile(home / "Music/.copy", body);
@@ -86,12 +79,12 @@ TEST(DuplicateFiles, WhatIsNeverConsidered) {
 
 TEST(DuplicateFiles, AnUnreadablePartnerDropsOut) {
     TestTree::TemporaryHome home;
-    const std::string body = contents(1'100'000, 7);
+    const std::string body = randomBytes(1'100'000, 7);
     TestTree::writeFile(home / "Documents/mine", body);
     const std::string locked = TestTree::writeFile(home / "Documents/locked", body);
     chmod(locked.c_str(), 0600);
-    TestTree::writeFile(home / "Music/x", contents(1'300'000, 8));
-    const std::string third = TestTree::writeFile(home / "Music/y", contents(1'300'000, 8));
+    TestTree::writeFile(home / "Music/x", randomBytes(1'300'000, 8));
+    const std::string third = TestTree::writeFile(home / "Music/y", randomBytes(1'300'000, 8));
     TestTree::setModified(third, std::chrono::system_clock::now());
     TestTree::setModified(home / "Music/x", std::chrono::system_clock::now() - 24h);
     // As a user who cannot read the locked copy, only the other pair is left.
@@ -171,7 +164,7 @@ TEST(DuplicateFiles, RandomTreesMatchThePlainAlgorithm) {
         // head and tail agree) and equal dates; some groups larger than the byte-compared ones.
         std::vector<std::string> originals;
         for (int i = 0; i < 4; ++i) {
-            originals.push_back(contents(1'000'000 + (random() % 3) * 4096, random()));
+            originals.push_back(randomBytes(1'000'000 + (random() % 3) * 4096, random()));
         }
         const auto base = std::chrono::system_clock::now() - 1000h;
         const int files = 8 + static_cast<int>(random() % 10);

@@ -3,11 +3,12 @@
 #include "KestruneCore/Scanners/HashCache.h"
 #include "KestruneCore/Scanners/DuplicateScanner.h"
 #include "KestruneCore/Scanners/SimilarImagesScanner.h"
+#include "tests/Photos.h"
 #include "tests/TestHome.h"
+#include "tests/TrashFixture.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <vips/vips.h>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -28,24 +29,7 @@ void settle() {
 }
 
 std::string randomBytes(std::mt19937& random, std::size_t size) {
-    std::string bytes(size, '\0');
-    for (auto& c : bytes) {
-        c = static_cast<char>(random() & 0xff);
-    }
-    return bytes;
-}
-
-// A JPEG of noise, large enough on disk to be a candidate.
-void writePhoto(const std::string& path, unsigned seed) {
-    static const bool started = VIPS_INIT("kestrune_tests") == 0;
-    ASSERT_TRUE(started);
-    std::mt19937 random(seed);
-    const std::string pixels = randomBytes(random, 640 * 480 * 3);
-    VipsImage* image =
-        vips_image_new_from_memory_copy(pixels.data(), pixels.size(), 640, 480, 3, VIPS_FORMAT_UCHAR);
-    TestTree::makeFolder(path.substr(0, path.rfind('/')));
-    ASSERT_EQ(vips_jpegsave(image, path.c_str(), "Q", 95, nullptr), 0) << vips_error_buffer();
-    g_object_unref(image);
+    return TrashFixture::randomBytes(size, random());
 }
 
 // Everything both scanners report, as comparable text.
@@ -83,8 +67,9 @@ struct Home {
             }
         }
         for (int p = 0; p < 8; ++p) {
+            // p5..p7 repeat p0..p2
             const std::string path = home / ("Pictures/p" + std::to_string(p) + ".jpg");
-            writePhoto(path, seed * 100 + static_cast<unsigned>(p % 5)); // p5..p7 repeat p0..p2
+            TestPhotos::photo(path, 1200, 900, seed * 100 + static_cast<unsigned>(p % 5), 95);
             photos.push_back(path);
         }
     }

@@ -19,13 +19,10 @@ namespace {
 using TestTree::atOrAbove;
 using TestTree::below;
 using TestTree::block;
+using TestTree::daysAgo;
 using TestTree::urls;
 
 using Clock = std::chrono::system_clock;
-
-Clock::time_point daysAgo(int n) {
-    return std::chrono::time_point_cast<std::chrono::seconds>(Clock::now()) - std::chrono::hours(24 * n);
-}
 
 // Sets the access and modification dates separately, as opening and editing a file would.
 void setTimes(const std::string& path, Clock::time_point accessed, Clock::time_point modified) {
@@ -40,7 +37,7 @@ std::string oldFile(const std::string& path, std::int64_t bytes) {
 
 TEST(LargeOldFiles, AFileOpenedRecentlyIsNotOldAndAnUntouchedOneIsDatedByItsLaterDate) {
     TestTree::TemporaryHome home;
-    const auto today = daysAgo(0);
+    const auto today = std::chrono::floor<std::chrono::seconds>(daysAgo(0));
     const auto days = [&](int n) { return today - std::chrono::hours(24 * n); };
     // Name, days since last opened and since last modified.
     for (const auto& [name, opened, modified] :
@@ -52,32 +49,27 @@ TEST(LargeOldFiles, AFileOpenedRecentlyIsNotOldAndAnUntouchedOneIsDatedByItsLate
     const auto items = LargeOldFilesScanner().scan();
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].url, untouched);
-    EXPECT_EQ(items[0].bytes, TestTree::allocated(untouched));
     EXPECT_EQ(items[0].modified, days(190));
-    EXPECT_FALSE(items[0].label.has_value());
 }
 
-TEST(LargeOldFiles, OnlyFilesFromTheFloorOutsideExcludedHiddenAndDeepFolders) {
+TEST(LargeOldFiles, OnlyFilesFromTheFloorOutsideExcludedFolders) {
     TestTree::TemporaryHome home;
     const auto b = block(home);
     const std::string at = oldFile(home / "Documents/at.bin", atOrAbove(200'000'000, b));
     oldFile(home / "Documents/under.bin", below(200'000'000, b));
-    for (const std::string place :
-         {"Public/share.iso", "Library/Caches/blob", "work/go/pkg/mod.cache", ".hidden/disk.img",
-          "a/node_modules/big.bin", "Applications/App.img", "1/2/3/4/5/6/7/eight.bin", ".big-hidden-file"}) {
+    // Hidden, excluded, "Public" and deep folders and linked ones: SharedWalk. Here the other exclusions,
+    // a hidden file, and a name excluded only when spelled exactly.
+    for (const std::string place : {"work/go/pkg/mod.cache", "Applications/App.img", ".big-hidden-file"}) {
         oldFile(home / place, 210'000'000);
     }
-    const std::string deepest = oldFile(home / "1/2/3/4/5/6/seven.bin", 210'000'000);
-    // A name is excluded only when spelled exactly.
     const std::string publicLower = oldFile(home / "public/share.iso", 210'000'000);
-    // Folders and links are never items, however large and old.
+    // Folders and links to files are never items, however large and old.
     for (int i = 0; i < 3; ++i) {
         oldFile(home / ("Project/part" + std::to_string(i)), 100'000'000);
     }
     TestTree::setModified(home / "Project", daysAgo(400));
     ASSERT_EQ(symlink(at.c_str(), (home / "link.bin").c_str()), 0);
-    ASSERT_EQ(symlink((home / "Documents").c_str(), (home / "linkedFolder").c_str()), 0);
-    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), (std::set<std::string>{at, deepest, publicLower}));
+    EXPECT_EQ(urls(LargeOldFilesScanner().scan()), (std::set<std::string>{at, publicLower}));
 }
 
 TEST(LargeOldFiles, WalkTakesItsOwnCutoff) {
@@ -130,7 +122,6 @@ TEST(Screenshots, DesktopCapturesAreReportedOnceAndOthersAreNot) {
     const std::set<std::string> expected{a, b, c, home / "Desktop/Screenshot folder.png"};
     EXPECT_EQ(urls(items), expected);
     for (const auto& item : items) {
-        EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
         EXPECT_EQ(item.modified, DiskMath::modified(item.url));
     }
     EXPECT_FALSE(TestTree::exists(home / "Pictures"));
@@ -159,13 +150,6 @@ TEST(Screenshots, TheCaptureFolderFollowsTheUserDirsFile) {
     TestTree::makeFile(home / "Pictures/Screenshots/Screenshot 2.png", 4096);
     EXPECT_EQ(Platform::screenCaptureFolder(), home / "Bilder/Screenshots");
     EXPECT_EQ(urls(ScreenshotScanner().scan()), std::set<std::string>{capture});
-
-    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"/srv/photos/\"\n", "/h"), "/srv/photos");
-    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"$HOME/My \\\"Pics\\\"\"", "/h"), "/h/My \"Pics\"");
-    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"relative/dir\"\n", "/h"), std::nullopt);
-    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"$HOME/unterminated\n", "/h"), std::nullopt);
-    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIRX=\"/x\"\n", "/h"), std::nullopt);
-    EXPECT_EQ(Platform::picturesFolder("XDG_PICTURES_DIR=\"/a\"\nXDG_PICTURES_DIR=\"/b\"\n", "/h"), "/b");
 }
 
 // --- mail attachments --------------------------------------------------------------------------
@@ -185,7 +169,7 @@ TEST(MailAttachments, DownloadFoldersFromTheFloorAndALinkedFolderCountsOnce) {
     TestTree::makeFile(data + "Mail/V10/message.pdf", 2'000'000);
     TestTree::makeFile(home / "Library/mail downloads/lower.pdf", 2'000'000);
     ASSERT_EQ(symlink((home / containerDownloads).c_str(), (home / "Library/Mail Downloads").c_str()), 0);
-    auto items = MailAttachmentScanner().scan();
+    const auto items = MailAttachmentScanner().scan();
     EXPECT_EQ(urls(items), (std::set<std::string>{at, folder, cached}));
     EXPECT_EQ(items.size(), 3u);
     // The home's own download folder: a folder as one item, hidden entries never.
@@ -193,11 +177,7 @@ TEST(MailAttachments, DownloadFoldersFromTheFloorAndALinkedFolderCountsOnce) {
     const std::string own = home / "Library/Mail Downloads/ABCD-1234";
     TestTree::makeFile(own + "/photo.jpg", 1'500'000);
     TestTree::makeFile(home / "Library/Mail Downloads/.hidden.zip", 3'000'000);
-    items = MailAttachmentScanner().scan();
-    EXPECT_EQ(urls(items), (std::set<std::string>{at, folder, cached, own}));
-    for (const auto& item : items) {
-        EXPECT_EQ(item.bytes, TestTree::allocatedTree(item.url));
-    }
+    EXPECT_EQ(urls(MailAttachmentScanner().scan()), (std::set<std::string>{at, folder, cached, own}));
 }
 
 } // namespace

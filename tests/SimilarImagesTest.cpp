@@ -47,8 +47,9 @@ Labels labels(const std::vector<CleanupItem>& items) {
 }
 
 // Same scene at another size, or turned a quarter: the hashes are close, only the buckets keep them
-// apart. A sideways picture tagged "turn a quarter" keeps its stored dimensions and gets an upright grid.
-TEST(SimilarImages, OtherDimensionsAreNeverComparedAndTheOrientationTagTurnsTheGrid) {
+// apart. A sideways picture tagged "turn a quarter" keeps its stored dimensions (its grid is turned upright:
+// JpegLuma.EachOrientationTurnsTheGridUpright).
+TEST(SimilarImages, OtherDimensionsAreNeverComparedAndATaggedPictureKeepsItsStoredSize) {
     TestTree::TemporaryHome home;
     const auto full = photo(home / "Pictures/full.jpg", 4032, 3024, 11);
     const auto half = photo(home / "Pictures/half.jpg", 2016, 1512, 11);
@@ -80,7 +81,6 @@ TEST(SimilarImages, OtherDimensionsAreNeverComparedAndTheOrientationTagTurnsTheG
         EXPECT_EQ(std::pair(size->width, size->height), std::pair(width, height)) << path;
     }
     EXPECT_LE(distance(full, half), 8);
-    EXPECT_LE(distance(home / "Pictures/wide.jpg", tagged), 4);
     EXPECT_TRUE(SimilarImagesScanner().scan().empty());
 }
 
@@ -94,7 +94,6 @@ TEST(SimilarImages, ClustersFormAroundTheFirstMemberWithinEightBits) {
     ASSERT_EQ(edge.size(), 1U);
     EXPECT_EQ(edge[0].url, "/h/Pictures/b.jpg");
     EXPECT_EQ(edge[0].label, "Similar to a.jpg");
-    EXPECT_EQ(edge[0].name(), "Similar to a.jpg");
     // Flat images hash to all ones, so any two of the same size are similar.
     std::array<std::uint8_t, 64> flat{};
     flat.fill(137);
@@ -155,38 +154,19 @@ TEST(SimilarImages, TwoThousandCandidatesFromPicturesStopTheWalk) {
     }));
 }
 
-// A PNG whose header claims `width` x `height` followed by one tiny compressed row.
-std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
-    const auto crc32 = [](const std::string& bytes) {
-        std::uint32_t crc = 0xffffffffU;
-        for (const unsigned char byte : bytes) {
-            crc ^= byte;
-            for (int k = 0; k < 8; ++k) {
-                crc = (crc >> 1) ^ (0xedb88320U & (0U - (crc & 1U)));
-            }
-        }
-        return ~crc;
-    };
-    const auto big = [](std::uint32_t v) {
-        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                           static_cast<char>(v)};
-    };
-    const auto chunk = [&](const std::string& type, const std::string& data) {
-        return big(static_cast<std::uint32_t>(data.size())) + type + data + big(crc32(type + data));
-    };
-    std::string ihdr = big(width) + big(height) + std::string("\x08\x00\x00\x00\x00", 5);
-    // zlib stream of a few zero bytes
-    const std::string idat("\x78\x9c\x63\x60\x00\x00\x00\x02\x00\x01", 10);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", idat) +
-           chunk("IEND", "");
-}
+// A PNG whose header claims 100,000 x 100,000 pixels, followed by one tiny compressed row; CRCs valid.
+const std::string bombPng("\x89PNG\r\n\x1a\n"
+                          "\0\0\0\x0dIHDR\0\x01\x86\xa0\0\x01\x86\xa0\x08\0\0\0\0\x8d\x39\x54\x14"
+                          "\0\0\0\x0aIDAT\x78\x9c\x63\x60\0\0\0\x02\0\x01\x48\xaf\xa4\x71"
+                          "\0\0\0\0IEND\xae\x42\x60\x82",
+                          67);
 
 TEST(SimilarImages, BadFilesAreSkippedWithoutHarm) {
     TestTree::TemporaryHome home;
     const auto good = photo(home / "Pictures/good.jpg", 1600, 1200, 31);
     const std::string bytes = TestTree::readFile(good);
     TestTree::writeFile(home / "Pictures/truncated.jpg", bytes.substr(0, bytes.size() / 2));
-    TestTree::writeFile(home / "Pictures/bomb.png", pngClaiming(100'000, 100'000));
+    TestTree::writeFile(home / "Pictures/bomb.png", bombPng);
     TestTree::writeFile(home / "Pictures/fake.heic", std::string(150'000, 'x'));
     TestTree::writeFile(home / "Pictures/corrupt.jpg",
                         "\xff\xd8\xff\xe0 not really a jpeg" + std::string(120'000, 'q'));
@@ -214,15 +194,6 @@ TEST(SimilarImages, BadFilesAreSkippedWithoutHarm) {
 #if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB";
 #endif
-    // A flat grey picture hashes to all ones.
-    std::vector<std::uint8_t> grey(std::size_t{1000} * 800 * 3, 128);
-    VipsImage* flat =
-        vips_image_new_from_memory_copy(grey.data(), grey.size(), 1000, 800, 3, VIPS_FORMAT_UCHAR);
-    ASSERT_EQ(vips_pngsave(flat, (home / "flat.png").c_str(), nullptr), 0);
-    g_object_unref(flat);
-    const auto flatGrid = Images::greyGrid(home / "flat.png");
-    ASSERT_TRUE(flatGrid.has_value());
-    EXPECT_EQ(SimilarImages::averageHash(*flatGrid), ~std::uint64_t{0});
 }
 
 // libvips is a module loaded on the first photo that is not a JPEG: the program finds it in its build

@@ -12,15 +12,6 @@
 
 namespace {
 
-// Writes its arguments one per line to ~/docker-arguments, prints `output`, exits with `status`.
-void installDocker(const TestTree::TemporaryHome& home, const std::string& output, int status) {
-    const std::string path = TestTree::writeFile(
-        home / ".docker/bin/docker", "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> \"" + home.path() +
-                                         "/docker-arguments\"; done\nprintf '%s\\n' '" + output + "'\nexit " +
-                                         std::to_string(status) + "\n");
-    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
-}
-
 // The tools' system places below the temporary home, so that a client installed on this machine is
 // never run.
 struct SystemRoot {
@@ -30,10 +21,18 @@ struct SystemRoot {
     std::string path;
 };
 
+// A stand-in tool at `path`: writes its arguments one per line to `path`.arguments, prints `output`, exits
+// with `status`.
 void installTool(const std::string& path, const std::string& output, int status) {
-    TestTree::writeFile(path, "#!/bin/sh\necho \"$@\" > \"$0.arguments\"\nprintf '%s' '" + output +
-                                  "'\nexit " + std::to_string(status) + "\n");
+    TestTree::writeFile(path,
+                        "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$0.arguments\"\nprintf '%s' '" +
+                            output + "'\nexit " + std::to_string(status) + "\n");
     ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+}
+
+// Docker where it keeps its own client, in the home.
+std::string homeDocker(const TestTree::TemporaryHome& home) {
+    return home / ".docker/bin/docker";
 }
 
 // What a stand-in tool prints and its exit status, and the sentence the user reads then.
@@ -46,7 +45,7 @@ struct Said {
 TEST(ToolCleanup, OnlySimulatorsAndDockerHaveARunnerAndOthersStartNothing) {
     TestTree::TemporaryHome home;
     SystemRoot system(home);
-    installDocker(home, "", 0);
+    installTool(homeDocker(home), "", 0);
     for (const CategoryKind kind : CategoryKinds::allCases()) {
         const bool runnable = kind == CategoryKind::simulators || kind == CategoryKind::docker;
         EXPECT_EQ(ToolCleanup::isRunnable(kind), runnable);
@@ -55,7 +54,7 @@ TEST(ToolCleanup, OnlySimulatorsAndDockerHaveARunnerAndOthersStartNothing) {
             EXPECT_EQ(ToolCleanup::run(kind), "This category has no in-app runner.");
         }
     }
-    EXPECT_FALSE(TestTree::exists(home / "docker-arguments"));
+    EXPECT_FALSE(TestTree::exists(homeDocker(home) + ".arguments"));
 }
 
 TEST(ToolCleanup, DockerIsOnlyAskedWhatItCouldReclaimAndFailuresBecomeTheirSentences) {
@@ -70,24 +69,23 @@ TEST(ToolCleanup, DockerIsOnlyAskedWhatItCouldReclaimAndFailuresBecomeTheirSente
         {"  unknown flag: --weird  ", 3, "Docker query failed: unknown flag: --weird"},
         {"", 0, "Docker reports nothing to reclaim."}};
     for (const auto& c : cases) {
-        std::filesystem::remove(home / "docker-arguments");
-        installDocker(home, c.output, c.status);
+        installTool(homeDocker(home), c.output, c.status);
         EXPECT_EQ(ToolCleanup::run(CategoryKind::docker), c.sentence);
-        EXPECT_EQ(TestTree::readFile(home / "docker-arguments"), "system\ndf\n") << c.sentence;
+        EXPECT_EQ(TestTree::readFile(homeDocker(home) + ".arguments"), "system\ndf\n") << c.sentence;
     }
     EXPECT_EQ(ToolCleanup::command(CategoryKind::docker).find("--privileged"), std::string::npos);
-    std::filesystem::remove(home / ".docker/bin/docker");
+    std::filesystem::remove(homeDocker(home));
     EXPECT_EQ(ToolCleanup::runDocker(), "Docker CLI not found. Install Docker, start it, then try again.");
 }
 
 TEST(ToolCleanup, TheSystemsDockerComesBeforeTheHomesOne) {
     TestTree::TemporaryHome home;
     SystemRoot system(home);
-    installDocker(home, "from the home", 0);
+    installTool(homeDocker(home), "from the home", 0);
     installTool(system.path + "/usr/local/bin/docker", "from the system", 0);
     EXPECT_EQ(ToolCleanup::runDocker(), "Docker reports this space (see RECLAIMABLE):\nfrom the system");
-    EXPECT_EQ(TestTree::readFile(system.path + "/usr/local/bin/docker.arguments"), "system df\n");
-    EXPECT_FALSE(TestTree::exists(home / "docker-arguments"));
+    EXPECT_EQ(TestTree::readFile(system.path + "/usr/local/bin/docker.arguments"), "system\ndf\n");
+    EXPECT_FALSE(TestTree::exists(homeDocker(home) + ".arguments"));
 }
 
 TEST(ToolCleanup, SimulatorSentencesFollowWhatSimctlSaid) {
@@ -106,7 +104,7 @@ TEST(ToolCleanup, SimulatorSentencesFollowWhatSimctlSaid) {
     for (const auto& c : cases) {
         installTool(xcrun, c.output, c.status);
         EXPECT_EQ(ToolCleanup::runSimulators(), c.sentence);
-        EXPECT_EQ(TestTree::readFile(xcrun + ".arguments"), "simctl delete unavailable\n") << c.sentence;
+        EXPECT_EQ(TestTree::readFile(xcrun + ".arguments"), "simctl\ndelete\nunavailable\n") << c.sentence;
     }
 }
 
