@@ -439,30 +439,15 @@ void ReclaimSheet::refresh() {
     // while it runs. Only the final step asks for the plan; its figures leave those items out.
     std::int64_t bytes = s.selectedBytes();
     int going = items;
-    int categories = 0;
-    for (const CategoryKind kind : model->categories()) {
-        categories += s.selectionState(kind).checked > 0 ? 1 : 0;
-    }
+    std::set<std::string> kept; // urls of selected items the plan leaves in place
     QStringList keptLines;
     if (current == 2) {
         const auto plan = s.plan();
         going -= int(plan.keptBack.size());
-        // A category counts while one of its selected items goes, in its own step or inside another's.
-        std::set<std::string> kept;
-        for (const auto& k : plan.keptBack) {
-            kept.insert(k.item.url);
-        }
-        const auto goes = [&](const CleanupItem& item) {
-            return s.selected().contains(item) && !kept.contains(item.url);
-        };
-        categories = 0;
-        for (const CategoryKind kind : model->categories()) {
-            const CategoryResult* result = s.result(kind);
-            categories += result != nullptr && std::any_of(result->items.begin(), result->items.end(), goes);
-        }
         constexpr int shown = 4;
         for (std::size_t i = 0; i < plan.keptBack.size(); ++i) {
             bytes -= plan.keptBack[i].item.bytes;
+            kept.insert(plan.keptBack[i].item.url);
             if (i < shown) {
                 keptLines << QString::fromStdString(Utf8::valid(plan.keptBack[i].reason));
             }
@@ -470,6 +455,15 @@ void ReclaimSheet::refresh() {
         if (plan.keptBack.size() > shown) {
             keptLines << tr("…and %1 more").arg(plan.keptBack.size() - shown);
         }
+    }
+    // A category counts while one of its selected items goes, in its own step or inside another's.
+    const auto goes = [&](const CleanupItem& item) {
+        return s.selected().contains(item) && !kept.contains(item.url);
+    };
+    int categories = 0;
+    for (const CategoryKind kind : model->categories()) {
+        const CategoryResult* result = s.result(kind);
+        categories += result != nullptr && std::any_of(result->items.begin(), result->items.end(), goes);
     }
     reclaimBytes = bytes;
     const std::int64_t total = DiskMath::totalSpace();
