@@ -77,8 +77,6 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
             const auto& scanner = *registry[static_cast<std::size_t>(position)];
             std::vector<CleanupItem> items = scanner.scan();
             const CategoryKind kind = scanner.kind();
-            std::vector<CategoryResult> snapshot;
-            int finishedNow;
             {
                 const std::lock_guard guard(lock);
                 if (copies != nullptr &&
@@ -86,7 +84,7 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
                     copies->insert(copies->end(), items.begin(), items.end());
                 }
                 found[position] = {kind, std::move(items)};
-                finishedNow = ++finished;
+                ++finished;
                 std::vector<CategoryResult> merged;
                 for (const auto& [p, entry] : found) {
                     if (entry.second.empty()) {
@@ -99,10 +97,11 @@ std::vector<CategoryResult> runAll(const ScannerList& registry, const OnScannerF
                     merged.push_back(std::move(result));
                 }
                 latest = Dedup::collapse(merged);
-                snapshot = latest;
-            }
-            if (onScannerFinished) {
-                onScannerFinished(finishedNow, total, kind, snapshot);
+                // Reported under the lock, so reports arrive in the order they were counted: a listener
+                // that keeps the last one holds the final count and the fullest list.
+                if (onScannerFinished) {
+                    onScannerFinished(finished, total, kind, latest);
+                }
             }
             admission.release();
         });

@@ -12,6 +12,8 @@ namespace AllScanners {
 
 inline constexpr int maxConcurrent = 4;
 
+// Called once per scanner as it finishes, one call at a time and in order of `finished`, with the merged
+// list so far. It runs while the other scanners wait to report, so it should only hand the report on.
 using OnScannerFinished = std::function<void(int finished, int total, CategoryKind kind,
                                              const std::vector<CategoryResult>& results)>;
 
