@@ -63,6 +63,7 @@ TEST(ActivityJsonForm, AbsentOptionalsAreMissingKeysAndRoundTrip) {
     EXPECT_EQ(back->lifetimeReclaimedBytes, 42);
     ASSERT_EQ(back->events.size(), 2u);
     EXPECT_EQ(back->events[1], doc.events[1]);
+    EXPECT_EQ(json["events"][0]["id"], back->events[0].id.text()); // the canonical upper-case form
     EXPECT_EQ(back->events[0].paths[1], doc.events[0].paths[1]);
     EXPECT_EQ(back->events[0].paths[2].path, "~/bad\xEF\xBF\xBDname");
 }

@@ -42,6 +42,9 @@ TEST(MapCommand, JsonOfAFolderReadsBackAsTheWholeTree) {
     EXPECT_EQ(doc["path"], home / "tree");
     EXPECT_EQ(doc["bytes"].get<std::int64_t>(), allocatedTree(home / "tree"));
     EXPECT_EQ(outline(doc), "tree/(Movies/(film),Documents/(a/(report),Other*),big)");
+    EXPECT_EQ(doc["children"][1]["children"][0]["children"][0]["path"], home / "tree/Documents/a/report");
+    EXPECT_EQ(doc["children"][1]["children"][1]["bytes"], allocated(home / "tree/Documents/notes"))
+        << "Other";
 }
 
 TEST(MapCommand, TextListsTheLevelsAskedForLargestFirst) {
