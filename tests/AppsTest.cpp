@@ -118,26 +118,23 @@ TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
     const std::string snaps = "system/var/lib/snapd/snaps/",
                       icons = ".local/share/icons/hicolor/256x256/apps/";
     const std::string paint = "system/Applications/Paint.app", clock = "system/System/Applications/Clock.app";
-    TestTree::build(
-        home.path(),
-        {{".config/Tool/settings.json", 2 * MB},
-         {icons + "appimagekit_tool.png", 16'384},
-         {"Downloads/Fake.AppImage", 50'000},
-         {".local/bin/tool", {}, -1, tool},
-         {"opt/editor/editor.sh", 3 * MB},
-         {".var/app/org.example.Notes/data/db", 1 * MB},
-         {"system/snap/hello/current/meta/snap.yaml", "name: hello\ntitle: 'Hello'\n"},
-         {"system/snap/core22/current/meta/snap.yaml", "name: core22\ntype: base\n"},
-         {snaps + "hello_12.snap", 6 * MB},
-         {snaps + "hello_13.snap", 6 * MB},
-         {snaps + "core22_1.snap", 70 * MB},
-         {"snap/hello/12/data", 40'960},
-         {paint + "/Contents/Info.plist",
-          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>"
-          "com.example.Paint</string><key>CFBundleName</key><string>Paint</string></dict></plist>"},
-         {paint + "/Contents/MacOS/paint", 7 * MB},
-         {clock + "/Contents/MacOS/clock", 4096},
-         {"system/Applications/Clock.app", {}, -1, home / clock}});
+    TestTree::build(home.path(),
+                    {{".config/Tool/settings.json", 2 * MB},
+                     {icons + "appimagekit_tool.png", 16'384},
+                     {"Downloads/Fake.AppImage", 50'000},
+                     {".local/bin/tool", {}, -1, tool},
+                     {"opt/editor/editor.sh", 3 * MB},
+                     {".var/app/org.example.Notes/data/db", 1 * MB},
+                     {"system/snap/hello/current/meta/snap.yaml", "name: hello\ntitle: 'Hello'\n"},
+                     {"system/snap/core22/current/meta/snap.yaml", "name: core22\ntype: base\n"},
+                     {snaps + "hello_12.snap", 6 * MB},
+                     {snaps + "hello_13.snap", 6 * MB},
+                     {snaps + "core22_1.snap", 70 * MB},
+                     {"snap/hello/12/data", 40'960},
+                     {paint + "/Contents/MacOS/paint", 7 * MB},
+                     {clock + "/Contents/MacOS/clock", 4096},
+                     {"system/Applications/Clock.app", {}, -1, home / clock}});
+    TestTree::installApp(home / "system/Applications", "Paint", "com.example.Paint");
     desktopEntry(home, "appimagekit_1f-tool.desktop", "Tool", "\"" + tool + "\" %U", "appimagekit_tool");
     desktopEntry(home, "org.example.Editor.desktop", "Editor", "env A=1 " + home / "opt/editor/editor.sh");
     desktopEntry(home, "gedit.desktop", "Gedit", "/usr/bin/gedit %F");
@@ -188,13 +185,8 @@ TEST(AppInventory, AnotherAppsFolderIsNeverOfferedAndCopiesAreKnownByPath) {
     desktopEntry(home, "plugin.desktop", "Plugin", home / ".local/share/Tool/plugin/bin/plugin");
     TestTree::makeFile(home / ".cache/Tool/x", 8192);
     const std::string system = systemRoot(home);
-    const std::string plist =
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
-        "<string>com.example.Dup</string></dict></plist>";
-    const std::string copyA = system + "/Applications/Dup.app";
-    const std::string copyB = home / "Applications/Dup.app";
-    TestTree::writeFile(copyA + "/Contents/Info.plist", plist);
-    TestTree::writeFile(copyB + "/Contents/Info.plist", plist);
+    TestTree::installApp(system + "/Applications", "Dup", "com.example.Dup");
+    TestTree::installApp(home / "Applications", "Dup", "com.example.Dup");
 
     const auto apps = AppInventory::installed();
     const auto* t = named(apps, "Tool");
@@ -208,7 +200,8 @@ TEST(AppInventory, AnotherAppsFolderIsNeverOfferedAndCopiesAreKnownByPath) {
             dupIDs.insert(app.id);
         }
     }
-    EXPECT_EQ(dupIDs, (std::set<std::string>{copyA, copyB}));
+    EXPECT_EQ(dupIDs,
+              (std::set<std::string>{system + "/Applications/Dup.app", home / "Applications/Dup.app"}));
 }
 
 TEST(AppUsage, DesktopRecordThenAccessTimeElseNeverOpenedOrUnknown) {

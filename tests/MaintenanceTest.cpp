@@ -307,8 +307,7 @@ TEST(LoginItems, AutostartEntriesAndUserServicesAreJudgedByTheirProgram) {
 TEST(LoginItems, LaunchdListsAreReadBesideAndSortedUserFirst) {
     Sandbox box;
     const auto plist = [](const std::string& key, const std::string& value) {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>" + key +
-               "</key>" + value + "</dict></plist>\n";
+        return TestTree::xmlPlist("<key>" + key + "</key>" + value);
     };
     const std::string agents = "Library/LaunchAgents/";
     TestTree::build(
