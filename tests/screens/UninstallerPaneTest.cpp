@@ -80,7 +80,7 @@ class UninstallerPaneTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void searchNarrowsAndSortsOrder() {
+    void searchAndSortOrderTheListAndTheButtonsFollowTheState() {
         Fixture f;
         QVERIFY(f.shown());
         ScreenTest::checkModel(f.find<QListView>("appList")->model());
@@ -100,13 +100,9 @@ private slots:
                     ->text()
                     .startsWith(QStringLiteral("3 removable apps \u00B7 ")));
         QVERIFY(!f.find<QPushButton>("neverOpenedCardShowAll")->isVisible());
-    }
 
-    // The buttons follow the state (a running app, nothing ticked), Close returns to the overview; picking
-    // shows the support files, and an unticked one stays after the confirmed uninstall.
-    void theButtonsFollowTheStateAndAnUntickedFileStays() {
-        Fixture f;
-        QVERIFY(f.shown());
+        // The buttons follow the state (a running app, nothing ticked), Close returns to the overview;
+        // picking shows the support files, and an unticked one stays after the confirmed uninstall.
         QVERIFY(f.pick(QStringLiteral("Caf\u00E9")));
         auto* uninstall = f.find<QPushButton>("uninstallApp");
         auto* reset = f.find<QPushButton>("resetApp");
