@@ -126,7 +126,7 @@ private slots:
         QVERIFY(engine.scan().isFinished());
         await(first);
         QVERIFY(!engine.isScanning() && engine.hasScanned());
-        QCOMPARE(std::pair(engine.step(), engine.stepCount()), std::pair(5, 5));
+        QCOMPARE(std::tuple(engine.step(), engine.stepCount(), engine.progress()), std::tuple(5, 5, 1.0));
         // One label per report, each naming a category, then the empty label.
         QVERIFY(labels.size() >= 2);
         QCOMPARE(labels.back(), std::string());

@@ -155,8 +155,8 @@ private slots:
         QCOMPARE(engine.buildingScopeID(), std::optional<std::string>("home"));
         await(first);
         await(second);
-        QCOMPARE(engine.scopesCompleted(), 3); // the replaced run counts no scope of its own
         // The replaced run ends without a record or a finished scope of its own.
+        QCOMPARE(engine.scopesCompleted(), 3);
         QCOMPARE(titles(),
                  (std::vector<std::string>{"Disk map build", "Disk map refresh", home, apps, disk}));
         QCOMPARE(eventsOldestFirst()[1].meta,
