@@ -1,6 +1,6 @@
 // The maintenance pane in the real window: a task runs while the window keeps answering, with one event;
-// a failure never wears the success mark; root commands are copied unrecorded; the update sources; the
-// confirmed removal of a broken login item; and the overview's Scan running the self-running tasks.
+// a failure never wears the success mark; the overview's Scan running the self-running tasks; root
+// commands are copied unrecorded; the confirmed removal of a broken login item; the update sources.
 #include "Kestrune/Screens/MaintenancePane.h"
 #include "Kestrune/Engines/MaintenanceEngine.h"
 #include "Kestrune/Screens/ChartPalette.h"
@@ -56,9 +56,12 @@ class MaintenancePaneTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void runningATaskKeepsTheWindowAnsweringAndRecordsOneEvent() {
+    // A task runs while the window keeps answering, with one event, and a failure never wears the success
+    // mark; the overview's Scan then runs the self-running tasks after the scan.
+    void runningATaskKeepsTheWindowAnsweringAndTheOverviewScanRunsTheSelfRunningOnes() {
         Setup s;
         TestTree::makeFolder(s.w.home / ".local/share/applications");
+        TestTree::writeFile(s.w.home / ".cache/thumbnails/normal/a.png", "thumb");
         // The tool finishes only once the window's own timer has created this file: a window that waits
         // for the tool would never get there, and the task would end in its time limit instead.
         const std::string go = s.w.home / "go";
@@ -97,15 +100,32 @@ private slots:
         QVERIFY(outcome->text().contains(QStringLiteral("no space left on device")));
         QCOMPARE(outcome->palette().color(QPalette::WindowText), ChartPalette::review());
         QCOMPARE(s.w.activity.events().size(), before + 2);
+
+        s.w.window->setPane(Pane{});
+        QPushButton* scan = s.w.window->overview()->scanButton();
+        // The overview enables Scan on its next refresh after the first scan.
+        QTRY_VERIFY(scan->isEnabled());
+        scan->click();
+        QTRY_COMPARE_WITH_TIMEOUT(s.w.activity.events().size(), before + 5, 60'000);
+        const auto& events = s.w.activity.events();
+        QCOMPARE((std::vector{events[0].title, events[1].title, events[2].title}),
+                 (std::vector<std::string>{"Maintenance · Reset thumbnails",
+                                           "Maintenance · Rebuild application menu", "Scan finished"}));
+        QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/files/thumbnails/normal/a.png"));
     }
 
-    // Root commands go to the clipboard unrecorded; the updates say when there is no source, when one
-    // failed, and what is outdated.
-    void rootCommandsAreCopiedAndTheUpdatesSayWhatIsOutdated() {
+    // Root commands go to the clipboard unrecorded; a broken login item of the user's own moves to the Trash
+    // after confirmation; the updates say when there is no source, when one failed, and what is outdated.
+    void rootCommandsLoginItemsAndUpdates() {
         Setup s;
+        const std::string autostart = s.w.home / ".config/autostart/";
+        TestTree::writeFile(autostart + "gone.desktop", "[Desktop Entry]\nExec=/nowhere/prog\n");
+        TestTree::writeFile(autostart + "works.desktop", "[Desktop Entry]\nExec=/bin/sh\n");
+        const std::string system = s.w.systemRoot + "/etc/xdg/autostart/sysgone.desktop";
+        TestTree::writeFile(system, "[Desktop Entry]\nExec=/nowhere/sys\n");
         QVERIFY(s.w.start());
         QVERIFY(s.open());
-        const auto before = s.w.activity.events().size();
+        const auto recorded = s.w.activity.events().size();
         const std::pair<const char*, const char*> commands[] = {
             {"dns", "sudo resolvectl flush-caches"}, {"snapshots", "sudo journalctl --vacuum-size=500M"}};
         for (const auto& [id, command] : commands) {
@@ -116,9 +136,39 @@ private slots:
             QVERIFY(!s.engine().outcomes().contains(id));
         }
         QVERIFY2(!s.pane()->taskButton("spotlight"), "no search service, no command");
-        QCOMPARE(s.w.activity.events().size(), before);
+        QCOMPARE(s.w.activity.events().size(), recorded);
         QVERIFY(s.pane()->updatesStatus()->text().contains(QStringLiteral("No update source was found")));
         QVERIFY(!s.pane()->updatesView()->isVisibleTo(s.pane()));
+        QTreeView* view = s.pane()->itemsView();
+        ScreenTest::checkModel(view->model());
+        QCOMPARE(view->model()->rowCount(), 3);
+        QVERIFY(s.pane()->brokenSummary()->text().contains(QStringLiteral("2 broken — binary missing")));
+        const std::tuple<const char*, bool, const char*> rows[] = {{"sysgone", false, "Missing binary"},
+                                                                   {"works", false, "Yours"},
+                                                                   {"gone", true, "Missing binary"}};
+        for (const auto& [label, removable, state] : rows) {
+            const int row = ScreenTest::texts(view->model(), LoginItemModel::Column::item).indexOf(label);
+            QVERIFY(row >= 0);
+            view->setCurrentIndex(view->model()->index(row, 0));
+            QCOMPARE(s.pane()->removeButton()->isEnabled(), removable);
+            QCOMPARE(view->model()->index(row, LoginItemModel::Column::state).data().toString(), state);
+        }
+        // The selected item's file is shown in the file manager; revealing changes nothing.
+        ScreenTest::FakeFileManager fileManager;
+        QVERIFY2(fileManager.registered, "the screen tests run under dbus-run-session");
+        s.pane()->revealButton()->click();
+        QTRY_COMPARE(fileManager.shown, QStringList{ScreenTest::fileUrl(autostart + "gone.desktop")});
+        QCOMPARE(s.w.activity.events().size(), recorded);
+        s.pane()->removeButton()->click();
+        QVERIFY(s.pane()->removeConfirmation()->isVisibleTo(s.pane()));
+        QVERIFY2(TestTree::exists(autostart + "gone.desktop"), "nothing moves before the confirmation");
+        s.pane()->confirmRemoveButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 2, 20'000);
+        QVERIFY(TestTree::exists(autostart + "works.desktop"));
+        QCOMPARE(s.w.activity.events().size(), recorded + 1);
+        QCOMPARE(s.latestTitle(), QStringLiteral("Maintenance · Removed broken login item"));
+        QVERIFY2(!s.pane()->removeButton()->isVisibleTo(s.pane()),
+                 "no broken item of the user's own is left");
 
         s.tool("flatpak", "if [ \"$1\" = remote-ls ]; then printf 'org.mozilla.firefox\\t128.0.3\\n'; "
                           "else printf 'org.mozilla.firefox\\t128.0\\n'; fi");
@@ -140,70 +190,6 @@ private slots:
         QVERIFY(!s.pane()->upgradeButtons()->findChild<QPushButton*>(QStringLiteral("upgrade-homebrew")));
         upgrade->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("flatpak update"));
-    }
-
-    void aBrokenItemOfTheUsersOwnMovesToTheTrashAfterConfirmation() {
-        Setup s;
-        const std::string autostart = s.w.home / ".config/autostart/";
-        TestTree::writeFile(autostart + "gone.desktop", "[Desktop Entry]\nExec=/nowhere/prog\n");
-        TestTree::writeFile(autostart + "works.desktop", "[Desktop Entry]\nExec=/bin/sh\n");
-        const std::string system = s.w.systemRoot + "/etc/xdg/autostart/sysgone.desktop";
-        TestTree::writeFile(system, "[Desktop Entry]\nExec=/nowhere/sys\n");
-        QVERIFY(s.w.start());
-        QVERIFY(s.open());
-        QTreeView* view = s.pane()->itemsView();
-        ScreenTest::checkModel(view->model());
-        QCOMPARE(view->model()->rowCount(), 3);
-        QVERIFY(s.pane()->brokenSummary()->text().contains(QStringLiteral("2 broken — binary missing")));
-        const std::tuple<const char*, bool, const char*> rows[] = {{"sysgone", false, "Missing binary"},
-                                                                   {"works", false, "Yours"},
-                                                                   {"gone", true, "Missing binary"}};
-        for (const auto& [label, removable, state] : rows) {
-            const int row = ScreenTest::texts(view->model(), LoginItemModel::Column::item).indexOf(label);
-            QVERIFY(row >= 0);
-            view->setCurrentIndex(view->model()->index(row, 0));
-            QCOMPARE(s.pane()->removeButton()->isEnabled(), removable);
-            QCOMPARE(view->model()->index(row, LoginItemModel::Column::state).data().toString(), state);
-        }
-        // The selected item's file is shown in the file manager; revealing changes nothing.
-        ScreenTest::FakeFileManager fileManager;
-        QVERIFY2(fileManager.registered, "the screen tests run under dbus-run-session");
-        const auto before = s.w.activity.events().size();
-        s.pane()->revealButton()->click();
-        QTRY_COMPARE(fileManager.shown, QStringList{ScreenTest::fileUrl(autostart + "gone.desktop")});
-        QCOMPARE(s.w.activity.events().size(), before);
-        s.pane()->removeButton()->click();
-        QVERIFY(s.pane()->removeConfirmation()->isVisibleTo(s.pane()));
-        QVERIFY2(TestTree::exists(autostart + "gone.desktop"), "nothing moves before the confirmation");
-        s.pane()->confirmRemoveButton()->click();
-        QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 2, 20'000);
-        QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/info/gone.desktop.trashinfo"));
-        QVERIFY(TestTree::exists(autostart + "works.desktop"));
-        QVERIFY(TestTree::exists(system));
-        QCOMPARE(s.w.activity.events().size(), before + 1);
-        QCOMPARE(s.latestTitle(), QStringLiteral("Maintenance · Removed broken login item"));
-        QVERIFY2(!s.pane()->removeButton()->isVisibleTo(s.pane()),
-                 "no broken item of the user's own is left");
-    }
-
-    void theOverviewScanRunsTheSelfRunningTasksAfterwards() {
-        Setup s;
-        TestTree::writeFile(s.w.home / ".cache/thumbnails/normal/a.png", "thumb");
-        TestTree::makeFolder(s.w.home / ".local/share/applications");
-        s.tool("update-desktop-database", "exit 0");
-        QVERIFY(s.w.start());
-        auto* scan = s.w.window->overview()->findChild<QPushButton*>(QStringLiteral("overviewScan"));
-        QVERIFY(scan);
-        const auto before = s.w.activity.events().size();
-        // The overview enables Scan on its next refresh after the first scan.
-        QTRY_VERIFY(scan->isEnabled());
-        scan->click();
-        QTRY_COMPARE_WITH_TIMEOUT(s.w.activity.events().size(), before + 3, 60'000);
-        const auto& events = s.w.activity.events();
-        QCOMPARE((std::vector{events[0].title, events[1].title, events[2].title}),
-                 (std::vector<std::string>{"Maintenance · Reset thumbnails",
-                                           "Maintenance · Rebuild application menu", "Scan finished"}));
-        QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/files/thumbnails/normal/a.png"));
     }
 };
 

@@ -92,11 +92,6 @@ QStringList texts(const QAbstractItemModel* model, int column, const QModelIndex
     return out;
 }
 
-int eventsOf(const ActivityEngine& activity, ActivityKind kind) {
-    return int(std::count_if(activity.events().begin(), activity.events().end(),
-                             [kind](const ActivityEvent& e) { return e.kind == kind; }));
-}
-
 void checkModel(QAbstractItemModel* model) {
     new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
 }

@@ -80,8 +80,6 @@ public slots:
 // The display texts of one column of a model's rows below `parent`, top to bottom.
 [[nodiscard]] QStringList texts(const QAbstractItemModel* model, int column = 0,
                                 const QModelIndex& parent = {});
-// Counts the window's activity events of one kind.
-[[nodiscard]] int eventsOf(const ActivityEngine& activity, ActivityKind kind);
 // Checks the model's consistency on every change for as long as it lives.
 void checkModel(QAbstractItemModel* model);
 // Runs the layouts that a change just asked for, as they would have run before a user's next click.
