@@ -144,11 +144,8 @@ TEST(Simulators, DevicesAreOneItemAndBothFoldersComeInOrderFromTheirFloor) {
 
 // Docker's image first, then its older place, its data folder, Colima, Lima; each from the floor.
 TEST(Docker, TheFirstCandidateAtItsFloorIsTheOneItem) {
-    std::int64_t b = 0;
-    {
-        TestTree::TemporaryHome probe;
-        b = block(probe);
-    }
+    const TestTree::TemporaryHome probe; // each case has a home of its own inside it
+    const auto b = block(probe);
     const std::int64_t at = atOrAbove(100'000'000, b);
     const std::int64_t under = below(100'000'000, b);
     const struct {
