@@ -1,6 +1,9 @@
-// The tool runners with real child processes: a stand-in Docker client where Docker keeps its own
+// Simulators and container engines. The scanners on real temporary homes: floors, preference order,
+// dates. The tool runners with real child processes: a stand-in Docker client where Docker keeps its own
 // (in the temporary home) records what it was asked; the sentences follow what the tool said.
 #include "KestruneCore/Maintenance/ToolCleanup.h"
+#include "KestruneCore/Scanners/ToolOwnedScanners.h"
+#include "KestruneCore/Walk/DiskMeasure.h"
 #include "tests/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +63,7 @@ TEST(ToolCleanup, OnlySimulatorsAndDockerHaveARunnerAndOthersStartNothing) {
 TEST(ToolCleanup, DockerIsOnlyAskedWhatItCouldReclaimAndFailuresBecomeTheirSentences) {
     TestTree::TemporaryHome home;
     SystemRoot system(home);
+    EXPECT_EQ(ToolCleanup::runDocker(), "Docker CLI not found. Install Docker, start it, then try again.");
     const Said cases[] = {
         {"TYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)", 0,
          "Docker reports this space (see RECLAIMABLE):\nTYPE  TOTAL  RECLAIMABLE\nImages  3  1.2GB (60%)"},
@@ -74,17 +78,10 @@ TEST(ToolCleanup, DockerIsOnlyAskedWhatItCouldReclaimAndFailuresBecomeTheirSente
         EXPECT_EQ(TestTree::readFile(homeDocker(home) + ".arguments"), "system\ndf\n") << c.sentence;
     }
     EXPECT_EQ(ToolCleanup::command(CategoryKind::docker).find("--privileged"), std::string::npos);
-    std::filesystem::remove(homeDocker(home));
-    EXPECT_EQ(ToolCleanup::runDocker(), "Docker CLI not found. Install Docker, start it, then try again.");
-}
-
-TEST(ToolCleanup, TheSystemsDockerComesBeforeTheHomesOne) {
-    TestTree::TemporaryHome home;
-    SystemRoot system(home);
-    installTool(homeDocker(home), "from the home", 0);
+    // The system's client comes before the home's.
     installTool(system.path + "/usr/local/bin/docker", "from the system", 0);
+    std::filesystem::remove(homeDocker(home) + ".arguments");
     EXPECT_EQ(ToolCleanup::runDocker(), "Docker reports this space (see RECLAIMABLE):\nfrom the system");
-    EXPECT_EQ(TestTree::readFile(system.path + "/usr/local/bin/docker.arguments"), "system\ndf\n");
     EXPECT_FALSE(TestTree::exists(homeDocker(home) + ".arguments"));
 }
 
@@ -106,6 +103,85 @@ TEST(ToolCleanup, SimulatorSentencesFollowWhatSimctlSaid) {
         EXPECT_EQ(ToolCleanup::runSimulators(), c.sentence);
         EXPECT_EQ(TestTree::readFile(xcrun + ".arguments"), "simctl\ndelete\nunavailable\n") << c.sentence;
     }
+}
+
+// --- the scanners ------------------------------------------------------------------------------
+
+using TestTree::atOrAbove;
+using TestTree::below;
+using TestTree::block;
+
+std::vector<std::string> urls(const std::vector<CleanupItem>& items) {
+    std::vector<std::string> out;
+    for (const auto& i : items) {
+        out.push_back(i.url);
+    }
+    return out;
+}
+
+const std::string devices = "Library/Developer/CoreSimulator/Devices";
+const std::string caches = "Library/Developer/CoreSimulator/Caches";
+const std::string image = "Library/Containers/com.docker.docker/Data/vms/0/data/Docker.raw";
+const std::string oldImage = "Library/Containers/com.docker.docker/Data/vms/0/Docker.raw";
+const std::string data = "Library/Containers/com.docker.docker/Data";
+
+TEST(Simulators, DevicesAreOneItemAndBothFoldersComeInOrderFromTheirFloor) {
+    TestTree::TemporaryHome home;
+    const auto b = block(home);
+    TestTree::makeFile(home / (devices + "/A1B2/data/disk.img"), atOrAbove(100'000'000, b));
+    TestTree::makeFile(home / (devices + "/C3D4/data/small"), 4096);
+    TestTree::makeFile(home / (caches + "/dyld/cache"), below(100'000'000, b));
+    const auto when = std::chrono::system_clock::now() - std::chrono::hours(24 * 3);
+    TestTree::setModified(home / devices, when);
+    const auto items = SimulatorScanner().scan();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].url, home / devices);
+    EXPECT_EQ(std::chrono::time_point_cast<std::chrono::seconds>(items[0].modified),
+              std::chrono::time_point_cast<std::chrono::seconds>(when));
+    TestTree::makeFile(home / (caches + "/dyld/cache"), atOrAbove(100'000'000, b));
+    EXPECT_EQ(urls(SimulatorScanner().scan()), (std::vector<std::string>{home / devices, home / caches}));
+}
+
+// Docker's image first, then its older place, its data folder, Colima, Lima; each from the floor.
+TEST(Docker, TheFirstCandidateAtItsFloorIsTheOneItem) {
+    const TestTree::TemporaryHome probe; // each case has a home of its own inside it
+    const auto b = block(probe);
+    const std::int64_t at = atOrAbove(100'000'000, b);
+    const std::int64_t under = below(100'000'000, b);
+    const struct {
+        const char* name;
+        std::vector<TestTree::Entry> files;
+        std::string expected; // empty: nothing
+    } cases[] = {
+        {"the image before everything",
+         {{image, 1'000'000'000}, {".colima/default/disk", 400'000'000}},
+         image},
+        {"an image under the floor gives way to the data folder",
+         {{image, 80'000'000}, {data + "/log/big", at}},
+         data},
+        {"the older image path", {{oldImage, at}}, oldImage},
+        {"under the floor neither the image nor its data folder", {{oldImage, under}}, ""},
+        {"Colima before Lima", {{".lima/vm/disk", 300'000'000}, {".colima/vm/disk", 300'000'000}}, ".colima"},
+        {"Lima", {{".lima/vm/disk", at}}, ".lima"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestTree::TemporaryHome home;
+        TestTree::build(home.path(), c.files);
+        const auto items = DockerScanner().scan();
+        if (c.expected.empty()) {
+            EXPECT_TRUE(items.empty());
+            continue;
+        }
+        ASSERT_EQ(items.size(), 1u);
+        EXPECT_EQ(items[0].url, home / c.expected);
+        EXPECT_EQ(items[0].modified, DiskMath::modified(home / c.expected));
+    }
+    // A linked image does not count as the image.
+    TestTree::TemporaryHome home;
+    TestTree::build(home.path(),
+                    {{"elsewhere/Docker.raw", 500'000'000}, {image, {}, -1, home / "elsewhere/Docker.raw"}});
+    EXPECT_TRUE(DockerScanner().scan().empty());
 }
 
 } // namespace
