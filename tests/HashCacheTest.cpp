@@ -189,7 +189,6 @@ TEST(HashCache, DamagedForeignOrOutdatedFilesGiveCorrectScansAndAFreshCache) {
         HashCache::setEnabled(false); // closes it
         HashCache::setEnabled(true);
         const auto size = std::filesystem::file_size(file);
-        ASSERT_GT(size, 4096u);
         if (setup == "truncated" || setup == "empty") {
             std::filesystem::resize_file(file, setup == "empty" ? 0 : size / 2);
         } else if (setup == "garbage" || setup == "zeroed header") {
