@@ -47,21 +47,8 @@ std::vector<CategoryResult> plainCollapse(const std::vector<CategoryResult>& res
     return out;
 }
 
-TEST(Collapse, FirstClaimantWinsAFolderAndWhatLiesInsideItButNotASiblingWithACommonPrefix) {
-    using enum CategoryKind;
-    EXPECT_EQ(summary(Dedup::collapse({{userCaches, {item("/u/Library/Caches/x")}},
-                                       {privacyTraces, {item("/u/Library/Caches/x")}}})),
-              (Summary{{userCaches, {"/u/Library/Caches/x"}}}));
-    EXPECT_EQ(
-        summary(Dedup::collapse({{logs, {item("/a/b"), item("/a/bc")}},
-                                 {xcode, {item("/a/b/c"), item("/z"), item("/a/b/"), item("/a/x/../b/c")}}})),
-        (Summary{{logs, {"/a/b", "/a/bc"}}, {xcode, {"/z"}}}));
-    // An empty result disappears.
-    EXPECT_EQ(summary(Dedup::collapse(
-                  {{logs, {}}, {xcode, {item("/a/b/c"), item("/1")}}, {trash, {item("/a/./b")}}})),
-              (Summary{{xcode, {"/a/b/c", "/1"}}}));
-}
-
+// Paths the same after standardizing, inside one another, or siblings sharing a prefix (b, bc, b-, b.c),
+// in up to six categories, some empty.
 TEST(Collapse, AgreesWithThePlainAlgorithmOnRandomOverlaps) {
     std::mt19937 random(7);
     const std::vector<std::string> parts{"a", "b", "bc", "b.c", "a b", ".", "..", "", "node_modules", "b-"};

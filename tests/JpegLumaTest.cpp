@@ -162,25 +162,6 @@ Settings randomSettings(std::mt19937& random) {
     return s;
 }
 
-std::string describe(const Settings& s) {
-    return std::to_string(s.width) + "x" + std::to_string(s.height) + " comps " +
-           std::to_string(s.components) + " sampling " + std::to_string(s.lumaH) + "x" +
-           std::to_string(s.lumaV) + " q" + std::to_string(s.quality) +
-           (s.baseline ? " baseline" : " extended") + (s.optimize ? " optimized" : "") + " restart " +
-           std::to_string(s.restartMcus) + "/" + std::to_string(s.restartRows);
-}
-
-// Whether the frame, found by walking the segments before the first scan, is extended (SOF1).
-bool extendedFrame(const Bytes& file) {
-    for (std::size_t i = 2; i + 3 < file.size() && file[i] == 0xFF && file[i + 1] != 0xDA;
-         i += 2 + ((std::size_t{file[i + 2]} << 8) | file[i + 3])) {
-        if (file[i + 1] == 0xC1) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Whether the DC reader, with data of `splitFrom` bytes and more read in two runs, gives a possibly
 // broken file the outcome and plane of libjpeg-turbo's careful path (fed 64 bytes at a time).
 testing::AssertionResult decodesLikeLibjpeg(const Bytes& file, std::size_t splitFrom, bool& decoded) {
@@ -205,8 +186,6 @@ testing::AssertionResult decodesLikeLibjpeg(const Bytes& file, std::size_t split
 
 TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
     std::mt19937 random(20261207);
-    int extended = 0;
-    int restarted = 0;
     std::int64_t handedOver = 0;
     std::int64_t splittable = 0;
     for (int round = 0; round < 160; ++round) {
@@ -215,8 +194,8 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
         for (const std::size_t splitFrom : {JpegLuma::defaultSplitFrom, std::size_t{1}}) {
             bool decoded = false;
             ASSERT_TRUE(decodesLikeLibjpeg(file, splitFrom, decoded))
-                << describe(s) << " split from " << splitFrom;
-            ASSERT_TRUE(decoded) << describe(s);
+                << "round " << round << " split from " << splitFrom;
+            ASSERT_TRUE(decoded) << "round " << round;
         }
         if (s.restartMcus + s.restartRows == 0) {
             const int mcuWidth = s.components == 1 ? 8 : 8 * s.lumaH;
@@ -225,11 +204,7 @@ TEST(JpegLuma, DcReaderGivesLibjpegsPlaneByteForByte) {
             splittable +=
                 std::int64_t{(s.width + mcuWidth - 1) / mcuWidth} * ((s.height + mcuHeight - 1) / mcuHeight);
         }
-        extended += extendedFrame(file) ? 1 : 0;
-        restarted += s.restartMcus + s.restartRows > 0 ? 1 : 0;
     }
-    EXPECT_GT(extended, 0) << "no file had 16-bit tables";
-    EXPECT_GT(restarted, 20);
     // The run from halfway falls into step early, so it gives most of the second half.
     EXPECT_GT(handedOver, splittable / 4) << handedOver << " of " << splittable;
 
@@ -271,7 +246,8 @@ TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
         Bytes unmarked(original.begin(), original.end() - 2);
         for (int extra = 0; extra <= 12;
              ++extra, unmarked.push_back(static_cast<std::uint8_t>(round % 2 == 0 ? 0 : random() % 0xFF))) {
-            ASSERT_TRUE(check(unmarked, "no end marker", describe(s) + " +" + std::to_string(extra)));
+            ASSERT_TRUE(check(unmarked, "no end marker",
+                              "round " + std::to_string(round) + " +" + std::to_string(extra)));
         }
         if (round % 6 == 0) {
             s.width = 96;
@@ -283,9 +259,9 @@ TEST(JpegLuma, BrokenDataFailsOrDecodesExactlyAsLibjpegDoes) {
                 for (int value = 0; value < 256; ++value) {
                     Bytes file = small;
                     file[at] = static_cast<std::uint8_t>(value);
-                    ASSERT_TRUE(
-                        check(file, "near the end",
-                              describe(s) + " byte " + std::to_string(at) + " = " + std::to_string(value)));
+                    ASSERT_TRUE(check(file, "near the end",
+                                      "round " + std::to_string(round) + " byte " + std::to_string(at) +
+                                          " = " + std::to_string(value)));
                 }
             }
         }
@@ -468,9 +444,6 @@ TEST(JpegLuma, EachOrientationTurnsTheGridUpright) {
     };
     const auto stored = write(0);
     ASSERT_TRUE(stored.has_value());
-    EXPECT_GE((*stored)[0], 240);
-    EXPECT_NEAR((*stored)[7], 128, 3);
-    EXPECT_LE((*stored)[63], 20);
     // Where each upright (x, y) is found in the stored grid, for orientations 1 to 8: the stored column,
     // then row, a capital for 7 minus the coordinate.
     const std::array<std::string, 8> source{"xy", "Xy", "XY", "xY", "yx", "yX", "YX", "Yx"};

@@ -9,6 +9,7 @@
 #include <numeric>
 #include <set>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -97,67 +98,51 @@ TEST(Runner, EveryScannerReportsOnceAndReportsArriveInOrder) {
                                                  CategoryKinds::allCases().end()));
 }
 
-TEST(Runner, EarlierPositionWinsWhateverTheFinishOrder) {
-    // Position 0 finishes last but still keeps the shared folder.
-    ScannerList registry{
-        std::make_shared<FakeScanner>(CategoryKind::packageCaches, std::vector{item("/h/shared", 5)},
-                                      [] { std::this_thread::sleep_for(50ms); }),
-        std::make_shared<FakeScanner>(CategoryKind::appCaches, std::vector{item("/h/shared/inner", 3)}),
-        std::make_shared<FakeScanner>(CategoryKind::logs,
-                                      std::vector{item("/h/shared", 9), item("/h/other", 1)}),
-    };
-    const auto final = AllScanners::runAll(registry);
-    ASSERT_EQ(final.size(), 2u);
-    EXPECT_EQ(std::pair(final[0].kind, final[1].kind),
-              std::pair(CategoryKind::packageCaches, CategoryKind::logs));
-    EXPECT_EQ(TestTree::urls(final[0].items), std::set<std::string>{"/h/shared"});
-    EXPECT_EQ(TestTree::urls(final[1].items), std::set<std::string>{"/h/other"});
-}
-
-TEST(Runner, SnapshotsAreLargestFirstStableAndTheLastEqualsTheResult) {
-    ScannerList registry;
-    for (std::size_t i = 0; i < 8; ++i) {
-        std::vector<CleanupItem> items;
-        for (int k = 0; k < 20; ++k) {
-            items.push_back(item("/c" + std::to_string(i) + "/item" + std::to_string(k), (k * 37) % 5));
-        }
-        registry.push_back(std::make_shared<FakeScanner>(CategoryKinds::allCases()[i], items));
-    }
-    std::mutex m;
-    std::vector<CategoryResult> lastSnapshot;
-    const auto final = AllScanners::runAll(
-        registry, [&](int finished, int, CategoryKind, const std::vector<CategoryResult>& results) {
-            const std::lock_guard guard(m);
-            for (const auto& r : results) {
-                for (std::size_t k = 1; k < r.items.size(); ++k) {
-                    const auto& a = r.items[k - 1];
-                    const auto& b = r.items[k];
-                    EXPECT_GE(a.bytes, b.bytes);
-                    if (a.bytes == b.bytes) {
-                        // Equal sizes keep the scanner's order (item numbers ascending).
-                        EXPECT_LT(std::stoi(a.url.substr(a.url.rfind("item") + 4)),
-                                  std::stoi(b.url.substr(b.url.rfind("item") + 4)));
-                    }
-                }
-            }
-            if (finished == 8) {
-                lastSnapshot = results;
-            }
-        });
-    const auto urls = [](const std::vector<CategoryResult>& results) {
-        std::vector<std::pair<CategoryKind, std::string>> out;
+// Each category largest first, equal sizes in the scanner's order, categories in registry order; the
+// earlier position keeps what it shares with a later one even when it finishes last; the last report
+// holds the result.
+TEST(Runner, ResultIsOrderedTheEarlierPositionWinsAndTheLastReportHoldsIt) {
+    using Listed = std::vector<std::tuple<CategoryKind, std::string, std::int64_t>>;
+    const auto listed = [](const std::vector<CategoryResult>& results) {
+        Listed out;
         for (const auto& r : results) {
             for (const auto& i : r.items) {
-                out.emplace_back(r.kind, i.url);
+                out.emplace_back(r.kind, i.url, i.bytes);
             }
         }
         return out;
     };
-    EXPECT_EQ(urls(final), urls(lastSnapshot));
-    ASSERT_EQ(final.size(), 8u);
-    for (std::size_t i = 0; i < final.size(); ++i) {
-        EXPECT_EQ(final[i].kind, CategoryKinds::allCases()[i]); // registry order
+    ScannerList registry{std::make_shared<FakeScanner>(CategoryKind::packageCaches,
+                                                       std::vector{item("/h/shared", 5)},
+                                                       [] { std::this_thread::sleep_for(50ms); })};
+    Listed expected{{CategoryKind::packageCaches, "/h/shared", 5}};
+    for (std::size_t i = 1; i < 8; ++i) {
+        const CategoryKind kind = CategoryKinds::allCases()[i];
+        const auto name = [&](int k) { return "/c" + std::to_string(i) + "/item" + std::to_string(k); };
+        std::vector<CleanupItem> items{item(i % 2 == 0 ? "/h/shared" : "/h/shared/inner", 9)};
+        for (int k = 0; k < 20; ++k) {
+            items.push_back(item(name(k), (k * 37) % 5));
+        }
+        for (std::int64_t bytes = 4; bytes >= 0; --bytes) {
+            for (int k = 0; k < 20; ++k) {
+                if ((k * 37) % 5 == bytes) {
+                    expected.emplace_back(kind, name(k), bytes);
+                }
+            }
+        }
+        registry.push_back(std::make_shared<FakeScanner>(kind, items));
     }
+    std::mutex m;
+    std::vector<CategoryResult> last;
+    const auto final = AllScanners::runAll(
+        registry, [&](int finished, int total, CategoryKind, const std::vector<CategoryResult>& results) {
+            const std::lock_guard guard(m);
+            if (finished == total) {
+                last = results;
+            }
+        });
+    EXPECT_EQ(listed(final), expected);
+    EXPECT_EQ(listed(last), expected);
 }
 
 } // namespace
