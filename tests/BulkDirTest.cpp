@@ -15,15 +15,6 @@
 
 namespace {
 
-const BulkEntry* find(const std::vector<BulkEntry>& entries, const std::string& name) {
-    for (const auto& e : entries) {
-        if (e.name == name) {
-            return &e;
-        }
-    }
-    return nullptr;
-}
-
 std::set<std::string> names(const std::vector<BulkEntry>& entries) {
     std::set<std::string> out;
     for (const auto& e : entries) {
@@ -79,11 +70,10 @@ TEST(BulkDirRead, ReportsKindsAndAllocatedSizeOfTheEntryItselfAndDatesOnlyWithTh
     ASSERT_EQ(stat(home.path().c_str(), &sb), 0);
     EXPECT_EQ(entries[0].fsid, (static_cast<std::uint64_t>(major(sb.st_dev)) << 32) | minor(sb.st_dev));
     const auto withDates = BulkDir::read(home / "dir", BulkDir::Options::dates);
-    ASSERT_EQ(withDates.size(), 4u);
+    EXPECT_EQ(names(withDates), names(entries));
     for (const auto& e : withDates) {
-        EXPECT_TRUE(e.modified && e.accessed) << e.name;
+        EXPECT_TRUE(e.modified && e.accessed && (e.name != "file" || *e.modified == when)) << e.name;
     }
-    EXPECT_EQ(*find(withDates, "file")->modified, when);
 }
 
 TEST(BulkDirRead, EntriesThatVanishWhileListingAreSimplyMissing) {

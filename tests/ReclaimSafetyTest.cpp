@@ -5,10 +5,10 @@
 #include "KestruneCore/Activity/ActivityStore.h"
 #include "KestruneCore/Platform/AppSupport.h"
 #include "KestruneCore/Platform/FileLock.h"
+#include "tests/Photos.h"
 #include "tests/TrashFixture.h"
 
 #include <gtest/gtest.h>
-#include <vips/vips.h>
 
 #include <csignal>
 #include <regex>
@@ -20,19 +20,6 @@ using namespace std::chrono_literals;
 using namespace TestTree;
 using namespace TrashFixture;
 const auto now = std::chrono::system_clock::now();
-
-// A noisy photo well over the similar-images floor.
-std::string photo(const std::string& path) {
-    VipsImage* noise = nullptr;
-    VipsImage* bytes = nullptr;
-    EXPECT_EQ(vips_gaussnoise(&noise, 900, 700, "mean", 128.0, "sigma", 40.0, nullptr), 0);
-    EXPECT_EQ(vips_cast_uchar(noise, &bytes, nullptr), 0);
-    makeFolder(path.substr(0, path.rfind('/')));
-    EXPECT_EQ(vips_jpegsave(bytes, path.c_str(), "Q", 95, nullptr), 0) << vips_error_buffer();
-    g_object_unref(noise);
-    g_object_unref(bytes);
-    return path;
-}
 
 ProcessResult cli(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"/usr/bin/timeout", "120", cliPath()});
@@ -49,16 +36,14 @@ struct Group {
     }
 };
 
-void plantHome(const TemporaryHome& home) {
+// A dry run and a run without --yes change nothing; a reclaim of the Trash empties it, records every path
+// it removed and leaves the rest.
+TEST(ReclaimCommand, ADryRunChangesNothingAndReclaimingTheTrashRecordsEveryPath) {
+    TemporaryHome home;
     plant(home.path(), {{"Library/Caches/app/blob", 2'000'000}, {"Documents/thesis.tex", -1, "precious"}});
     for (int i = 0; i < 50; ++i) {
         writeFile(inTrash("file" + std::to_string(i)), "trashed " + std::to_string(i));
     }
-}
-
-TEST(ReclaimCommand, ADryRunShowsThePlanAndChangesNothing) {
-    TemporaryHome home;
-    plantHome(home);
     // What the program's own files (the audit log's scan event, the hash cache) leave out.
     const auto files = [&home] {
         auto all = snapshot(home.path());
@@ -80,14 +65,10 @@ TEST(ReclaimCommand, ADryRunShowsThePlanAndChangesNothing) {
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(refused.output.find("pass --yes"), std::string::npos);
     EXPECT_EQ(files(), before);
-}
 
-TEST(ReclaimCommand, ReclaimingTheTrashEmptiesItAndRecordsEveryPath) {
-    TemporaryHome home;
-    plantHome(home);
     const auto untouched = snapshot(home / "Library");
-    const auto r = cli({"reclaim", "--yes", "--quiet", "--category", "trash"});
-    ASSERT_EQ(r.status, 0) << r.output;
+    const auto reclaimed = cli({"reclaim", "--yes", "--quiet", "--category", "trash"});
+    ASSERT_EQ(reclaimed.status, 0) << reclaimed.output;
     EXPECT_EQ(contents(Trash::filesFolder()), Tree());
     EXPECT_EQ(snapshot(home / "Library"), untouched); // not chosen
     EXPECT_EQ(readFile(home / "Documents/thesis.tex"), "precious");
@@ -145,7 +126,9 @@ TEST(ReclaimSafety, EveryGroupOfCopiesKeepsOneMemberWhateverIsSelected) {
         TemporaryHome home;
         makeFile(home / (leftovers + "/Library.musicdb"), 52'000'000);
         const std::string original = home / c.members[0].first;
-        Group group{{}, readFile(c.bytes ? writeFile(original, randomBytes(c.bytes, 1)) : photo(original))};
+        Group group{{},
+                    readFile(c.bytes ? writeFile(original, randomBytes(c.bytes, 1))
+                                     : TestPhotos::photo(original, 900, 700, 1, 95))};
         for (const auto& [path, days] : c.members) {
             group.members.push_back(writeFile(home / path, group.contents));
             setModified(home / path, now - days * 24h);
@@ -156,7 +139,6 @@ TEST(ReclaimSafety, EveryGroupOfCopiesKeepsOneMemberWhateverIsSelected) {
         EXPECT_NE(r.output.find("kept back"), std::string::npos) << r.output;
         EXPECT_TRUE(group.survives()) << r.output;
         EXPECT_EQ(readFile(bystander), "keep me");
-        // Only one member was kept back; the rest went.
         EXPECT_EQ(std::count_if(group.members.begin(), group.members.end(), exists), 1) << r.output;
     }
 }

@@ -10,8 +10,6 @@
 #include <fstream>
 #include <ftw.h>
 #include <grp.h>
-#include <openssl/evp.h>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -36,10 +34,7 @@ void makeParents(const std::string& path) {
 void makeWritable(const std::string& root) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec) {
-            break;
-        }
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec)) {
             chmod(it->path().c_str(), 0755);
         }
@@ -53,17 +48,6 @@ int addFile(const char*, const struct stat* sb, int type, struct FTW*) {
         treeSum += static_cast<std::int64_t>(sb->st_blocks) * 512;
     }
     return 0;
-}
-
-std::string sha256Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
-    std::ostringstream out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out << std::hex << (digest[i] >> 4) << (digest[i] & 15);
-    }
-    return out.str();
 }
 
 } // namespace
@@ -246,15 +230,14 @@ std::map<std::string, std::string> snapshot(const std::string& path) {
     std::map<std::string, std::string> out;
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec) {
-            break;
-        }
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string relative = fs::relative(it->path(), path).string();
         if (it->is_symlink(ec)) {
             out[relative] = "link:" + fs::read_symlink(it->path(), ec).string();
         } else if (it->is_regular_file(ec)) {
-            out[relative] = sha256Hex(readFile(it->path().string()));
+            const std::string data = readFile(it->path().string());
+            out[relative] =
+                std::to_string(data.size()) + ":" + std::to_string(std::hash<std::string>{}(data));
         } else if (it->is_directory(ec)) {
             out[relative] = "folder";
         }
@@ -362,6 +345,16 @@ Spawned spawn(const std::vector<std::string>& argv, Privilege privilege,
     return {pid, pipeFds[0], {}};
 }
 
+// Appends what the child printed next to `received`; false at the end of its output.
+bool readMore(Spawned& child) {
+    char buffer[65536];
+    ssize_t n = 0;
+    while ((n = read(child.output, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+    }
+    child.received.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    return n > 0;
+}
+
 } // namespace
 
 Spawned start(const std::vector<std::string>& argv) {
@@ -369,12 +362,8 @@ Spawned start(const std::vector<std::string>& argv) {
 }
 
 bool awaitOutput(Spawned& child, const std::string& text) {
-    char buffer[4096];
     while (child.received.find(text) == std::string::npos) {
-        const ssize_t n = read(child.output, buffer, sizeof buffer);
-        if (n > 0) {
-            child.received.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
+        if (!readMore(child)) {
             return false;
         }
     }
@@ -386,19 +375,12 @@ ProcessResult finish(Spawned& child, int signal) {
     if (child.pid <= 0) {
         return result;
     }
-    result.output = std::move(child.received);
     if (signal != 0) {
         kill(child.pid, signal);
     }
-    char buffer[65536];
-    while (true) {
-        const ssize_t n = read(child.output, buffer, sizeof buffer);
-        if (n > 0) {
-            result.output.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
+    while (readMore(child)) {
     }
+    result.output = std::move(child.received);
     close(child.output);
     int status = 0;
     while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {

@@ -12,7 +12,6 @@
 #include <map>
 #include <random>
 #include <sstream>
-#include <stdexcept>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -53,15 +52,6 @@ inline std::int64_t plant(const std::string& root, const std::vector<File>& file
     }
     return total;
 }
-// Symbolic links {target, at}, both absolute; throws when one cannot be made.
-inline void symlinks(const std::vector<std::pair<std::string, std::string>>& links) {
-    for (const auto& [target, at] : links) {
-        if (symlink(target.c_str(), at.c_str()) != 0) {
-            throw std::runtime_error("symlink " + at + ": " + std::strerror(errno));
-        }
-    }
-}
-
 // Every file under `root` by relative path with its contents, "-> target" for a link; folders are left out.
 using Tree = std::map<std::string, std::string>;
 inline Tree contents(const std::string& root) {
