@@ -205,6 +205,7 @@ TEST(PrivacyAndMedia, EveryRowIsReportedAtItsFloorAndNotOneBlockBelow) {
         {privacy, [] { return PrivacyTraceScanner().scan(); }},
         {media, [] { return MediaLeftoversScanner().scan(); }}};
     for (const auto& [rows, scan] : tables) {
+        ASSERT_FALSE(rows.empty());
         TestTree::TemporaryHome home;
         const auto b = TestTree::block(home);
         TestTree::makeFile(home / "Music/Music/Media.localized/song.m4a", 60'000'000);
