@@ -9,9 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -61,7 +64,8 @@ struct CloudFixture {
 
 // Downloaded files and folders are items (a folder whole, largest first); a folder not downloaded is
 // entered file by file, four levels deep; what is hidden, not downloaded or below the floor is not an
-// item, and what is below the floor is not even asked about.
+// item, and what is below the floor is not even asked about; a status that cannot be read counts as
+// downloaded.
 TEST(CloudClutter, DownloadedEntriesAreItemsAndOthersAreEnteredOrLeft) {
     CloudFixture f;
     const auto b = block(f.home);
@@ -108,6 +112,16 @@ TEST(CloudClutter, DownloadedEntriesAreItemsAndOthersAreEnteredOrLeft) {
     plant("Almost/more.bin", b);
     expected.insert(f.at("Almost"));
     EXPECT_EQ(urls(f.scan()), expected);
+    // Only a managed item with a status that says so is not downloaded.
+    const std::pair<CloudValues, bool> cases[] = {{notDownloaded, false},
+                                                  {{false, DownloadingStatus::notDownloaded}, true},
+                                                  {{true, std::nullopt}, true},
+                                                  {downloaded, true},
+                                                  {{true, DownloadingStatus::current}, true}};
+    for (const auto& [values, isDownloaded] : cases) {
+        f.status->answers["/item"] = values;
+        EXPECT_EQ(CloudClutterScanner(f.status).isDownloadedUbiquitous("/item"), isDownloaded);
+    }
 }
 
 TEST(CloudClutter, TwoHundredFiftyQualifyingFilesGiveTheFirstTwoHundredLargestFirst) {
@@ -134,21 +148,7 @@ TEST(CloudClutter, TwoHundredFiftyQualifyingFilesGiveTheFirstTwoHundredLargestFi
     }
 }
 
-TEST(CloudClutter, OnlyAManagedItemWithAForeignStatusIsNotDownloaded) {
-    CloudFixture f;
-    const CloudClutterScanner scanner(f.status);
-    const std::pair<CloudValues, bool> cases[] = {{notDownloaded, false},
-                                                  {{false, DownloadingStatus::notDownloaded}, true},
-                                                  {{true, std::nullopt}, true},
-                                                  {downloaded, true},
-                                                  {{true, DownloadingStatus::current}, true}};
-    for (const auto& [values, isDownloaded] : cases) {
-        f.status->answers["/item"] = values;
-        EXPECT_EQ(scanner.isDownloadedUbiquitous("/item"), isDownloaded);
-    }
-}
-
-// --- device backups ----------------------------------------------------------------------------
+// --- device backups, privacy traces and media leftovers ----------------------------------------
 
 // Labelled by device name, then display name, else unlabelled; the floor is ten million bytes, and no
 // backup folder, a link, a hidden folder or a loose file give nothing.
@@ -188,66 +188,55 @@ TEST(DeviceBackups, LabelsAndTheFloor) {
     EXPECT_EQ(labels, expected);
 }
 
-// --- privacy traces and media leftovers: every row's floor, label and order --------------------
-
-struct Row {
-    std::string label;
-    std::string path;
-    std::int64_t floor;
-};
-
-// Plants `bytes` at each row's location (a cookie store is a file, everything else a folder), and
-// returns what the scanner then reports.
-template <typename Scanner>
-std::vector<CleanupItem> plantAndScan(const TestTree::TemporaryHome& home, const std::vector<Row>& rows,
-                                      bool reachFloor) {
-    const auto b = TestTree::block(home);
-    for (const auto& row : rows) {
-        const auto bytes = reachFloor ? atOrAbove(row.floor, b) : below(row.floor, b);
-        const bool file = row.path.ends_with("Cookies.binarycookies") || row.path.ends_with("/Cookies");
-        TestTree::makeFile(home / (file ? row.path : row.path + "/data_1"), bytes);
-    }
-    return Scanner().scan();
-}
-
-template <typename Scanner> void everyRowAtItsFloorInTableOrder(const std::vector<Row>& rows) {
-    TestTree::TemporaryHome home;
-    ASSERT_FALSE(rows.empty());
-    TestTree::makeFile(home / "Music/Music/Media.localized/song.m4a", 60'000'000); // the library: never
-    EXPECT_TRUE(plantAndScan<Scanner>(home, rows, false).empty()) << "one block below every floor";
-    const auto items = plantAndScan<Scanner>(home, rows, true);
-    ASSERT_EQ(items.size(), rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(items[i].url, home / rows[i].path);
-        EXPECT_EQ(items[i].label, rows[i].label);
-        EXPECT_EQ(items[i].modified, DiskMath::modified(items[i].url));
-    }
-}
-
-TEST(PrivacyTraces, EveryRowIsReportedAtItsFloorAndNotOneBlockBelow) {
-    std::vector<Row> rows;
+// Every row of both tables one block below its floor gives nothing, nor does a link at a row's place to
+// a large folder; at its floor, every row is an item with its label, in table order. The Music library
+// itself is never an item.
+TEST(PrivacyAndMedia, EveryRowIsReportedAtItsFloorAndNotOneBlockBelow) {
+    using Rows = std::vector<std::tuple<std::string, std::string, std::int64_t>>; // label, place, floor
+    Rows privacy;
     for (const auto& row : PrivacyTraceScanner::targets()) {
-        rows.push_back({std::string(row.label), std::string(row.relativePath), row.minBytes});
+        privacy.emplace_back(row.label, row.relativePath, row.minBytes);
     }
-    everyRowAtItsFloorInTableOrder<PrivacyTraceScanner>(rows);
-}
-
-TEST(MediaLeftovers, EveryRowIsReportedAtItsFloorAndNotOneBlockBelow) {
-    std::vector<Row> rows;
+    Rows media;
     for (const auto& [label, path, floor] : MediaLeftoversScanner::rows()) {
-        rows.push_back({std::string(label), std::string(path), floor});
+        media.emplace_back(label, path, floor);
     }
-    everyRowAtItsFloorInTableOrder<MediaLeftoversScanner>(rows);
-}
-
-TEST(PrivacyTraces, ALinkIsNotTheLocationItPointsTo) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFile(home / "elsewhere/big", 30'000'000);
-    TestTree::makeFolder(home / "Library/Application Support/discord");
-    ASSERT_EQ(
-        symlink((home / "elsewhere").c_str(), (home / "Library/Application Support/discord/Cache").c_str()),
-        0);
-    EXPECT_TRUE(PrivacyTraceScanner().scan().empty());
+    const std::vector<std::pair<Rows, std::function<std::vector<CleanupItem>()>>> tables{
+        {privacy, [] { return PrivacyTraceScanner().scan(); }},
+        {media, [] { return MediaLeftoversScanner().scan(); }}};
+    for (const auto& [rows, scan] : tables) {
+        ASSERT_FALSE(rows.empty());
+        TestTree::TemporaryHome home;
+        const auto b = TestTree::block(home);
+        TestTree::makeFile(home / "Music/Music/Media.localized/song.m4a", 60'000'000);
+        TestTree::makeFile(home / "elsewhere/big", 60'000'000);
+        const std::string linked = home / std::get<1>(rows.back());
+        TestTree::makeFolder(std::filesystem::path(linked).parent_path());
+        ASSERT_EQ(symlink((home / "elsewhere").c_str(), linked.c_str()), 0);
+        std::vector<std::pair<std::string, std::string>> expected;
+        for (const auto& [label, path, floor] : rows) {
+            expected.emplace_back(home / path, label);
+        }
+        for (const bool reachFloor : {false, true}) {
+            if (reachFloor) {
+                std::filesystem::remove(linked);
+            }
+            for (const auto& [label, path, floor] : rows) {
+                // A cookie store is a file, everything else a folder.
+                const bool file = path.ends_with("Cookies.binarycookies") || path.ends_with("/Cookies");
+                if (home / path != linked || reachFloor) {
+                    TestTree::makeFile(home / (file ? path : path + "/data_1"),
+                                       reachFloor ? atOrAbove(floor, b) : below(floor, b));
+                }
+            }
+            std::vector<std::pair<std::string, std::string>> found;
+            for (const auto& item : scan()) {
+                found.emplace_back(item.url, item.label.value_or(""));
+                EXPECT_EQ(item.modified, DiskMath::modified(item.url));
+            }
+            EXPECT_EQ(found, reachFloor ? expected : decltype(expected){}) << expected.front().second;
+        }
+    }
 }
 
 } // namespace

@@ -67,69 +67,66 @@ TEST(AppBundleName, IsTheNearestBundleWithinEightSteps) {
     EXPECT_EQ(LanguageFilesScanner::appBundleName("/"), std::nullopt);
 }
 
-TEST(LanguageFiles, OnlyUnusedLanguagesAboveTheFloorAreReportedWithTheirApplication) {
-    TestTree::TemporaryHome home;
-    setLocale(Env{{"LANG", "en_US.UTF-8"}});
-    const auto b = TestTree::block(home);
-    const std::string res = home / "Applications/Viewer.app/Contents/Resources/";
-    // Which names are kept: PreferredLanguages.
-    TestTree::makeFile(res + "en_US.lproj/Localizable.strings", 2'000'000);
-    TestTree::makeFile(res + "de.lproj/Localizable.strings", 1'000'000);
-    TestTree::makeFile(res + "de.lproj/Main.nib/keyedobjects.nib", 1'000'000);
-    TestTree::makeFile(res + "it.lproj/Localizable.strings", TestTree::below(500'000, b));
-    TestTree::makeFile(res + "es.lproj/Localizable.strings", TestTree::atOrAbove(500'000, b));
-    TestTree::makeFile(res + "EN.lproj/Localizable.strings", 2'000'000);
-    TestTree::makeFile(res + "ja.lproj", 2'000'000); // a file, not a folder
-    TestTree::build(
-        home.path(),
-        {{"elsewhere/ko.lproj/x", 2'000'000},
-         {"Applications/Viewer.app/Contents/Resources/ko.lproj", {}, -1, home / "elsewhere/ko.lproj"}});
-    TestTree::makeFile(res + ".hidden/pl.lproj/x", 2'000'000);
-    TestTree::makeFile(home / "Applications/Tool/Contents/Resources/de.lproj/x", 2'000'000); // no .app
-
-    EXPECT_EQ(TestTree::urls(LanguageFilesScanner().scan()),
-              (std::set<std::string>{res + "de.lproj", res + "es.lproj", res + "EN.lproj"}));
-}
-
-TEST(LanguageFiles, TheWalkStopsAtDepthFiveAndNeverEntersNestedHelpers) {
+// Only folders of unused languages from the floor (each side) in application bundles, in the home's and
+// the system's application folders: never a file, a link, a hidden folder or a nested helper, and the walk
+// stops at depth five. Which names are kept: PreferredLanguages.
+TEST(LanguageFiles, OnlyUnusedLanguagesFromTheFloorWithinTheWalksLimits) {
     TestTree::TemporaryHome home;
     setLocale(Env{{"LANG", "en_US.UTF-8"}, {"KESTRUNE_SYSTEM_ROOT", home / "system"}});
-    const std::string app = home / "system/Applications/Editor.app";
-    TestTree::makeFile(app + "/1/2/3/4/5/six.lproj/x", 1'000'000);     // listed at depth 5
-    TestTree::makeFile(app + "/1/2/3/4/5/6/seven.lproj/x", 1'000'000); // would need depth 6
-    TestTree::makeFile(app + "/Contents/Library/LoginItems/Helper.app/Contents/Resources/de.lproj/x",
-                       1'000'000);
-    TestTree::makeFile(app + "/Contents/Helpers/Agent.app/de.lproj/x", 1'000'000);
-    TestTree::makeFile(app + "/Contents/Sidecar.app/de.lproj/x", 1'000'000);         // listed at depth 1
-    TestTree::makeFile(app + "/Inner.app/Contents/Resources/de.lproj/x", 1'000'000); // depth 0: entered
-    TestTree::makeFile(app + "/Contents/Resources/de.lproj/nested.lproj/x", 1'000'000);
-    TestTree::makeFile(home / "system/Applications/.Hidden.app/de.lproj/x", 1'000'000);
-    TestTree::makeFile(home / "system/Applications/Utilities/Console.app/de.lproj/x", 1'000'000);
-    TestTree::makeFile(home / "system/System/Applications/Sys.app/Contents/Resources/pt.lproj/x", 1'000'000);
-
-    EXPECT_EQ(
-        TestTree::urls(LanguageFilesScanner().scan()),
-        (std::set<std::string>{app + "/1/2/3/4/5/six.lproj", app + "/Inner.app/Contents/Resources/de.lproj",
-                               app + "/Contents/Resources/de.lproj"}));
+    const auto b = TestTree::block(home);
+    const std::string viewer = "Applications/Viewer.app/Contents/Resources/";
+    const std::string editor = "system/Applications/Editor.app/";
+    TestTree::build(
+        home.path(),
+        {{viewer + "en_US.lproj/Localizable.strings", 2'000'000},
+         {viewer + "de.lproj/Localizable.strings", 1'000'000},
+         {viewer + "de.lproj/Main.nib/keyedobjects.nib", 1'000'000},
+         {viewer + "it.lproj/Localizable.strings", TestTree::below(500'000, b)},
+         {viewer + "es.lproj/Localizable.strings", TestTree::atOrAbove(500'000, b)},
+         {viewer + "EN.lproj/Localizable.strings", 2'000'000},
+         {viewer + "ja.lproj", 2'000'000}, // a file, not a folder
+         {"elsewhere/ko.lproj/x", 2'000'000},
+         {viewer + "ko.lproj", {}, -1, home / "elsewhere/ko.lproj"},
+         {viewer + ".hidden/pl.lproj/x", 2'000'000},
+         {"Applications/Tool/Contents/Resources/de.lproj/x", 2'000'000}, // no .app
+         {editor + "1/2/3/4/5/six.lproj/x", 1'000'000},                  // listed at depth 5
+         {editor + "1/2/3/4/5/6/seven.lproj/x", 1'000'000},              // would need depth 6
+         {editor + "Contents/Library/LoginItems/Helper.app/Contents/Resources/de.lproj/x", 1'000'000},
+         {editor + "Contents/Helpers/Agent.app/de.lproj/x", 1'000'000},
+         {editor + "Contents/Sidecar.app/de.lproj/x", 1'000'000},         // listed at depth 1
+         {editor + "Inner.app/Contents/Resources/de.lproj/x", 1'000'000}, // depth 0: entered
+         {editor + "Contents/Resources/de.lproj/nested.lproj/x", 1'000'000},
+         {"system/Applications/.Hidden.app/de.lproj/x", 1'000'000},
+         {"system/Applications/Utilities/Console.app/de.lproj/x", 1'000'000},
+         {"system/System/Applications/Sys.app/Contents/Resources/pt.lproj/x", 1'000'000}});
+    std::set<std::string> expected;
+    for (const std::string& relative :
+         {viewer + "de.lproj", viewer + "es.lproj", viewer + "EN.lproj", editor + "1/2/3/4/5/six.lproj",
+          editor + "Inner.app/Contents/Resources/de.lproj", editor + "Contents/Resources/de.lproj"}) {
+        expected.insert(home / relative);
+    }
+    EXPECT_EQ(TestTree::urls(LanguageFilesScanner().scan()), expected);
 }
 
+// The ordinary user owns Mine.app in the home's and the system's application folders; Theirs.app
+// belongs to someone else and is read-only: only Mine's unused languages are reported.
 TEST(LanguageFiles, ABundleTheUserCannotWriteYieldsNothing) {
     TestTree::TemporaryHome home;
     const std::string system = home / "system";
-    for (const std::string name : {"Mine", "Theirs"}) {
-        for (const std::string lang : {"de", "fr", "ja", "ru"}) {
-            TestTree::makeFile(
-                home / ("Applications/" + name + ".app/Contents/Resources/" + lang + ".lproj/x"), 1'000'000);
-            TestTree::makeFile(
-                system + "/Applications/" + name + ".app/Contents/Resources/" + lang + ".lproj/x", 1'000'000);
+    std::set<std::string> expected;
+    for (const std::string& root : {home / "Applications", system + "/Applications"}) {
+        for (const std::string name : {"/Mine.app", "/Theirs.app"}) {
+            for (const std::string lang : {"de", "fr", "ja", "ru"}) {
+                const std::string folder = root + name + "/Contents/Resources/" + lang + ".lproj";
+                TestTree::makeFile(folder + "/x", 1'000'000);
+                if (name == "/Mine.app" && lang != "fr") {
+                    expected.insert(folder);
+                }
+            }
         }
+        TestTree::giveToUnprivileged(root + "/Mine.app");
+        ASSERT_EQ(chmod((root + "/Theirs.app").c_str(), 0555), 0);
     }
-    // The ordinary user owns Mine.app in both roots; Theirs.app belongs to someone else and is read-only.
-    TestTree::giveToUnprivileged(home / "Applications/Mine.app");
-    TestTree::giveToUnprivileged(system + "/Applications/Mine.app");
-    ASSERT_EQ(chmod((home / "Applications/Theirs.app").c_str(), 0555), 0);
-    ASSERT_EQ(chmod((system + "/Applications/Theirs.app").c_str(), 0555), 0);
-
     const auto r =
         TestTree::run({TestTree::cliPath(), "scan", "--only", "languageFiles", "--json", "--quiet"},
                       TestTree::Privilege::unprivileged,
@@ -137,15 +134,10 @@ TEST(LanguageFiles, ABundleTheUserCannotWriteYieldsNothing) {
     ASSERT_EQ(r.status, 0) << r.output;
     const auto doc = nlohmann::json::parse(r.output, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << r.output;
-    std::set<std::string> paths, expected;
     ASSERT_EQ(doc["categories"].size(), 1u) << r.output;
+    std::set<std::string> paths;
     for (const auto& i : doc["categories"][0]["items"]) {
         paths.insert(i["path"].get<std::string>());
-    }
-    for (const std::string& root : {home / "Applications", system + "/Applications"}) {
-        for (const std::string lang : {"de", "ja", "ru"}) {
-            expected.insert(root + "/Mine.app/Contents/Resources/" + lang + ".lproj");
-        }
     }
     EXPECT_EQ(paths, expected);
 }
