@@ -28,12 +28,6 @@ using TestTree::TemporaryHome;
 
 constexpr std::int64_t MB = 1'000'000;
 
-// The system folders move below the home, which puts the variable back.
-std::string systemRoot(const TemporaryHome& home) {
-    setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(home / "system").c_str(), 1);
-    return home / "system";
-}
-
 std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std::vector<InstalledApp>& all,
                                               const std::string& home) {
     std::map<std::string, std::int64_t> out;
@@ -41,11 +35,6 @@ std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std
         out[file.item.url.substr(home.size() + 1)] = file.item.bytes;
     }
     return out;
-}
-
-const InstalledApp* named(const std::vector<InstalledApp>& apps, const std::string& name) {
-    const auto it = std::ranges::find(apps, name, &InstalledApp::name);
-    return it == apps.end() ? nullptr : &*it;
 }
 
 // What the Linux folders below do not show: the other suffixes, folding without an identifier, and
@@ -105,7 +94,7 @@ TEST(AppSupportFiles, LinuxFoldersMatchTheRuleAndNothingElse) {
 
 TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
     TemporaryHome home;
-    systemRoot(home);
+    setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(home / "system").c_str(), 1); // the home puts it back
     AppsFixture::FakeFlatpak flatpak(home);
     // AppImages: one with a desktop entry, an icon and settings; one only by its mark in Downloads; a file
     // that only has the extension, and a link to an AppImage, are not listed. Programs installed by hand,
@@ -186,7 +175,8 @@ TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
             {viewer, {"viewer", S::appimage, TestTree::allocated(viewer), {}}}}));
     EXPECT_TRUE(std::is_sorted(apps.begin(), apps.end(),
                                [](const auto& a, const auto& b) { return a.bytes > b.bytes; }));
-    EXPECT_EQ(named(apps, "Hello")->privilegedRemoval(), "snap remove hello");
+    EXPECT_EQ(std::ranges::find(apps, "Hello", &InstalledApp::name)->privilegedRemoval(),
+              "snap remove hello");
 }
 
 TEST(AppUsage, DesktopRecordThenAccessTimeElseNeverOpenedOrUnknown) {

@@ -32,7 +32,7 @@ std::string outline(const nlohmann::json& node) {
 }
 
 // One tree printed (the home scope is the default target, two levels unless asked, largest first) and as
-// JSON read back whole.
+// JSON read back whole; a missing folder and bad arguments refused clearly.
 TEST(MapCommand, TextAndJsonShowTheTreeLargestFirst) {
     TemporaryHome home;
     makeFile(home / "tree/Movies/film", 30 * MB);
@@ -60,6 +60,18 @@ TEST(MapCommand, TextAndJsonShowTheTreeLargestFirst) {
     EXPECT_EQ(doc["children"][1]["children"][0]["children"][0]["path"], home / "tree/Documents/a/report");
     EXPECT_EQ(doc["children"][1]["children"][1]["bytes"], allocated(home / "tree/Documents/notes"))
         << "Other";
+
+    const auto missing = cli({"map", home / "missing", "--quiet"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.output.find("missing: No such file or directory"), std::string::npos) << missing.output;
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--depth", "-1"}, {"--threads", "0"}, {"--nonsense"}}) {
+        std::vector<std::string> argv{"map", home.path()};
+        argv.insert(argv.end(), bad.begin(), bad.end());
+        const auto refused = cli(argv);
+        EXPECT_EQ(refused.status, 2) << bad[0] << " " << refused.output;
+        EXPECT_NE(refused.output.find("kestrune-cli:"), std::string::npos) << refused.output;
+    }
 }
 
 TEST(MapCommand, TheProgressLineNamesTheScopeAreaFoldersAndBytes) {
@@ -91,21 +103,6 @@ TEST(MapCommand, UnreadableFoldersCountNothingForAnUnprivilegedUserAndAreReporte
         r.output.substr(r.output.find('{'), r.output.rfind('}') - r.output.find('{') + 1));
     EXPECT_EQ(doc["bytes"].get<std::int64_t>(), allocated(home / "tree/open/file"));
     EXPECT_EQ(doc["unreadable"].get<std::int64_t>(), 2);
-}
-
-TEST(MapCommand, BadArgumentsAreRefusedClearly) {
-    TemporaryHome home;
-    const auto missing = cli({"map", home / "missing", "--quiet"});
-    EXPECT_NE(missing.status, 0);
-    EXPECT_NE(missing.output.find("missing: No such file or directory"), std::string::npos) << missing.output;
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--depth", "-1"}, {"--threads", "0"}, {"--nonsense"}}) {
-        std::vector<std::string> argv{"map", home.path()};
-        argv.insert(argv.end(), bad.begin(), bad.end());
-        const auto r = cli(argv);
-        EXPECT_EQ(r.status, 2) << bad[0] << " " << r.output;
-        EXPECT_NE(r.output.find("kestrune-cli:"), std::string::npos) << r.output;
-    }
 }
 
 // Every "path" in a JSON document with its "pathBytes", wherever it nests.
