@@ -28,12 +28,6 @@ using TestTree::TemporaryHome;
 
 constexpr std::int64_t MB = 1'000'000;
 
-// The system folders move below the home, which puts the variable back.
-std::string systemRoot(const TemporaryHome& home) {
-    setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(home / "system").c_str(), 1);
-    return home / "system";
-}
-
 std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std::vector<InstalledApp>& all,
                                               const std::string& home) {
     std::map<std::string, std::int64_t> out;
@@ -41,11 +35,6 @@ std::map<std::string, std::int64_t> supportOf(const InstalledApp& app, const std
         out[file.item.url.substr(home.size() + 1)] = file.item.bytes;
     }
     return out;
-}
-
-const InstalledApp* named(const std::vector<InstalledApp>& apps, const std::string& name) {
-    const auto it = std::ranges::find(apps, name, &InstalledApp::name);
-    return it == apps.end() ? nullptr : &*it;
 }
 
 // What the Linux folders below do not show: the other suffixes, folding without an identifier, and
@@ -105,21 +94,26 @@ TEST(AppSupportFiles, LinuxFoldersMatchTheRuleAndNothingElse) {
 
 TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
     TemporaryHome home;
-    systemRoot(home);
+    setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(home / "system").c_str(), 1); // the home puts it back
     AppsFixture::FakeFlatpak flatpak(home);
     // AppImages: one with a desktop entry, an icon and settings; one only by its mark in Downloads; a file
-    // that only has the extension, and a link to an AppImage, are not listed. A program installed by hand,
-    // and desktop entries of system and Flatpak programs (not the user's). Flatpak: a user app named by its
-    // exported entry, a system one by flatpak's own name column. Snaps: an application, sized by its .snap
-    // files, and a base, which is not one. The bundle layout through the system folders: a bundle with an
-    // Info.plist, a link into the system's own applications (skipped).
+    // that only has the extension, and a link to an AppImage, are not listed. Programs installed by hand,
+    // one inside ~/.local/share/Tool (which Tool's name would otherwise match, and is never offered as
+    // Tool's), and desktop entries of system and Flatpak programs (not the user's). Flatpak: a user app
+    // named by its exported entry, a system one by flatpak's own name column. Snaps: an application, sized
+    // by its .snap files, and a base, which is not one. The bundle layout through the system folders: a
+    // bundle with an Info.plist, a link into the system's own applications (skipped), and two copies of
+    // Dup sharing one identifier, known by their paths.
     const std::string tool = makeAppImage(home / "Applications/Tool-1.2-x86_64.AppImage");
     const std::string viewer = makeAppImage(home / "Downloads/viewer");
     const std::string snaps = "system/var/lib/snapd/snaps/",
                       icons = ".local/share/icons/hicolor/256x256/apps/";
     const std::string paint = "system/Applications/Paint.app", clock = "system/System/Applications/Clock.app";
+    const std::string plugin = ".local/share/Tool/plugin/bin/plugin";
     TestTree::build(home.path(),
                     {{".config/Tool/settings.json", 2 * MB},
+                     {".cache/Tool/x", 8192},
+                     {plugin, 8192},
                      {icons + "appimagekit_tool.png", 16'384},
                      {"Downloads/Fake.AppImage", 50'000},
                      {".local/bin/tool", {}, -1, tool},
@@ -135,8 +129,11 @@ TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
                      {clock + "/Contents/MacOS/clock", 4096},
                      {"system/Applications/Clock.app", {}, -1, home / clock}});
     TestTree::installApp(home / "system/Applications", "Paint", "com.example.Paint");
+    TestTree::installApp(home / "system/Applications", "Dup", "com.example.Dup");
+    TestTree::installApp(home / "Applications", "Dup", "com.example.Dup");
     desktopEntry(home, "appimagekit_1f-tool.desktop", "Tool", "\"" + tool + "\" %U", "appimagekit_tool");
     desktopEntry(home, "org.example.Editor.desktop", "Editor", "env A=1 " + home / "opt/editor/editor.sh");
+    desktopEntry(home, "plugin.desktop", "Plugin", home / plugin);
     desktopEntry(home, "gedit.desktop", "Gedit", "/usr/bin/gedit %F");
     desktopEntry(home, "maps.desktop", "Maps", "/usr/bin/flatpak run org.gnome.Maps");
     flatpak.install(home, "org.example.Notes", "notes", "Notes", "user", 5 * MB);
@@ -147,61 +144,39 @@ TEST(AppInventory, ListsEveryLinuxSourceWithSizesLargestFirst) {
     using S = AppSource;
     const std::string entries = ".local/share/applications/";
     const std::string notes = "org.example.Notes", editor = "org.example.Editor", chat = "org.example.Chat";
-    // Name: source, id, bytes and support files.
-    using Row = std::tuple<AppSource, std::string, std::int64_t, std::set<std::string>>;
+    // Id: name, source, bytes and support files.
+    using Row = std::tuple<std::string, AppSource, std::int64_t, std::set<std::string>>;
     std::map<std::string, Row> listed;
     for (const auto& app : apps) {
-        auto& [source, id, bytes, support] = listed[app.name] = {app.source, app.id, app.bytes, {}};
+        auto& [name, source, bytes, support] = listed[app.id] = {app.name, app.source, app.bytes, {}};
         for (const auto& [path, size] : supportOf(app, apps, home.path())) {
             support.insert(path);
         }
     }
-    ASSERT_EQ(listed.size(), apps.size()) << "no two share a name";
+    ASSERT_EQ(listed.size(), apps.size()) << "no two share an id";
     ASSERT_EQ(
         listed,
         (std::map<std::string, Row>{
-            {"Hello", {S::snap, "hello", tree(snaps + "hello_12.snap") * 2, {"snap/hello"}}},
-            {"Paint", {S::bundle, "com.example.Paint", tree(paint), {}}},
-            {"Notes", {S::flatpak, notes, tree(".local/share/flatpak/app/" + notes), {".var/app/" + notes}}},
-            {"Chat", {S::flatpak, chat, tree("system/var/lib/flatpak/app/" + chat), {}}},
-            {"Editor", {S::desktop, editor, tree("opt/editor/editor.sh"), {entries + editor + ".desktop"}}},
-            {"Tool",
-             {S::appimage,
-              tool,
+            {"hello", {"Hello", S::snap, tree(snaps + "hello_12.snap") * 2, {"snap/hello"}}},
+            {"com.example.Paint", {"Paint", S::bundle, tree(paint), {}}},
+            {home / "system/Applications/Dup.app",
+             {"Dup", S::bundle, tree("system/Applications/Dup.app"), {}}},
+            {home / "Applications/Dup.app", {"Dup", S::bundle, tree("Applications/Dup.app"), {}}},
+            {notes, {"Notes", S::flatpak, tree(".local/share/flatpak/app/" + notes), {".var/app/" + notes}}},
+            {chat, {"Chat", S::flatpak, tree("system/var/lib/flatpak/app/" + chat), {}}},
+            {editor, {"Editor", S::desktop, tree("opt/editor/editor.sh"), {entries + editor + ".desktop"}}},
+            {home / plugin, {"Plugin", S::desktop, tree(plugin), {entries + "plugin.desktop"}}},
+            {tool,
+             {"Tool",
+              S::appimage,
               TestTree::allocated(tool),
-              {".config/Tool", entries + "appimagekit_1f-tool.desktop", icons + "appimagekit_tool.png"}}},
-            {"viewer", {S::appimage, viewer, TestTree::allocated(viewer), {}}}}));
+              {".config/Tool", ".cache/Tool", entries + "appimagekit_1f-tool.desktop",
+               icons + "appimagekit_tool.png"}}},
+            {viewer, {"viewer", S::appimage, TestTree::allocated(viewer), {}}}}));
     EXPECT_TRUE(std::is_sorted(apps.begin(), apps.end(),
                                [](const auto& a, const auto& b) { return a.bytes > b.bytes; }));
-    EXPECT_EQ(named(apps, "Hello")->privilegedRemoval(), "snap remove hello");
-}
-
-// A third app is installed inside ~/.local/share/Tool, which Tool's name would otherwise match; two copies
-// sharing one identifier are known by their paths. Files two apps share are the engine's to check.
-TEST(AppInventory, AnotherAppsFolderIsNeverOfferedAndCopiesAreKnownByPath) {
-    TemporaryHome home;
-    makeAppImage(home / "Applications/Tool.AppImage");
-    TestTree::makeFile(home / ".local/share/Tool/plugin/bin/plugin", 8192);
-    desktopEntry(home, "plugin.desktop", "Plugin", home / ".local/share/Tool/plugin/bin/plugin");
-    TestTree::makeFile(home / ".cache/Tool/x", 8192);
-    const std::string system = systemRoot(home);
-    TestTree::installApp(system + "/Applications", "Dup", "com.example.Dup");
-    TestTree::installApp(home / "Applications", "Dup", "com.example.Dup");
-
-    const auto apps = AppInventory::installed();
-    const auto* t = named(apps, "Tool");
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(supportOf(*t, apps, home.path()),
-              (std::map<std::string, std::int64_t>{
-                  {".cache/Tool", TestTree::allocatedTree(home / ".cache/Tool")}}));
-    std::set<std::string> dupIDs;
-    for (const auto& app : apps) {
-        if (app.name == "Dup") {
-            dupIDs.insert(app.id);
-        }
-    }
-    EXPECT_EQ(dupIDs,
-              (std::set<std::string>{system + "/Applications/Dup.app", home / "Applications/Dup.app"}));
+    EXPECT_EQ(std::ranges::find(apps, "Hello", &InstalledApp::name)->privilegedRemoval(),
+              "snap remove hello");
 }
 
 TEST(AppUsage, DesktopRecordThenAccessTimeElseNeverOpenedOrUnknown) {
@@ -285,55 +260,49 @@ TEST(AppListing, SearchFoldsAndEveryOrderIsStable) {
     EXPECT_EQ(AppListing::totalBytes(apps), 100);
 }
 
-struct CliHome {
-    TemporaryHome home;
-    std::string tool;
-    std::string other;
-    CliHome() {
-        tool = makeAppImage(home / "Applications/Tool.AppImage");
-        desktopEntry(home, "tool.desktop", "Tool", tool);
-        TestTree::makeFile(home / ".config/Tool/settings", 2 * MB);
-        TestTree::makeFile(home / ".cache/tool/blob", 1 * MB);
-        other = makeAppImage(home / "Applications/Other.AppImage");
-        TestTree::makeFile(home / ".config/Other/keep", 1 * MB);
-    }
-    [[nodiscard]] std::set<std::string> trashed() const {
-        std::set<std::string> names;
-        for (const auto& e : fs::directory_iterator(home / ".local/share/Trash/files")) {
-            names.insert(e.path().filename().string());
-        }
-        return names;
-    }
-};
-
+// kestrune-cli apps and uninstall: the listing as JSON, refusals that change nothing, an uninstall that
+// keeps what --keep names and every file of Other, and an app that cannot move failing with status 1 (what
+// stays then, and its record, are the engine's to check).
 TEST(AppsCommand, ListsAsJsonAndUninstallsWithThePlanAndConfirmationOfReclaim) {
-    CliHome h;
+    TemporaryHome home;
+    const std::string tool = makeAppImage(home / "Applications/Tool.AppImage");
+    desktopEntry(home, "tool.desktop", "Tool", tool);
+    TestTree::makeFile(home / ".config/Tool/settings", 2 * MB);
+    TestTree::makeFile(home / ".cache/tool/blob", 1 * MB);
+    const std::string other = makeAppImage(home / "Applications/Other.AppImage");
+    TestTree::makeFile(home / ".config/Other/keep", 1 * MB);
     const auto listed = TestTree::run({TestTree::cliPath(), "apps", "--json"});
     ASSERT_EQ(listed.status, 0) << listed.output;
-    const auto json = nlohmann::json::parse(listed.output);
-    ASSERT_EQ(json["apps"].size(), 2u);
-    // The two programs are the same size, so they are listed by path.
-    EXPECT_EQ(json["apps"][0]["name"], "Other");
-    const auto& tool = json["apps"][1];
-    EXPECT_EQ(tool["name"], "Tool");
-    EXPECT_EQ(tool["path"], h.tool);
-    EXPECT_EQ(tool["source"], "appimage");
-    EXPECT_EQ(tool["bytes"], TestTree::allocated(h.tool));
-    EXPECT_TRUE(tool["lastUsed"].is_null());
-    ASSERT_EQ(tool["supportFiles"].size(), 3u);
-    EXPECT_EQ(tool["supportFiles"][0]["path"], h.home / ".config/Tool");
+    // Name, path, source, bytes, last use and support files, largest first; the two programs are the same
+    // size, so they are listed by path.
+    std::vector<std::string> apps;
+    const auto listing = nlohmann::json::parse(listed.output);
+    for (const auto& app : listing["apps"]) {
+        std::string row = app["name"].get<std::string>() + " " + app["path"].get<std::string>() + " " +
+                          app["source"].get<std::string>() + " " + app["bytes"].dump() + " " +
+                          app["lastUsed"].dump();
+        for (const auto& file : app["supportFiles"]) {
+            row += " " + file["path"].get<std::string>();
+        }
+        apps.push_back(row);
+    }
+    const std::string program = " appimage " + std::to_string(TestTree::allocated(tool)) + " null ";
+    EXPECT_EQ(apps, (std::vector<std::string>{"Other " + other + program + home / ".config/Other",
+                                              "Tool " + tool + program + home / ".config/Tool " +
+                                                  home / ".cache/tool " +
+                                                  home / ".local/share/applications/tool.desktop"}));
 
-    const auto before = TestTree::snapshot(h.home.path());
+    const auto before = TestTree::snapshot(home.path());
     const struct {
         std::vector<std::string> arguments;
         int status;
         const char* says;
     } unchanged[] = {
-        {{"uninstall", h.tool, "--dry-run"}, 0, "Total"},
-        {{"uninstall", h.tool}, 2, "not asking without a terminal"},
-        {{"uninstall", h.tool, "--reset"}, 2, "not asking without a terminal"},
+        {{"uninstall", tool, "--dry-run"}, 0, "Total"},
+        {{"uninstall", tool}, 2, "not asking without a terminal"},
+        {{"uninstall", tool, "--reset"}, 2, "not asking without a terminal"},
         {{"uninstall", "org.example.Missing", "--yes"}, 1, "no installed application"},
-        {{"uninstall", h.tool, "--keep", "~/.config/Nothing", "--yes"}, 1, "is not a support file"},
+        {{"uninstall", tool, "--keep", "~/.config/Nothing", "--yes"}, 1, "is not a support file"},
     };
     for (const auto& c : unchanged) {
         std::vector<std::string> argv{TestTree::cliPath()};
@@ -341,36 +310,34 @@ TEST(AppsCommand, ListsAsJsonAndUninstallsWithThePlanAndConfirmationOfReclaim) {
         const auto r = TestTree::run(argv);
         EXPECT_EQ(r.status, c.status) << r.output;
         EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
-        EXPECT_EQ(TestTree::snapshot(h.home.path()), before) << c.arguments[1];
+        EXPECT_EQ(TestTree::snapshot(home.path()), before) << c.arguments[1];
     }
 
     const auto done =
-        TestTree::run({TestTree::cliPath(), "uninstall", h.tool, "--keep", "~/.cache/tool", "--yes"});
+        TestTree::run({TestTree::cliPath(), "uninstall", tool, "--keep", "~/.cache/tool", "--yes"});
     EXPECT_EQ(done.status, 0) << done.output;
     EXPECT_NE(done.output.find("Moved Tool and 2 support items to the Trash"), std::string::npos)
         << done.output;
-    EXPECT_EQ(h.trashed(), (std::set<std::string>{"Tool.AppImage", "Tool", "tool.desktop"}));
-    for (const std::string& kept : {h.home / ".cache/tool/blob", h.other, h.home / ".config/Other/keep"}) {
+    std::set<std::string> trashed;
+    for (const auto& e : fs::directory_iterator(home / ".local/share/Trash/files")) {
+        trashed.insert(e.path().filename().string());
+    }
+    EXPECT_EQ(trashed, (std::set<std::string>{"Tool.AppImage", "Tool", "tool.desktop"}));
+    for (const std::string& kept : {home / ".cache/tool/blob", other, home / ".config/Other/keep"}) {
         EXPECT_TRUE(TestTree::exists(kept)) << kept;
     }
-    const auto log =
-        nlohmann::json::parse(TestTree::readFile(h.home / ".local/share/Kestrune/activity.json"));
+    const auto log = nlohmann::json::parse(TestTree::readFile(home / ".local/share/Kestrune/activity.json"));
     ASSERT_EQ(log["events"].size(), 1u);
     EXPECT_EQ(log["events"][0]["kind"], "uninstall");
-}
 
-// What stays when the app cannot move, and its record, are the engine's to check; here the command's exit
-// status and message.
-TEST(AppsCommand, AnAppThatCannotBeMovedFailsWithStatusOne) {
-    CliHome h;
-    TestTree::giveToUnprivileged(h.home.path());
-    chmod((h.home / "Applications").c_str(), 0555);
-    const auto r = TestTree::run({TestTree::cliPath(), "uninstall", h.tool, "--yes"},
-                                 TestTree::Privilege::unprivileged, {{"HOME", h.home.path()}});
-    chmod((h.home / "Applications").c_str(), 0755);
+    TestTree::giveToUnprivileged(home.path());
+    chmod((home / "Applications").c_str(), 0555);
+    const auto r = TestTree::run({TestTree::cliPath(), "uninstall", other, "--yes"},
+                                 TestTree::Privilege::unprivileged, {{"HOME", home.path()}});
+    chmod((home / "Applications").c_str(), 0755);
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("Tool: "), std::string::npos) << r.output;
-    EXPECT_EQ(r.output.find("Moved Tool"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Other: "), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Moved Other"), std::string::npos) << r.output;
 }
 
 } // namespace

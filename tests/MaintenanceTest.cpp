@@ -34,15 +34,21 @@ struct Sandbox {
         setenv("XDG_CONFIG_DIRS", (system + "/etc/xdg").c_str(), 1);
     }
     ~Sandbox() { unsetenv("XDG_CONFIG_DIRS"); }
-    // A tool on PATH running `body` under /bin/sh; it leaves "$0.ran" with its arguments behind.
+    // A tool on PATH (or at a path below the home) running `body` under /bin/sh; it leaves "$0.ran" with
+    // its arguments behind.
     std::string tool(const std::string& name, const std::string& body) const {
         const std::string path =
-            TestTree::writeFile(bin + "/" + name, "#!/bin/sh\necho \"$@\" > \"$0.ran\"\n" + body + "\n");
+            TestTree::writeFile(name.find('/') != std::string::npos ? home / name : bin + "/" + name,
+                                "#!/bin/sh\necho \"$@\" > \"$0.ran\"\n" + body + "\n");
         chmod(path.c_str(), 0755);
         return path;
     }
     [[nodiscard]] bool ran(const std::string& name) const {
         return TestTree::exists(bin + "/" + name + ".ran");
+    }
+    // The arguments a tool on PATH was given; nothing when it did not run.
+    [[nodiscard]] std::string given(const std::string& name) const {
+        return ran(name) ? TestTree::readFile(bin + "/" + name + ".ran") : "";
     }
 
     TestTree::TemporaryHome home;
@@ -80,29 +86,32 @@ TEST(MaintenanceTasks, CatalogueFollowsWhatIsInstalledAndRootTasksStartNoProcess
     }
 }
 
+// Each case in a fresh home: the user's application entries and MIME packages, what the tools print, and
+// the folders they were given.
 TEST(MaintenanceTasks, RebuildApplicationMenuReportsWhatTheToolsDid) {
+    const std::string failed = "Couldn't rebuild the application menu: update-desktop-database ";
     const struct {
         std::optional<std::string> desktopTool; // body of update-desktop-database; nothing: not installed
-        bool mimeFolder;
+        bool entries;
+        bool mime;
         Status status;
-        std::vector<std::string> sentenceHas; // empty: no application entries of the user's own
+        std::string sentence;
     } cases[] = {
-        {"exit 0", true, Status::done, {"Application menu rebuilt."}},
-        {"echo 'cannot write cache: Read-only file system' >&2; exit 1",
-         false,
-         Status::failed,
-         {"Couldn't rebuild the application menu", "failed", "cannot write cache: Read-only file system"}},
-        {std::nullopt, false, Status::failed, {"update-desktop-database is not installed."}},
-        {"exec /bin/sleep 600", false, Status::failed, {"did not finish within", "was stopped"}},
-        {"exit 0", false, Status::done, {}},
+        {"exit 0", true, true, Status::done, "Application menu rebuilt."},
+        {"echo 'cannot write cache: Read-only file system' >&2; exit 1", true, false, Status::failed,
+         failed + "failed: cannot write cache: Read-only file system"},
+        {std::nullopt, true, false, Status::failed, failed + "is not installed."},
+        {"exec /bin/sleep 600", true, false, Status::failed,
+         failed + "did not finish within 400 ms and was stopped."},
+        {"exit 0", false, false, Status::done,
+         "Nothing to rebuild: you have no application entries of your own."},
     };
     for (const auto& c : cases) {
         Sandbox box;
-        const std::string name = c.desktopTool.value_or("not installed");
-        if (!c.sentenceHas.empty()) {
+        if (c.entries) {
             TestTree::makeFolder(box.home / ".local/share/applications");
         }
-        if (c.mimeFolder) {
+        if (c.mime) {
             TestTree::makeFolder(box.home / ".local/share/mime/packages");
             box.tool("update-mime-database", "exit 0");
         }
@@ -110,24 +119,13 @@ TEST(MaintenanceTasks, RebuildApplicationMenuReportsWhatTheToolsDid) {
             box.tool("update-desktop-database", *c.desktopTool);
         }
         // Only the tool that never ends meets the short limit, however busy the machine.
-        const auto limit = name.starts_with("exec /bin/sleep") ? 400ms : 20'000ms;
+        const auto limit = c.sentence.ends_with("stopped.") ? 400ms : 20'000ms;
         const auto outcome = Maintenance::run(taskOf("lsregister"), limit);
-        EXPECT_EQ(outcome.status, c.status) << name << ": " << outcome.sentence;
-        for (const auto& part : c.sentenceHas) {
-            EXPECT_NE(outcome.sentence.find(part), std::string::npos) << name << ": " << outcome.sentence;
-        }
-        if (c.sentenceHas.empty()) {
-            EXPECT_EQ(outcome.sentence, "Nothing to rebuild: you have no application entries of your own.");
-            EXPECT_FALSE(box.ran("update-desktop-database"));
-        } else if (c.desktopTool) {
-            EXPECT_EQ(TestTree::readFile(box.bin + "/update-desktop-database.ran"),
-                      box.home / ".local/share/applications\n")
-                << name;
-        }
-        if (c.mimeFolder) {
-            EXPECT_EQ(TestTree::readFile(box.bin + "/update-mime-database.ran"),
-                      box.home / ".local/share/mime\n");
-        }
+        EXPECT_EQ(std::pair(outcome.status, outcome.sentence), std::pair(c.status, c.sentence));
+        EXPECT_EQ(box.given("update-desktop-database"),
+                  c.entries && c.desktopTool ? box.home / ".local/share/applications\n" : "")
+            << c.sentence;
+        EXPECT_EQ(box.given("update-mime-database"), c.mime ? box.home / ".local/share/mime\n" : "");
     }
 }
 
@@ -172,7 +170,7 @@ TEST(MaintenanceShell, OnePipeNoShellStdinClosedUtf8OrEmpty) {
         EXPECT_EQ(result.ok, c.ok) << c.name;
         EXPECT_EQ(result.output, c.output) << c.name;
         if (!c.body.empty()) {
-            EXPECT_EQ(TestTree::readFile(box.bin + "/t.ran"), "--flag two words\n") << c.name << ": no shell";
+            EXPECT_EQ(box.given("t"), "--flag two words\n") << c.name << ": no shell";
         }
     }
     // A relative path or a folder starts nothing, even when PATH would find it.
@@ -200,58 +198,64 @@ std::map<std::string, BackgroundItem> byLabel(const std::vector<BackgroundItem>&
     return out;
 }
 
-TEST(LoginItems, AutostartEntriesAndUserServicesAreJudgedByTheirProgram) {
+TEST(LoginItems, AutostartEntriesServicesAndLaunchdListsAreJudgedByTheirProgramAndSorted) {
     Sandbox box;
-    const std::string autostart = box.home / ".config/autostart/";
     const std::string user = box.home / ".config/systemd/user/";
     const std::string spaced = box.home / "My App/run", quoted = box.home / "we\"ird/run";
     const std::string prog = box.tool("prog", "exit 0");
     // How an Exec value splits into words is the desktop entry reader's to check; here what an item makes
-    // of them.
-    const std::map<std::string, std::string> entries = {
-        {"gone", "Exec=/nowhere/at/all/prog --start"},
-        {"envy", "Exec=env FOO=1 BAR=two prog --x"},
-        {"envmissing", "Exec=env -u HOME FOO=1 noprog"},
-        {"hidden", "Exec=prog\nHidden=true"},
-        {"gnomeoff", "Exec = prog\nX-GNOME-Autostart-enabled=false"},
-        {"noexec", "Name=Nothing"},
-        {"looped", "Exec=" + box.home / "loop/loop/prog"},
-        {"escaped", "Exec=\"" + box.home / "we\\\\\"ird/run" + "\" %U"},
+    // of them. A unit's ExecStart counts only in its [Service] group.
+    const auto entry = [](const std::string& body) {
+        return "[Desktop Entry]\nType=Application\n" + body + "\n";
     };
-    for (const auto& [name, body] : entries) {
-        TestTree::writeFile(autostart + name + ".desktop",
-                            "[Desktop Entry]\nType=Application\n" + body + "\n");
-    }
-    const std::map<std::string, std::string> units = {
-        {"prefixed", "ExecStart=-/bin/sh -c 'exit 0'"},
-        {"homed", "ExecStart=%h/bin/prog --serve"},
-        {"daemon", "ExecStart=@/nowhere/daemon daemon-name"},
-        {"svcmissing", "ExecStart=/usr/bin/env FOO=1 missingtool"},
-        {"reset", "ExecStart=/nowhere/first\nExecStart=\nExecStart=prog"},
-        {"quoted", "ExecStart=\"" + spaced + "\" --flag"},
-        {"continued", "ExecStart=/nowhere/long \\\n    --option"},
-        {"specifier", "ExecStart=%t/socket-helper"},
+    const auto unit = [](const std::string& body) {
+        return "[Unit]\nDescription=x\nExecStart=/in/the/wrong/group\n[Service]\n" + body +
+               "\n[Install]\nWantedBy=default.target\n";
     };
-    for (const auto& [name, body] : units) {
-        TestTree::writeFile(user + name + ".service",
-                            "[Unit]\nDescription=x\nExecStart=/in/the/wrong/group\n[Service]\n" + body +
-                                "\n[Install]\nWantedBy=default.target\n");
-    }
+    const std::string a = ".config/autostart/", u = ".config/systemd/user/";
     // Files that are not entries (other extensions, hidden names), links of every kind, system entries and
-    // units, wanted or not.
+    // units, wanted or not, and launchd lists read beside them.
+    const auto plist = [](const std::string& key, const std::string& value) {
+        return TestTree::xmlPlist("<key>" + key + "</key>" + value);
+    };
+    const std::string agents = "Library/LaunchAgents/";
     const std::string etc = "system/etc/systemd/user/", lib = box.system + "/usr/lib/systemd/user/";
     TestTree::build(
         box.home.path(),
-        {{"My App/run", "#!/bin/sh\n"},
+        {{a + "gone.desktop", entry("Exec=/nowhere/at/all/prog --start")},
+         {a + "envy.desktop", entry("Exec=env FOO=1 BAR=two prog --x")},
+         {a + "envmissing.desktop", entry("Exec=env -u HOME FOO=1 noprog")},
+         {a + "hidden.desktop", entry("Exec=prog\nHidden=true")},
+         {a + "gnomeoff.desktop", entry("Exec = prog\nX-GNOME-Autostart-enabled=false")},
+         {a + "noexec.desktop", entry("Name=Nothing")},
+         {a + "looped.desktop", entry("Exec=" + box.home / "loop/loop/prog")},
+         {a + "escaped.desktop", entry("Exec=\"" + box.home / "we\\\\\"ird/run" + "\" %U")},
+         {u + "prefixed.service", unit("ExecStart=-/bin/sh -c 'exit 0'")},
+         {u + "homed.service", unit("ExecStart=%h/bin/prog --serve")},
+         {u + "daemon.service", unit("ExecStart=@/nowhere/daemon daemon-name")},
+         {u + "svcmissing.service", unit("ExecStart=/usr/bin/env FOO=1 missingtool")},
+         {u + "reset.service", unit("ExecStart=/nowhere/first\nExecStart=\nExecStart=prog")},
+         {u + "quoted.service", unit("ExecStart=\"" + spaced + "\" --flag")},
+         {u + "continued.service", unit("ExecStart=/nowhere/long \\\n    --option")},
+         {u + "specifier.service", unit("ExecStart=%t/socket-helper")},
+         {"tool-at-home", "x"},
+         {agents + "com.example.Same.plist", plist("Program", "<string>~/tool-at-home</string>")},
+         {agents + "com.example.args.plist",
+          plist("ProgramArguments", "<array><string>/nowhere/agent</string><string>-x</string></array>")},
+         {agents + "com.example.caps.PLIST", plist("Program", "<string>/x</string>")},
+         {"system/" + agents + "com.example.same.plist",
+          plist("Program", "<string>/nowhere/system</string>")},
+         {"system/Library/LaunchDaemons/com.example.daemon.plist", plist("Label", "<string>x</string>")},
+         {"My App/run", "#!/bin/sh\n"},
          {"we\"ird/run", "#!/bin/sh\n"},
          {"loop/loop", {}, -1, box.home / "loop/loop"},
-         {".config/autostart/notes.txt", "Exec=/nowhere\n"},
-         {".config/autostart/.dot.desktop", "[Desktop Entry]\nExec=/nowhere\n"},
+         {a + "notes.txt", "Exec=/nowhere\n"},
+         {a + ".dot.desktop", "[Desktop Entry]\nExec=/nowhere\n"},
          {"system/etc/xdg/autostart/sysgone.desktop", "[Desktop Entry]\nExec=/nowhere/sys\n"},
-         {".config/autostart/dangling.desktop", {}, -1, box.home / "deleted.desktop"},
-         {".config/systemd/user/masked.service", {}, -1, "/dev/null"},
-         {".config/systemd/user/default.target.wants/prefixed.service", {}, -1, "../prefixed.service"},
-         {".config/systemd/user/default.target.wants/svcdangling.service", {}, -1, user + "deleted.service"},
+         {a + "dangling.desktop", {}, -1, box.home / "deleted.desktop"},
+         {u + "masked.service", {}, -1, "/dev/null"},
+         {u + "default.target.wants/prefixed.service", {}, -1, "../prefixed.service"},
+         {u + "default.target.wants/svcdangling.service", {}, -1, user + "deleted.service"},
          {etc + "syssvc.service", "[Service]\nExecStart=/nowhere/sys\n"},
          {etc + "default.target.wants/syssvc.service", {}, -1, "../syssvc.service"},
          {"system/usr/lib/systemd/user/wanted@.service", "[Service]\nExecStart=/bin/sh %i\n"},
@@ -262,74 +266,57 @@ TEST(LoginItems, AutostartEntriesAndUserServicesAreJudgedByTheirProgram) {
          {"system/usr/lib/systemd/user/unwanted.service", "[Service]\nExecStart=/nowhere/never-started\n"},
          // Drop-ins by file name after the unit, the user's hiding the system's of the same name; one
          // without an empty ExecStart= adds nothing to a unit that has one; a template's serve it.
-         {".config/systemd/user/over.service", "[Service]\nExecStart=/nowhere/original\n"},
-         {".config/systemd/user/over.service.d/20-local.conf", "[Service]\nExecStart=\nExecStart=prog\n"},
-         {".config/systemd/user/over.service.d/30-notes.txt", "[Service]\nExecStart=\nExecStart=/no/conf\n"},
+         {u + "over.service", "[Service]\nExecStart=/nowhere/original\n"},
+         {u + "over.service.d/20-local.conf", "[Service]\nExecStart=\nExecStart=prog\n"},
+         {u + "over.service.d/30-notes.txt", "[Service]\nExecStart=\nExecStart=/no/conf\n"},
          {etc + "over.service.d/20-local.conf", "[Service]\nExecStart=\nExecStart=/nowhere/hidden\n"},
          {etc + "over.service.d/10-first.conf", "[Service]\nExecStart=\nExecStart=/nowhere/earlier\n"},
-         {".config/systemd/user/reset.service.d/more.conf", "[Service]\nExecStart=/nowhere/added\n"},
+         {u + "reset.service.d/more.conf", "[Service]\nExecStart=/nowhere/added\n"},
          {"system/usr/lib/systemd/user/wanted@.service.d/a.conf",
           "[Service]\nExecStart=\nExecStart=/bin/true\n"}});
 
-    std::set<std::string> lines;
+    std::vector<std::string> lines;
     for (const auto& i : LoginItems::all()) {
-        lines.insert(line(i));
-        EXPECT_EQ(i.scope(), i.path.ends_with(".desktop") ? "Autostart entry" : "User service") << i.label;
+        lines.push_back(line(i));
+        const bool daemon = i.path.find("LaunchDaemons") != std::string::npos;
+        const bool agent = i.path.find("LaunchAgents") != std::string::npos;
+        EXPECT_EQ(i.scope(), i.path.ends_with(".desktop") ? "Autostart entry"
+                             : daemon                     ? "Launch daemon"
+                             : agent                      ? "Launch agent"
+                                                          : "User service")
+            << i.label;
     }
-    // A wants link to a listed unit is not listed twice, an unwanted system unit not at all.
-    EXPECT_EQ(lines, (std::set<std::string>{"gone missing /nowhere/at/all/prog",
-                                            "envy found " + prog,
-                                            "envmissing missing noprog",
-                                            "hidden found " + prog + " off",
-                                            "gnomeoff found " + prog + " off",
-                                            "noexec none ",
-                                            "looped unknown " + box.home / "loop/loop/prog",
-                                            "escaped found " + quoted,
-                                            "sysgone missing /nowhere/sys system",
-                                            "dangling missing " + box.home / "deleted.desktop",
-                                            "prefixed found /bin/sh",
-                                            "homed found " + prog,
-                                            "daemon missing /nowhere/daemon",
-                                            "svcmissing missing missingtool",
-                                            "reset found " + prog,
-                                            "quoted found " + spaced,
-                                            "continued missing /nowhere/long",
-                                            "specifier unknown %t/socket-helper",
-                                            "masked none  off",
-                                            "svcdangling missing " + user + "deleted.service",
-                                            "syssvc missing /nowhere/sys system",
-                                            "over found " + prog,
-                                            "wanted@ found /bin/true system"}));
+    // Sorted by label, equal labels keeping the user's first; a wants link to a listed unit is not listed
+    // twice, an unwanted system unit not at all, a launchd list with another extension not at all.
+    EXPECT_EQ(lines, (std::vector<std::string>{"com.example.args missing /nowhere/agent",
+                                               "com.example.daemon none  system",
+                                               "com.example.Same found " + box.home / "tool-at-home",
+                                               "com.example.same missing /nowhere/system system",
+                                               "continued missing /nowhere/long",
+                                               "daemon missing /nowhere/daemon",
+                                               "dangling missing " + box.home / "deleted.desktop",
+                                               "envmissing missing noprog",
+                                               "envy found " + prog,
+                                               "escaped found " + quoted,
+                                               "gnomeoff found " + prog + " off",
+                                               "gone missing /nowhere/at/all/prog",
+                                               "hidden found " + prog + " off",
+                                               "homed found " + prog,
+                                               "looped unknown " + box.home / "loop/loop/prog",
+                                               "masked none  off",
+                                               "noexec none ",
+                                               "over found " + prog,
+                                               "prefixed found /bin/sh",
+                                               "quoted found " + spaced,
+                                               "reset found " + prog,
+                                               "specifier unknown %t/socket-helper",
+                                               "svcdangling missing " + user + "deleted.service",
+                                               "svcmissing missing missingtool",
+                                               "sysgone missing /nowhere/sys system",
+                                               "syssvc missing /nowhere/sys system",
+                                               "wanted@ found /bin/true system"}));
     const auto items = byLabel(LoginItems::all());
     EXPECT_EQ(items.at("svcdangling").path, user + "default.target.wants/svcdangling.service");
-}
-
-TEST(LoginItems, LaunchdListsAreReadBesideAndSortedUserFirst) {
-    Sandbox box;
-    const auto plist = [](const std::string& key, const std::string& value) {
-        return TestTree::xmlPlist("<key>" + key + "</key>" + value);
-    };
-    const std::string agents = "Library/LaunchAgents/";
-    TestTree::build(
-        box.home.path(),
-        {{"tool-at-home", "x"},
-         {agents + "com.example.Same.plist", plist("Program", "<string>~/tool-at-home</string>")},
-         {agents + "com.example.args.plist",
-          plist("ProgramArguments", "<array><string>/nowhere/agent</string><string>-x</string></array>")},
-         {agents + "com.example.caps.PLIST", plist("Program", "<string>/x</string>")},
-         {"system/" + agents + "com.example.same.plist",
-          plist("Program", "<string>/nowhere/system</string>")},
-         {"system/Library/LaunchDaemons/com.example.daemon.plist", plist("Label", "<string>x</string>")}});
-    std::vector<std::string> items;
-    for (const auto& i : LoginItems::all()) {
-        items.push_back(line(i) + " | " + i.scope());
-    }
-    // Equal labels keep the user's first.
-    EXPECT_EQ(items, (std::vector<std::string>{
-                         "com.example.args missing /nowhere/agent | Launch agent",
-                         "com.example.daemon none  system | Launch daemon",
-                         "com.example.Same found " + box.home / "tool-at-home" + " | Launch agent",
-                         "com.example.same missing /nowhere/system system | Launch agent"}));
 }
 
 // --- Updates ---
@@ -392,6 +379,7 @@ TEST(Updater, AsksTheInstalledToolsAndReportsTheirFailures) {
         std::vector<std::string> outdated;
         std::vector<std::string> failureHas;   // per source checked, "" for none
         std::chrono::milliseconds limit = 20s; // short only for a tool that never answers
+        std::string brewAt = "brew";           // below bin (on PATH), or below the home
     };
     const std::string listing = "if [ \"$1\" = remote-ls ]; then printf '" +
                                 std::string("org.mozilla.firefox\\t128.0.3\\n") +
@@ -415,26 +403,21 @@ TEST(Updater, AsksTheInstalledToolsAndReportsTheirFailures) {
          {},
          {"can't read", "can't read"}},
         {"brew never answers", std::nullopt, "exec /bin/sleep 600", {}, {"did not answer"}, 500ms},
+        {"Homebrew's own place is found without PATH",
+         std::nullopt,
+         "printf '{\"formulae\":[]}'",
+         {},
+         {""},
+         20s,
+         "system/usr/local/bin/brew"},
     };
-    // Homebrew's own place is found without PATH.
-    {
-        Sandbox box;
-        const std::string brew = TestTree::writeFile(box.system + "/usr/local/bin/brew",
-                                                     "#!/bin/sh\nprintf '{\"formulae\":[]}'\n");
-        chmod(brew.c_str(), 0755);
-        EXPECT_EQ(Updater::brewProgram(), brew);
-        const auto checks = Updater::check(20s);
-        ASSERT_EQ(checks.size(), 1u);
-        EXPECT_EQ(checks[0].source, Updater::Source::homebrew);
-        EXPECT_FALSE(checks[0].failure.has_value());
-    }
     for (const auto& c : cases) {
         Sandbox box;
         if (c.flatpak) {
             box.tool("flatpak", *c.flatpak);
         }
         if (c.brew) {
-            box.tool("brew", *c.brew);
+            box.tool(c.brewAt, *c.brew);
         }
         EXPECT_EQ(Updater::isAvailable(), c.flatpak || c.brew) << c.name;
         const auto checks = Updater::check(c.limit);
@@ -460,40 +443,9 @@ std::vector<std::string> eventTitles() {
     return out;
 }
 
-TEST(MaintenanceCommands, ListRunAndRecordTasks) {
-    Sandbox box;
-    const auto list = TestTree::run({TestTree::cliPath(), "maintenance", "--json"});
-    ASSERT_EQ(list.status, 0) << list.output;
-    std::vector<std::string> tasks;
-    const auto listed = nlohmann::json::parse(list.output);
-    for (const auto& t : listed["tasks"]) {
-        tasks.push_back(t["id"].get<std::string>() + " " + t["runnable"].dump() + " " + t["command"].dump());
-    }
-    EXPECT_EQ(tasks,
-              (std::vector<std::string>{"lsregister true null", "quicklook true null",
-                                        "dns false \"sudo resolvectl flush-caches\"", "spotlight false null",
-                                        "snapshots false \"sudo journalctl --vacuum-size=500M\""}));
-
-    TestTree::writeFile(box.home / ".cache/thumbnails/normal/a.png", "a");
-    const std::tuple<const char*, int, const char*> cases[] = {
-        {"quicklook", 0, "Reset thumbnails: Thumbnail cache moved to Trash."},
-        {"dns", 1, "needs administrator rights"},
-        {"lsregister", 0, "Nothing to rebuild"},
-        {"nonsense", 2, "no maintenance task"},
-    };
-    for (const auto& [id, status, printed] : cases) {
-        const auto r = TestTree::run({TestTree::cliPath(), "maintenance", "--run", id});
-        EXPECT_EQ(r.status, status) << id << ": " << r.output;
-        EXPECT_NE(r.output.find(printed), std::string::npos) << r.output;
-    }
-    // Newest first; a task that started nothing and an unknown one are not recorded.
-    EXPECT_EQ(eventTitles(), (std::vector<std::string>{
-                                 "Maintenance \u00B7 Rebuild application menu | Nothing to rebuild: you "
-                                 "have no application entries of your own.",
-                                 "Maintenance \u00B7 Reset thumbnails | Thumbnail cache moved to Trash."}));
-}
-
-TEST(LoginItems, OnlyABrokenItemOfTheUsersOwnMovesToTheTrashAfterAFreshCheck) {
+// kestrune-cli login-items and maintenance in one home: only a broken item of the user's own moves to the
+// Trash, judged afresh at the click; tasks are listed, run and recorded, newest first.
+TEST(MaintenanceCommands, RemoveBrokenLoginItemsThenListRunAndRecordTasks) {
     Sandbox box;
     const std::string autostart = box.home / ".config/autostart/";
     TestTree::writeFile(autostart + "gone.desktop", "[Desktop Entry]\nExec=/nowhere/prog\n");
@@ -523,8 +475,8 @@ TEST(LoginItems, OnlyABrokenItemOfTheUsersOwnMovesToTheTrashAfterAFreshCheck) {
     ASSERT_EQ(list.status, 0) << list.output;
     // Label, broken, user's own, disabled, path and program of each.
     std::set<std::string> listed;
-    const auto json = nlohmann::json::parse(list.output);
-    for (const auto& i : json["items"]) {
+    const auto listing = nlohmann::json::parse(list.output);
+    for (const auto& i : listing["items"]) {
         listed.insert(i["label"].get<std::string>() + " " + i["broken"].dump() + " " + i["userOwned"].dump() +
                       " " + i["disabled"].dump() + " " + i["path"].get<std::string>() + " " +
                       i["program"].get<std::string>());
@@ -544,8 +496,9 @@ TEST(LoginItems, OnlyABrokenItemOfTheUsersOwnMovesToTheTrashAfterAFreshCheck) {
     const auto removed =
         TestTree::run({TestTree::cliPath(), "login-items", "--remove-broken", "--yes", "--json"});
     ASSERT_EQ(removed.status, 0) << removed.output;
-    EXPECT_EQ(nlohmann::json::parse(removed.output)["removed"].size(), 1u);
-    EXPECT_EQ(nlohmann::json::parse(removed.output)["removed"][0]["removed"], true);
+    const auto moved = nlohmann::json::parse(removed.output)["removed"];
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0]["label"].get<std::string>() + " " + moved[0]["removed"].dump(), "gone true");
     const std::string trash = box.home / ".local/share/Trash/";
     EXPECT_EQ(TestTree::readFile(trash + "files/gone.desktop"), "[Desktop Entry]\nExec=/nowhere/prog\n");
     const std::string info = TestTree::readFile(trash + "info/gone.desktop.trashinfo");
@@ -553,8 +506,38 @@ TEST(LoginItems, OnlyABrokenItemOfTheUsersOwnMovesToTheTrashAfterAFreshCheck) {
         << info;
     before.erase(".config/autostart/gone.desktop");
     EXPECT_EQ(outsideLocal(), before);
-    EXPECT_EQ(eventTitles(), std::vector<std::string>{"Maintenance \u00B7 Removed broken login item | gone"});
     EXPECT_EQ(LoginItems::remove(items.at("gone")).value_or(""), "gone is no longer there.");
+
+    const auto tasks = TestTree::run({TestTree::cliPath(), "maintenance", "--json"});
+    ASSERT_EQ(tasks.status, 0) << tasks.output;
+    std::vector<std::string> catalogue;
+    const auto tasksJson = nlohmann::json::parse(tasks.output);
+    for (const auto& t : tasksJson["tasks"]) {
+        catalogue.push_back(t["id"].get<std::string>() + " " + t["runnable"].dump() + " " +
+                            t["command"].dump());
+    }
+    EXPECT_EQ(catalogue,
+              (std::vector<std::string>{"lsregister true null", "quicklook true null",
+                                        "dns false \"sudo resolvectl flush-caches\"", "spotlight false null",
+                                        "snapshots false \"sudo journalctl --vacuum-size=500M\""}));
+    TestTree::writeFile(box.home / ".cache/thumbnails/normal/a.png", "a");
+    const std::tuple<const char*, int, const char*> runs[] = {
+        {"quicklook", 0, "Reset thumbnails: Thumbnail cache moved to Trash."},
+        {"dns", 1, "needs administrator rights"},
+        {"lsregister", 0, "Nothing to rebuild"},
+        {"nonsense", 2, "no maintenance task"},
+    };
+    for (const auto& [id, status, printed] : runs) {
+        const auto r = TestTree::run({TestTree::cliPath(), "maintenance", "--run", id});
+        EXPECT_EQ(r.status, status) << id << ": " << r.output;
+        EXPECT_NE(r.output.find(printed), std::string::npos) << r.output;
+    }
+    // A task that started nothing and an unknown one are not recorded.
+    EXPECT_EQ(eventTitles(), (std::vector<std::string>{
+                                 "Maintenance \u00B7 Rebuild application menu | Nothing to rebuild: you "
+                                 "have no application entries of your own.",
+                                 "Maintenance \u00B7 Reset thumbnails | Thumbnail cache moved to Trash.",
+                                 "Maintenance \u00B7 Removed broken login item | gone"}));
 }
 
 } // namespace

@@ -35,25 +35,20 @@ const char xmlPlist[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </plist>
 )";
 
+// Both encodings from real files: strings only, case-sensitive keys, the top level winning over a nested
+// key, entities decoded, and the string members of an array.
 TEST(PropertyList, BinaryAndXmlFilesBothRead) {
     TestTree::TemporaryHome home;
-    TestTree::writeFile(home / "binary.plist", binaryPlist);
-    TestTree::writeFile(home / "xml.plist", xmlPlist);
-
-    const auto binary = PropertyList::readDictionary(home / "binary.plist");
-    ASSERT_TRUE(binary.has_value());
-    EXPECT_EQ(binary->string("CFBundleIdentifier"), "com.example.Tool");
-    EXPECT_EQ(binary->string("CFBundleName"), "Tool");
-    EXPECT_EQ(binary->string("Count"), std::nullopt) << "an integer is not a string";
-    EXPECT_EQ(binary->string("cfbundleidentifier"), std::nullopt) << "keys are case-sensitive";
+    const auto binary = PropertyList::readDictionary(TestTree::writeFile(home / "binary.plist", binaryPlist));
+    const auto xml = PropertyList::readDictionary(TestTree::writeFile(home / "xml.plist", xmlPlist));
+    ASSERT_TRUE(binary.has_value() && xml.has_value());
+    using Strings = std::vector<std::optional<std::string>>;
+    EXPECT_EQ((Strings{binary->string("CFBundleIdentifier"), binary->string("CFBundleName"),
+                       binary->string("Count"), binary->string("cfbundleidentifier")}),
+              (Strings{"com.example.Tool", "Tool", std::nullopt, std::nullopt}));
     EXPECT_EQ(binary->stringArray("ProgramArguments"), (std::vector<std::string>{"/usr/bin/true", "-x"}));
-
-    const auto xml = PropertyList::readDictionary(home / "xml.plist");
-    ASSERT_TRUE(xml.has_value());
-    EXPECT_EQ(xml->string("CFBundleIdentifier"), "com.example.Tool")
-        << "the top level wins over a nested key";
-    EXPECT_EQ(xml->string("Device Name"), "Work Phone & more");
-    EXPECT_EQ(xml->string("Nested"), std::nullopt);
+    EXPECT_EQ((Strings{xml->string("CFBundleIdentifier"), xml->string("Device Name"), xml->string("Nested")}),
+              (Strings{"com.example.Tool", "Work Phone & more", std::nullopt}));
 }
 
 TEST(PropertyList, DamagedOrOddFilesGiveNothing) {
