@@ -176,7 +176,8 @@ private slots:
         QTest::addColumn<qint64>("scanned");
         QTest::addColumn<qint64>("live");
         QTest::addColumn<bool>("dropped");
-        QTest::newRow("small result stays") << qint64(800'000) << qint64(0) << false;
+        QTest::newRow("result at 1,000,000 stays") << qint64(1'000'000) << qint64(0) << false;
+        QTest::newRow("result above 1,000,000") << qint64(1'000'001) << qint64(0) << true;
         QTest::newRow("below 500,000") << qint64(4'000'000) << qint64(400'000) << true;
         QTest::newRow("at 500,000") << qint64(4'000'000) << qint64(500'000) << false;
         QTest::newRow("big: below T/20") << qint64(40'000'000) << qint64(1'999'999) << true;
