@@ -57,9 +57,16 @@ class MaintenancePaneTest : public QObject {
 
 private slots:
     // A task runs while the window keeps answering, with one event, and a failure never wears the success
-    // mark; the overview's Scan then runs the self-running tasks after the scan.
-    void runningATaskKeepsTheWindowAnsweringAndTheOverviewScanRunsTheSelfRunningOnes() {
+    // mark; the overview's Scan then runs the self-running tasks after the scan. Root commands go to the
+    // clipboard unrecorded; a broken login item of the user's own moves to the Trash after confirmation; the
+    // updates say when there is no source, when one failed, and what is outdated.
+    void tasksLoginItemsAndUpdates() {
         Setup s;
+        const std::string autostart = s.w.home / ".config/autostart/";
+        TestTree::writeFile(autostart + "gone.desktop", "[Desktop Entry]\nExec=/nowhere/prog\n");
+        TestTree::writeFile(autostart + "works.desktop", "[Desktop Entry]\nExec=/bin/sh\n");
+        const std::string system = s.w.systemRoot + "/etc/xdg/autostart/sysgone.desktop";
+        TestTree::writeFile(system, "[Desktop Entry]\nExec=/nowhere/sys\n");
         TestTree::makeFolder(s.w.home / ".local/share/applications");
         TestTree::writeFile(s.w.home / ".cache/thumbnails/normal/a.png", "thumb");
         // The tool finishes only once the window's own timer has created this file: a window that waits
@@ -112,18 +119,7 @@ private slots:
                  (std::vector<std::string>{"Maintenance · Reset thumbnails",
                                            "Maintenance · Rebuild application menu", "Scan finished"}));
         QVERIFY(TestTree::exists(s.w.home / ".local/share/Trash/files/thumbnails/normal/a.png"));
-    }
 
-    // Root commands go to the clipboard unrecorded; a broken login item of the user's own moves to the Trash
-    // after confirmation; the updates say when there is no source, when one failed, and what is outdated.
-    void rootCommandsLoginItemsAndUpdates() {
-        Setup s;
-        const std::string autostart = s.w.home / ".config/autostart/";
-        TestTree::writeFile(autostart + "gone.desktop", "[Desktop Entry]\nExec=/nowhere/prog\n");
-        TestTree::writeFile(autostart + "works.desktop", "[Desktop Entry]\nExec=/bin/sh\n");
-        const std::string system = s.w.systemRoot + "/etc/xdg/autostart/sysgone.desktop";
-        TestTree::writeFile(system, "[Desktop Entry]\nExec=/nowhere/sys\n");
-        QVERIFY(s.w.start());
         QVERIFY(s.open());
         const auto recorded = s.w.activity.events().size();
         const std::pair<const char*, const char*> commands[] = {

@@ -11,23 +11,13 @@
 #include <QToolButton>
 #include <QTreeView>
 
-#include <cstdlib>
 #include <fstream>
 
 namespace {
 
+// The Applications pane in the real window, over apps of several sizes; Café has two settings folders.
 struct Fixture {
-    TestTree::TemporaryHome home;
-    std::string system = home / "system";
-    ActivityEngine activity;
-    ScanEngine scan{ScannerList{}};
-    TreemapEngine treemap;
-    UninstallEngine uninstall;
-    std::unique_ptr<UninstallerPane> pane; // goes before the engines
-
-    // Apps of several sizes; Café with two settings folders. The home restores the system root.
     Fixture() {
-        setenv("KESTRUNE_SYSTEM_ROOT", TestTree::makeFolder(system).c_str(), 1);
         const struct {
             const char* file;
             const char* name;
@@ -43,22 +33,19 @@ struct Fixture {
         }
         TestTree::makeFile(home / ".config/Cafe/settings", 400'000);
         TestTree::makeFile(home / ".cache/caf\u00E9/blob", 900'000);
-        uninstall.activity = &activity;
-        scan.activity = &activity;
-        treemap.activity = &activity;
-        pane = std::make_unique<UninstallerPane>(Engines{scan, treemap, activity, uninstall});
-        pane->resize(1000, 700);
     }
 
     template <typename T> T* find(const char* name) const {
-        return pane->findChild<T*>(QString::fromLatin1(name));
+        return w.window->findChild<T*>(QString::fromLatin1(name));
     }
-
     [[nodiscard]] QStringList rows() const { return ScreenTest::texts(find<QListView>("appList")->model()); }
+    [[nodiscard]] SheetOverlay* overlay() const { return w.window->findChild<UninstallerPane*>()->overlay(); }
     bool shown() {
-        pane->show();
-        return QTest::qWaitForWindowExposed(pane.get()) &&
-               QTest::qWaitFor([this] { return !uninstall.isLoading() && !uninstall.apps().empty(); },
+        if (!w.start()) {
+            return false;
+        }
+        w.window->setPane(Pane{Pane::Kind::uninstaller, {}});
+        return QTest::qWaitFor([this] { return !uninstall.isLoading() && !uninstall.apps().empty(); },
                                20'000);
     }
     bool pick(const QString& name) {
@@ -72,6 +59,10 @@ struct Fixture {
         return QTest::qWaitFor([this] { return uninstall.selectedApp() && !uninstall.isSearching(); },
                                20'000);
     }
+
+    ScreenTest::Window w{ScannerList{}};
+    const TestTree::TemporaryHome& home = w.home;
+    UninstallEngine& uninstall = w.uninstall;
 };
 
 } // namespace
@@ -114,10 +105,10 @@ private slots:
         f.uninstall.toggle(f.uninstall.leftovers().front().item);
         // Reset asks first, and Cancel changes nothing.
         QTest::mouseClick(reset, Qt::LeftButton);
-        auto* sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
+        auto* sheet = qobject_cast<ConfirmSheet*>(f.overlay()->sheet());
         QVERIFY(sheet);
         QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
-        QVERIFY(!f.pane->overlay()->isPresenting());
+        QVERIFY(!f.overlay()->isPresenting());
         QVERIFY(TestTree::exists(f.home / ".config/Cafe/settings"));
         {
             TestTree::RunningProgram running(f.home / "Applications", "cafe.AppImage");
@@ -144,7 +135,7 @@ private slots:
 
         const auto unticked = TestTree::snapshot(f.home / ".cache");
         QTest::mouseClick(uninstall, Qt::LeftButton);
-        sheet = qobject_cast<ConfirmSheet*>(f.pane->overlay()->sheet());
+        sheet = qobject_cast<ConfirmSheet*>(f.overlay()->sheet());
         QVERIFY(sheet);
         QCOMPARE(sheet->findChildren<QLabel*>().first()->text(), QStringLiteral("Remove Caf\u00E9?"));
         QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
