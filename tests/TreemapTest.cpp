@@ -85,8 +85,9 @@ TEST(Treemap, OddWeightsAreLaidOutAsTheirPlainEquivalent) {
     }
 }
 
-// One layout of random values: tiles stay inside, never overlap, have the value's share of the area, and
-// the values without a tile are the trailing ones. Returns whether every positive value got a tile.
+// One layout of random values: tiles stay inside, never overlap, have the value's share of the area (so
+// that when every value has one they cover the frame), and the values without a tile are the trailing
+// ones. Returns whether every positive value got a tile.
 bool checkRandomRound(std::mt19937& random, bool allPositive) {
     std::uniform_real_distribution<double> offset(-50, 50), side(1, 800), exponent(0, 12);
     const Rect frame{offset(random), offset(random), side(random), side(random)};
@@ -107,7 +108,7 @@ bool checkRandomRound(std::mt19937& random, bool allPositive) {
     EXPECT_EQ(tiles.size(), values.size());
     const double frameArea = frame.width * frame.height;
     const double eps = 1e-6 * std::max(frame.width, frame.height);
-    double total = 0, covered = 0;
+    double total = 0;
     for (double v : values) {
         total += v > 0 ? v : 0;
     }
@@ -125,16 +126,12 @@ bool checkRandomRound(std::mt19937& random, bool allPositive) {
         EXPECT_LE(t.x + t.width, frame.x + frame.width + eps);
         EXPECT_LE(t.y + t.height, frame.y + frame.height + eps);
         EXPECT_NEAR(t.width * t.height, values[i] / total * frameArea, 1e-9 * frameArea);
-        covered += t.width * t.height;
         for (std::size_t j = 0; j < i; ++j) {
             const Rect& u = tiles[j];
             const double w = std::min(t.x + t.width, u.x + u.width) - std::max(t.x, u.x);
             const double h = std::min(t.y + t.height, u.y + u.height) - std::max(t.y, u.y);
             EXPECT_FALSE(w > eps && h > eps) << "tiles " << j << " and " << i << " overlap";
         }
-    }
-    if (!untiledSeen && total > 0) {
-        EXPECT_NEAR(covered, frameArea, 1e-9 * frameArea);
     }
     return !untiledSeen && total > 0;
 }
@@ -147,8 +144,8 @@ TEST(Treemap, RandomListsTileWithoutOverlapInsideAndProportionally) {
             fullyTiledPositiveRounds += checkRandomRound(random, round % 2 == 0) && round % 2 == 0 ? 1 : 0;
         }
     }
-    // The exact-cover check only bites in rounds where everything got a tile; the smallest of weights
-    // spread over five orders of magnitude often get none, but many rounds must still be whole.
+    // The checks bite only on tiles drawn; the smallest of weights spread over five orders of magnitude
+    // often get none, but many rounds must still be whole.
     EXPECT_GT(fullyTiledPositiveRounds, 500 / 4);
 }
 
