@@ -14,6 +14,8 @@ namespace {
 const Rect zero{};
 const double inf = std::numeric_limits<double>::infinity();
 const double nan = std::numeric_limits<double>::quiet_NaN();
+const double big = std::numeric_limits<double>::max();
+const double tiny = std::numeric_limits<double>::denorm_min();
 
 void expectTiles(const std::vector<Rect>& got, const std::vector<Rect>& want, const std::string& name) {
     ASSERT_EQ(got.size(), want.size()) << name;
@@ -54,34 +56,22 @@ TEST(Treemap, SmallCasesTileExactly) {
          {{0, 0, 1.5, 2}, {1.5, 0, 1.5, 1}, {1.5, 1, 1.5, 1}}},
         // worst([4]) = 4 and worst([4, 12]) = 4 on side 4: an exact tie joins the current strip.
         {"tie joins", {4, 12}, {0, 0, 4, 4}, {{0, 0, 4, 1}, {0, 1, 4, 3}}},
+        // Values without a positive finite weight get no tile and are laid out as if absent (as "four
+        // equal" and "strip closes when worse"); weights whose sum overflows a double, or whose area per
+        // unit does, keep their shares.
+        {"zero and negative",
+         {1, 0, 1, -5, 1, 1},
+         {0, 0, 100, 100},
+         {{0, 0, 50, 50}, zero, {0, 50, 50, 50}, zero, {50, 0, 50, 50}, {50, 50, 50, 50}}},
+        {"not finite",
+         {3, inf, 1.5, nan, -inf, 1.5},
+         {0, 0, 3, 2},
+         {{0, 0, 1.5, 2}, zero, {1.5, 0, 1.5, 1}, zero, zero, {1.5, 1, 1.5, 1}}},
+        {"huge", {big, big}, {0, 0, 100, 100}, {{0, 0, 100, 50}, {0, 50, 100, 50}}},
+        {"tiny", {tiny, tiny}, {0, 0, 100, 100}, {{0, 0, 100, 50}, {0, 50, 100, 50}}},
     };
     for (const auto& c : cases) {
         expectTiles(Treemap::layout(c.values, c.frame), c.tiles, c.name);
-    }
-}
-
-// Values without a positive finite weight get no tile and are laid out as if absent; weights whose sum
-// overflows a double, or whose area per unit does, keep their shares.
-TEST(Treemap, OddWeightsAreLaidOutAsTheirPlainEquivalent) {
-    const double big = std::numeric_limits<double>::max();
-    const double tiny = std::numeric_limits<double>::denorm_min();
-    const struct {
-        const char* name;
-        std::vector<double> odd, plain;
-        Rect frame;
-    } cases[] = {
-        {"zero and negative", {1, 0, 1, -5, 1, 1}, {1, 1, 1, 1}, {0, 0, 100, 100}},
-        {"not finite", {3, inf, 1.5, nan, -inf, 1.5}, {3, 1.5, 1.5}, {0, 0, 3, 2}},
-        {"huge", {big, big}, {1, 1}, {0, 0, 100, 100}},
-        {"tiny", {tiny, tiny}, {1, 1}, {0, 0, 100, 100}},
-    };
-    for (const auto& c : cases) {
-        const auto plain = Treemap::layout(c.plain, c.frame);
-        std::vector<Rect> want;
-        for (std::size_t i = 0, next = 0; i < c.odd.size(); ++i) {
-            want.push_back(std::isfinite(c.odd[i]) && c.odd[i] > 0 ? plain[next++] : zero);
-        }
-        expectTiles(Treemap::layout(c.odd, c.frame), want, c.name);
     }
 }
 
