@@ -7,7 +7,6 @@
 #include "tests/TrashFixture.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <map>
@@ -58,29 +57,10 @@ TEST(DuplicateFiles, FilesDifferingInTheirHeadAreNotDuplicatesAndReadOnlyWhatThe
     EXPECT_GE(read, 4 * 65'536 - 1);
 }
 
-// Excluded, hidden, deep folders and hard links: SharedWalk. Here the floor, the go folder, a hidden file, a
-// link and a FIFO in a file's place (which must not hang the scan).
-TEST(DuplicateFiles, WhatIsNeverConsidered) {
-    TestTree::TemporaryHome home;
-    TestTree::makeFolder(home / "Pictures");
-    ASSERT_EQ(mkfifo((home / "Pictures/photo.jpg").c_str(), 0644), 0);
-    EXPECT_FALSE(Duplicates::partialDigest(home / "Pictures/photo.jpg"));
-    EXPECT_FALSE(Duplicates::fullDigest(home / "Pictures/photo.jpg"));
-    const std::string small = randomBytes(900'000, 4);
-    TestTree::writeFile(home / "Documents/small1", small);
-    TestTree::writeFile(home / "Documents/small2", small);
-    const std::string body = randomBytes(1'200'000, 5);
-    TestTree::writeFile(home / "Documents/kept", body);
-    TestTree::writeFile(home / "code/go/copy", body);
-    TestTree::writeFile(home / "Music/.copy", body);
-    ASSERT_EQ(symlink((home / "Documents/kept").c_str(), (home / "Documents/link").c_str()), 0);
-    EXPECT_TRUE(found().empty());
-}
-
 TEST(DuplicateFiles, AnUnreadablePartnerDropsOut) {
     TestTree::TemporaryHome home;
     const std::string body = randomBytes(1'100'000, 7);
-    TestTree::writeFile(home / "Documents/mine", body);
+    const std::string mine = TestTree::writeFile(home / "Documents/mine", body);
     const std::string locked = TestTree::writeFile(home / "Documents/locked", body);
     chmod(locked.c_str(), 0600);
     TestTree::writeFile(home / "Music/x", randomBytes(1'300'000, 8));
@@ -91,15 +71,10 @@ TEST(DuplicateFiles, AnUnreadablePartnerDropsOut) {
     const auto r = TestTree::run({TestTree::cliPath(), "scan", "--json", "--quiet", "--only", "duplicates"},
                                  TestTree::Privilege::unprivileged);
     ASSERT_EQ(r.status, 0) << r.output;
-    const auto document = nlohmann::json::parse(r.output);
-    std::set<std::string> paths;
-    for (const auto& category : document["categories"]) {
-        for (const auto& item : category["items"]) {
-            paths.insert(item["path"].get<std::string>());
-        }
-    }
+    EXPECT_NE(r.output.find("\"" + third + "\""), std::string::npos) << r.output;
     if (geteuid() == 0) {
-        EXPECT_EQ(paths, std::set<std::string>{third});
+        EXPECT_EQ(r.output.find(mine), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find(locked), std::string::npos) << r.output;
     }
 }
 
@@ -112,7 +87,8 @@ void walk(const std::string& folder, int depth, Groups& groups) {
         if (e.isSymlink || e.name[0] == '.') {
             continue;
         }
-        if (e.isDirectory && depth < DuplicateScanner::depthLimit &&
+        // The go folder is named here as well, so that its exclusion is checked too.
+        if (e.isDirectory && depth < DuplicateScanner::depthLimit && e.name != "go" &&
             !DuplicateScanner::excluded().contains(e.name)) {
             walk(path, depth + 1, groups);
         } else if (!e.isDirectory && e.allocSize >= 1'000'000) {
@@ -122,28 +98,37 @@ void walk(const std::string& folder, int depth, Groups& groups) {
     }
 }
 
+// Random trees against the definition. Originals of 996,000 to 1,004,192 bytes straddle the floor by one
+// block either way; copies, decoys (one byte changed anywhere, often in the middle, so that head and tail
+// agree) and equal dates land in ordinary, hidden and excluded folders, some hidden themselves; some groups
+// are larger than the byte-compared ones. A link to a copy and a FIFO in a file's place (which must not hang
+// the scan) are never considered.
 TEST(DuplicateFiles, RandomTreesMatchTheDefinition) {
     std::mt19937 random(2026);
     for (int round = 0; round < 12; ++round) {
         TestTree::TemporaryHome home;
-        // A few originals; copies, decoys (one byte changed anywhere, often in the middle, so that
-        // head and tail agree) and equal dates; some groups larger than the byte-compared ones.
         std::vector<std::string> originals;
         for (int i = 0; i < 4; ++i) {
-            originals.push_back(randomBytes(1'000'000 + (random() % 3) * 4096, random()));
+            originals.push_back(randomBytes(996'000 + (random() % 3) * 4096, random()));
         }
         const auto base = std::chrono::system_clock::now() - 1000h;
         const int files = 8 + static_cast<int>(random() % 10);
+        std::string last;
         for (int f = 0; f < files; ++f) {
             std::string body = originals[random() % originals.size()];
             if (random() % 3 == 0) {
                 body[random() % 2 == 0 ? body.size() / 2 : random() % body.size()] ^= 0x40;
             }
-            const std::string folder =
-                std::vector<std::string>{"Documents", "Pictures", "Music/a", "x/y/z"}[random() % 4];
-            const std::string path = TestTree::writeFile(home / (folder + "/f" + std::to_string(f)), body);
-            TestTree::setModified(path, base + std::chrono::hours(random() % 3));
+            const std::string folder = std::vector<std::string>{
+                "Documents", "Pictures", "Music/a", "x/y/z", "code/go", ".hidden"}[random() % 6];
+            const std::string name = (f % 5 == 4 ? "/.f" : "/f") + std::to_string(f);
+            last = TestTree::writeFile(home / (folder + name), body);
+            TestTree::setModified(last, base + std::chrono::hours(random() % 3));
         }
+        ASSERT_EQ(symlink(last.c_str(), (home / "link").c_str()), 0);
+        ASSERT_EQ(mkfifo((home / "photo.jpg").c_str(), 0644), 0);
+        EXPECT_FALSE(Duplicates::partialDigest(home / "photo.jpg"));
+        EXPECT_FALSE(Duplicates::fullDigest(home / "photo.jpg"));
         Groups groups;
         walk(home.path(), 0, groups);
         std::set<std::string> copies; // all but the oldest of each group, the first walked of equal dates

@@ -46,29 +46,6 @@ Labels labels(const std::vector<CleanupItem>& items) {
     return out;
 }
 
-// The same scene at half the size, whose hash is close, is never compared: only pictures of the same
-// dimensions are. A sideways picture tagged "turn a quarter" keeps its stored dimensions (its grid is
-// turned upright: JpegLuma.EachOrientationTurnsTheGridUpright).
-TEST(SimilarImages, OtherDimensionsAreNeverComparedAndATaggedPictureKeepsItsStoredSize) {
-    TestTree::TemporaryHome home;
-    const auto full = photo(home / "Pictures/full.jpg", 4032, 3024, 11);
-    photo(home / "Pictures/half.jpg", 2016, 1512, 11);
-    TestTree::setModified(full, now - 48h);
-    VipsImage* sideways = scene(600, 800, 21);
-    VipsImage* tag = nullptr;
-    ASSERT_EQ(vips_copy(sideways, &tag, nullptr), 0);
-    vips_image_set_int(tag, VIPS_META_ORIENTATION, 6);
-    const auto tagged = writeJpeg(tag, home / "Documents/tagged.jpg", 92);
-    g_object_unref(sideways);
-    g_object_unref(tag);
-    for (const auto& [path, width, height] : {std::tuple{full, 4032, 3024}, {tagged, 600, 800}}) {
-        const auto examined = Images::examine(path);
-        ASSERT_TRUE(examined.has_value()) << path;
-        EXPECT_EQ(std::pair(examined->size.width, examined->size.height), std::pair(width, height)) << path;
-    }
-    EXPECT_TRUE(SimilarImagesScanner().scan().empty());
-}
-
 // Eight bits apart is similar, nine is not; a cluster forms around its first member, not transitively
 // (E is three bits from B), and keeps its oldest member (the first listed of equal dates).
 TEST(SimilarImages, ClustersFormAroundTheFirstMemberWithinEightBits) {
@@ -97,8 +74,27 @@ TEST(SimilarImages, ClustersFormAroundTheFirstMemberWithinEightBits) {
         (Labels{{"/h/second.jpg", "Similar to first.jpg"}}));
 }
 
-TEST(SimilarImages, WalkKeepsOnlyLargeEnoughVisibleImagesOutsideSkippedFolders) {
+// The walk keeps large enough visible images outside skipped folders. Of what it finds, only pictures of
+// the same dimensions are compared: the same scene at half the size, whose hash is close, never is. A
+// sideways picture tagged "turn a quarter" keeps its stored dimensions (its grid is turned upright:
+// JpegLuma.EachOrientationTurnsTheGridUpright).
+TEST(SimilarImages, OnlyLargeEnoughVisibleImagesOfTheSameDimensionsAreCompared) {
     TestTree::TemporaryHome home;
+    const auto full = photo(home / "Pictures/full.jpg", 4032, 3024, 11);
+    const auto half = photo(home / "Pictures/half.jpg", 2016, 1512, 11);
+    TestTree::setModified(full, now - 48h);
+    VipsImage* sideways = scene(600, 800, 21);
+    VipsImage* tag = nullptr;
+    ASSERT_EQ(vips_copy(sideways, &tag, nullptr), 0);
+    vips_image_set_int(tag, VIPS_META_ORIENTATION, 6);
+    const auto tagged = writeJpeg(tag, home / "Documents/tagged.jpg", 92);
+    g_object_unref(sideways);
+    g_object_unref(tag);
+    for (const auto& [path, width, height] : {std::tuple{full, 4032, 3024}, {tagged, 600, 800}}) {
+        const auto examined = Images::examine(path);
+        ASSERT_TRUE(examined.has_value()) << path;
+        EXPECT_EQ(std::pair(examined->size.width, examined->size.height), std::pair(width, height)) << path;
+    }
     // Allocations are whole 4,096-byte blocks: 98,304 is the largest below the floor.
     TestTree::makeFile(home / "Pictures/small.jpg", 98'304);
     const auto upper = TestTree::makeFile(home / "Pictures/photo.JPG", 200'000);
@@ -114,11 +110,12 @@ TEST(SimilarImages, WalkKeepsOnlyLargeEnoughVisibleImagesOutsideSkippedFolders) 
     ASSERT_EQ(::symlink(upper.c_str(), (home / "Downloads").c_str()), 0) << "a linked root is not a folder";
 
     const auto candidates = SimilarImages::collect(home.path());
-    EXPECT_EQ(TestTree::urls(candidates), (std::set<std::string>{deep, upper, inLibrary}));
-    EXPECT_EQ(candidates.size(), 3u);
+    EXPECT_EQ(TestTree::urls(candidates), (std::set<std::string>{full, half, deep, upper, inLibrary}));
+    EXPECT_EQ(candidates.size(), 5u);
     for (const auto& candidate : candidates) {
         EXPECT_GE(candidate.bytes, SimilarImagesScanner::minimumBytes);
     }
+    EXPECT_TRUE(SimilarImagesScanner().scan().empty());
 }
 
 TEST(SimilarImages, TwoThousandCandidatesFromPicturesStopTheWalk) {

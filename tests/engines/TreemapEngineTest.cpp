@@ -79,9 +79,19 @@ class TreemapEngineTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void aFirstRunBuildsAllThreeScopesHomeFirst() {
+    // A first run builds the three scopes, Home first; the trail then keeps to its edges, and a refresh
+    // after the run forgets the maps at once. Clicks and keys reach the trail through the window (see the
+    // map screen's test).
+    void aFirstRunBuildsAllThreeScopesAndTheTrailKeepsToItsEdges() {
         Trees t;
         auto& engine = t.engine;
+        // A folder of some other tree, before this scope has a map, neither enters nor counts as a map.
+        const auto foreign = VolumeTree::build(
+            t.home.path(), VolumeTree::Options{2'000'000, 7, 120, 2}, [](const VolumeTree::Progress&) {},
+            [] { return false; });
+        engine.drill(foreign);
+        engine.drill(child(foreign, "big"));
+        QVERIFY(engine.trail().empty());
         std::vector<std::optional<std::string>> building;
         std::vector<double> progress;
         connect(&engine, &TreemapEngine::buildingScopeIDChanged, this,
@@ -103,13 +113,48 @@ private slots:
                  (std::vector<std::string>{t.home.path(), t.system() + "/usr", t.system()}));
         QVERIFY2(std::ranges::is_sorted(progress), "progress went backwards within a run");
         QVERIFY(engine.startBackgroundBuildIfNeeded().isFinished()); // nothing is missing now
-
         const auto events = eventsOldestFirst();
         QCOMPARE(titles(), (std::vector<std::string>{"Disk map build", home, apps, disk}));
         QCOMPARE(events[0].meta, (std::map<std::string, std::string>{{"scopes", "3"}, {"refresh", "false"}}));
         QCOMPARE(events[1].bytes, std::optional<std::int64_t>(engine.builtMap("home")->bytes));
         QCOMPARE(events[3].meta, (std::map<std::string, std::string>{{"scope", "disk"}}));
         QCOMPARE(t.activity.lifetimeReclaimed(), std::int64_t{0});
+
+        const auto root = engine.current();
+        const auto big = child(root, "big");
+        const auto sub = child(big, "sub");
+        QVERIFY(root && big && sub && !sub->children.empty());
+        int changes = 0;
+        connect(&engine, &TreemapEngine::trailChanged, this, [&] { ++changes; });
+        engine.ascend();
+        for (const int at : {0, -1, 7}) {
+            engine.popTo(at);
+        }
+        // What cannot be entered: a file, a folder measured as one block, "Other", nothing, and a folder
+        // that is not in the one on screen.
+        const auto file = child(root, "file.bin");
+        const auto measured = findNode(root, [](const DiskNode& n) { return n.name() == "l7"; });
+        const auto other = findNode(root, [](const DiskNode& n) { return n.isAggregate; });
+        QVERIFY(file && !file->isDirectory && measured && measured->children.empty() && other);
+        for (const auto& node : {file, measured, other, TreemapEngine::Node(), sub}) {
+            engine.drill(node);
+        }
+        QCOMPARE(engine.trail().size(), std::size_t{1});
+        QCOMPARE(changes, 0);
+        engine.drill(big);
+        engine.drill(sub);
+        QCOMPARE(engine.trail(), (TreemapEngine::Trail{root, big, sub}));
+        engine.popTo(2);
+        engine.ascend();
+        QCOMPARE(engine.trail(), (TreemapEngine::Trail{root, big}));
+        QCOMPARE(changes, 3);
+
+        auto again = engine.refreshAll();
+        QVERIFY(engine.trail().empty());
+        QVERIFY(!engine.builtAt());
+        await(again);
+        QCOMPARE(engine.trail().size(), std::size_t{1});
+        QVERIFY(engine.trail()[0] != root);
     }
 
     void aStopAfterOneScopeIsFilledInFromOneThird() {
@@ -161,59 +206,6 @@ private slots:
                  (std::vector<std::string>{"Disk map build", "Disk map refresh", home, apps, disk}));
         QCOMPARE(eventsOldestFirst()[1].meta,
                  (std::map<std::string, std::string>{{"scopes", "3"}, {"refresh", "true"}}));
-
-        // A refresh after a finished run forgets the maps at once.
-        const auto oldRoot = engine.trail().at(0);
-        engine.drill(child(oldRoot, "big"));
-        QCOMPARE(engine.trail().size(), std::size_t{2});
-        auto third = engine.refreshAll();
-        QVERIFY(engine.trail().empty());
-        QVERIFY(!engine.builtAt());
-        await(third);
-        QCOMPARE(engine.trail().size(), std::size_t{1});
-        QVERIFY(engine.trail()[0] != oldRoot);
-    }
-
-    // Clicks and keys reach the trail through the window (see the map screen's test); here the edges.
-    void drillAscendAndPopToStayWithinTheTrail() {
-        Trees t;
-        auto& engine = t.engine;
-        // A folder of some other tree, before this scope has a map, neither enters nor counts as a map.
-        const auto foreign = VolumeTree::build(
-            t.home.path(), VolumeTree::Options{2'000'000, 7, 120, 2}, [](const VolumeTree::Progress&) {},
-            [] { return false; });
-        engine.drill(foreign);
-        engine.drill(child(foreign, "big"));
-        QVERIFY(engine.trail().empty());
-        await(engine.startBackgroundBuildIfNeeded());
-        const auto root = engine.current();
-        const auto big = child(root, "big");
-        const auto sub = child(big, "sub");
-        QVERIFY(root && big && sub && !sub->children.empty());
-        int changes = 0;
-        connect(&engine, &TreemapEngine::trailChanged, this, [&] { ++changes; });
-        engine.ascend();
-        for (const int at : {0, -1, 7}) {
-            engine.popTo(at);
-        }
-        // What cannot be entered: a file, a folder measured as one block, "Other", nothing, and a folder
-        // that is not in the one on screen.
-        const auto file = child(root, "file.bin");
-        const auto measured = findNode(root, [](const DiskNode& n) { return n.name() == "l7"; });
-        const auto other = findNode(root, [](const DiskNode& n) { return n.isAggregate; });
-        QVERIFY(file && !file->isDirectory && measured && measured->children.empty() && other);
-        for (const auto& node : {file, measured, other, TreemapEngine::Node(), sub}) {
-            engine.drill(node);
-        }
-        QCOMPARE(engine.trail().size(), std::size_t{1});
-        QCOMPARE(changes, 0);
-        engine.drill(big);
-        engine.drill(sub);
-        QCOMPARE(engine.trail(), (TreemapEngine::Trail{root, big, sub}));
-        engine.popTo(2);
-        engine.ascend();
-        QCOMPARE(engine.trail(), (TreemapEngine::Trail{root, big}));
-        QCOMPARE(changes, 3);
     }
 
     void aScopeWithNothingOfSizeCountsAsDoneButIsQueuedAgain() {
