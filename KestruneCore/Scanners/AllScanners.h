@@ -1,6 +1,5 @@
 // The registry of category scanners and the runner of one scan. runAll blocks its caller (never the GUI
-// thread) and calls onScannerFinished on the worker thread of each scanner, outside the run's lock;
-// calls may overlap and arrive out of `finished` order.
+// thread) and calls onScannerFinished on the worker thread of the scanner that finished.
 #pragma once
 
 #include "KestruneCore/Scanners/Scanner.h"
