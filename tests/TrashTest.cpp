@@ -48,8 +48,7 @@ TEST(MoveToTrash, CreatesThePrivateTrashWithInfoFilesAndNeverOverwrites) {
     }
     const auto info = lines(readFile(infoOf("notes.txt")));
     ASSERT_EQ(info.size(), 3u);
-    EXPECT_EQ(info[0], "[Trash Info]");
-    EXPECT_EQ(info[1], "Path=" + Trash::Info::encode(file));
+    EXPECT_EQ(std::pair(info[0], info[1]), std::pair("[Trash Info]"s, "Path=" + Trash::Info::encode(file)));
     EXPECT_TRUE(std::regex_match(info[2], std::regex(R"(DeletionDate=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")));
     const auto second = Trash::moveToTrash(writeFile(home / "b/notes.txt", "second"));
     EXPECT_EQ(second.trashedAs, inTrash("notes.txt.2"));
