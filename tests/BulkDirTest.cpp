@@ -24,8 +24,9 @@ std::set<std::string> names(const std::vector<BulkEntry>& entries) {
 }
 
 // Missing paths, files and empty folders have no entries; names are kept as bytes; more entries than
-// one buffer holds come once each.
-TEST(BulkDirRead, EveryEntryOnceWithItsNameAsBytes) {
+// one buffer holds come once each. A folder or a link reports no size of its own, however much lies
+// behind it; dates only when asked.
+TEST(BulkDirRead, EveryEntryOnceWithItsNameKindAndOwnSizeAndDatesOnlyWithTheOption) {
     TestTree::TemporaryHome home;
     for (const std::string& path : {home / "missing", TestTree::makeFile(home / "file", 4096),
                                     TestTree::makeFolder(home / "empty"), std::string()}) {
@@ -40,40 +41,36 @@ TEST(BulkDirRead, EveryEntryOnceWithItsNameAsBytes) {
     for (std::size_t i = 0; i < count; ++i) {
         TestTree::makeFile(home / ("many/entry-with-a-longer-name-" + std::to_string(i)));
     }
-    const auto entries = BulkDir::read(home / "many");
-    EXPECT_EQ(entries.size(), count);
-    EXPECT_EQ(names(entries).size(), count);
-}
+    const auto many = BulkDir::read(home / "many");
+    EXPECT_EQ(std::pair(many.size(), names(many).size()), std::pair(count, count));
 
-// A folder or a link reports no size of its own, however much lies behind it; dates only when asked.
-TEST(BulkDirRead, ReportsKindsAndAllocatedSizeOfTheEntryItselfAndDatesOnlyWithTheOption) {
-    TestTree::TemporaryHome home;
     const auto when = std::chrono::system_clock::from_time_t(1'600'000'000);
-    TestTree::setModified(TestTree::makeFile(home / "dir/file", 64 * 1024), when);
-    TestTree::makeFile(home / "dir/sub/inner", 128 * 1024);
-    ASSERT_EQ(symlink((home / "dir/sub").c_str(), (home / "dir/link").c_str()), 0);
+    TestTree::build(home / "dir", {{"file", 64 * 1024}, {"sub/inner", 128 * 1024}, {"link", {}, -1, "sub"}});
+    TestTree::setModified(home / "dir/file", when);
     ASSERT_EQ(mkfifo((home / "dir/fifo").c_str(), 0644), 0);
-    const auto entries = BulkDir::read(home / "dir");
-    std::map<std::string, std::tuple<bool, bool, std::int64_t>> got; // directory, link, allocated
-    for (const auto& e : entries) {
-        got[e.name] = {e.isDirectory, e.isSymlink, e.allocSize};
-        EXPECT_FALSE(e.modified || e.accessed) << e.name;
-    }
-    const std::map<std::string, std::tuple<bool, bool, std::int64_t>> expected{
-        {"file", {false, false, TestTree::allocated(home / "dir/file")}},
-        {"sub", {true, false, 0}},
-        {"link", {false, true, 0}},
-        {"fifo", {false, false, 0}}};
-    EXPECT_EQ(got, expected);
-    ASSERT_EQ(entries.size(), 4u);
     struct stat sb {};
     ASSERT_EQ(stat(home.path().c_str(), &sb), 0);
-    EXPECT_EQ(entries[0].fsid, (static_cast<std::uint64_t>(major(sb.st_dev)) << 32) | minor(sb.st_dev));
-    const auto withDates = BulkDir::read(home / "dir", BulkDir::Options::dates);
-    EXPECT_EQ(names(withDates), names(entries));
-    for (const auto& e : withDates) {
-        EXPECT_TRUE(e.modified && e.accessed && (e.name != "file" || *e.modified == when)) << e.name;
+    const std::uint64_t fsid = (static_cast<std::uint64_t>(major(sb.st_dev)) << 32) | minor(sb.st_dev);
+    using Seen =
+        std::tuple<bool, bool, std::int64_t, std::uint64_t, bool>; // directory, link, size, fs, dates
+    std::map<std::string, Seen> got, dated;
+    for (const auto& e : BulkDir::read(home / "dir")) {
+        got[e.name] = {e.isDirectory, e.isSymlink, e.allocSize, e.fsid, e.modified || e.accessed};
     }
+    const std::map<std::string, Seen> expected{
+        {"file", {false, false, TestTree::allocated(home / "dir/file"), fsid, false}},
+        {"sub", {true, false, 0, fsid, false}},
+        {"link", {false, true, 0, fsid, false}},
+        {"fifo", {false, false, 0, fsid, false}}};
+    EXPECT_EQ(got, expected);
+    for (const auto& e : BulkDir::read(home / "dir", BulkDir::Options::dates)) {
+        dated[e.name] = {e.isDirectory, e.isSymlink, e.allocSize, e.fsid, e.modified && e.accessed};
+        EXPECT_TRUE(e.name != "file" || e.modified == when);
+    }
+    for (auto& [name, seen] : got) {
+        std::get<4>(seen) = true;
+    }
+    EXPECT_EQ(dated, got);
 }
 
 TEST(BulkDirRead, EntriesThatVanishWhileListingAreSimplyMissing) {

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,27 +24,21 @@ std::vector<std::string> described(const std::vector<CleanupItem>& items) {
     return out;
 }
 
-const std::string& age(const std::string& path) {
-    const auto old = Clock::to_time_t(Clock::now() - std::chrono::hours(24 * 300));
-    const timespec times[2] = {{old, 0}, {old, 0}};
-    EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-    return path;
-}
-
 TEST(SharedWalk, OneWalkServesBothScannersWithTheirOwnRules) {
     const TestTree::TemporaryHome home;
     // Large old files and pairs of equal copies wherever each rule has a say.
     const std::vector<std::string> places{
         "Movies",  "a/b/c/d/e/f", "a/b/c/d/e/f/g", "Public",           "x/Public/y",
         ".hidden", "Library/z",   "node_modules",  "Documents/.git/o", "Documents/Public"};
-    std::int64_t n = 0;
-    for (const auto& place : places) {
-        // Sizes of their own: no two large files are copies of each other.
-        age(TestTree::makeFile(home / (place + "/big.bin"), 210'000'000 + 1'000'000 * n));
-        const std::string contents(1'100'000 + 8192 * static_cast<std::size_t>(n++), 'c');
-        age(TestTree::writeFile(home / (place + "/one.dat"), contents)); // the older copy, kept
-        TestTree::writeFile(home / (place + "/two.dat"), contents);
+    std::vector<TestTree::Entry> entries;
+    for (std::size_t n = 0; n < places.size(); ++n) {
+        // Sizes of their own: no two large files are copies of each other; the older copy is kept.
+        const std::string contents(1'100'000 + 8192 * n, 'c');
+        entries.push_back({places[n] + "/big.bin", std::int64_t(210'000'000 + 1'000'000 * n), 300});
+        entries.push_back({places[n] + "/one.dat", contents, 300});
+        entries.push_back({places[n] + "/two.dat", contents});
     }
+    TestTree::build(home.path(), entries);
     ASSERT_EQ(link((home / "Movies/one.dat").c_str(), (home / "Movies/hard.dat").c_str()), 0);
     ASSERT_EQ(symlink((home / "Movies").c_str(), (home / "linked").c_str()), 0);
 

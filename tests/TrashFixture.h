@@ -1,5 +1,5 @@
-// Helpers of the Trash, reclaim and disk map tests: the Trash's folders, trees planted from one table,
-// a tmpfs mounted for a test's lifetime and random bytes.
+// Helpers of the Trash, reclaim and disk map tests: the Trash's folders, a tree's contents, a tmpfs
+// mounted for a test's lifetime and random bytes.
 #pragma once
 
 #include "KestruneCore/Model/Paths.h"
@@ -36,22 +36,6 @@ inline std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-// One row of a planted tree: a file of `bytes` allocated, or with `contents` when `bytes` is negative.
-struct File {
-    std::string path;
-    std::int64_t bytes = -1;
-    std::string contents = {};
-};
-// Plants the rows under `root` and returns the allocation of them all.
-inline std::int64_t plant(const std::string& root, const std::vector<File>& files) {
-    std::int64_t total = 0;
-    for (const auto& f : files) {
-        const std::string path = root + "/" + f.path;
-        total += TestTree::allocated(f.bytes < 0 ? TestTree::writeFile(path, f.contents)
-                                                 : TestTree::makeFile(path, f.bytes));
-    }
-    return total;
-}
 // Every file under `root` by relative path with its contents, "-> target" for a link; folders are left out.
 using Tree = std::map<std::string, std::string>;
 inline Tree contents(const std::string& root) {

@@ -15,7 +15,6 @@
 namespace {
 
 using namespace TestTree;
-using TrashFixture::plant;
 
 using NodePtr = std::shared_ptr<const DiskNode>;
 
@@ -174,26 +173,10 @@ TEST(VolumeTree, AFolderAtTheDepthLimitIsALeafOfItsFullSize) {
     EXPECT_EQ(shape(build(home / "deep")), expected);
 }
 
-TEST(VolumeTree, CancellationReturnsNothing) {
-    TemporaryHome home;
-    plantTree(home / "tree");
-    makeFile(home / "files/only", 5 * MB);
-    EXPECT_FALSE(VolumeTree::build(home / "tree", standardOptions(), {}, [] { return true; }));
-    EXPECT_FALSE(VolumeTree::build(home / "files", standardOptions(), {}, [] { return true; }));
-    // Cancelled in the middle of the walk, after some folders were listed.
-    std::atomic<int> polls{0};
-    std::atomic<int> reportsAfterReturn{0};
-    std::atomic<bool> returned{false};
-    const auto tree = VolumeTree::build(
-        home / "tree", standardOptions(),
-        [&](const VolumeTree::Progress&) { reportsAfterReturn += returned ? 1 : 0; },
-        [&] { return ++polls > 20; });
-    returned = true;
-    EXPECT_FALSE(tree);
-    EXPECT_EQ(reportsAfterReturn.load(), 0);
-}
-
-TEST(VolumeTree, ProgressNeverDecreasesAndEndsAtOne) {
+// Progress never decreases and ends at 1.0 with every folder and byte counted, also for a root of files
+// only; a cancelled build returns nothing, whether cancelled from the start or in the middle of the
+// walk, and reports nothing after it returned.
+TEST(VolumeTree, ProgressNeverDecreasesAndEndsAtOneAndCancellationReturnsNothing) {
     TemporaryHome home;
     // Wide and deep enough for many folders to be queued while others are listed: 6 + 120 + 1,440.
     for (int i = 0; i < 6 * 20 * 12; ++i) {
@@ -221,17 +204,28 @@ TEST(VolumeTree, ProgressNeverDecreasesAndEndsAtOne) {
             EXPECT_GE(reports[i].bytes, reports[i - 1].bytes) << i;
         }
     }
-    EXPECT_EQ(reports.back().fraction, 1.0);
-    EXPECT_EQ(reports.back().directories, 6 + 120 + 1440);
-    EXPECT_EQ(reports.back().bytes, tree->bytes);
-    // A root of files only still ends with its report at 1.0.
+    EXPECT_EQ(std::tuple(reports.back().fraction, reports.back().directories, reports.back().bytes),
+              std::tuple(1.0, 6 + 120 + 1440, tree->bytes));
     makeFile(home / "flat/one", 3 * MB);
     std::vector<VolumeTree::Progress> flat;
     ASSERT_TRUE(VolumeTree::build(home / "flat", standardOptions(),
                                   [&](const VolumeTree::Progress& p) { flat.push_back(p); }, {}));
     ASSERT_EQ(flat.size(), 1u);
-    EXPECT_EQ(flat.back().fraction, 1.0);
-    EXPECT_EQ(flat.back().bytes, allocated(home / "flat/one"));
+    EXPECT_EQ(std::pair(flat.back().fraction, flat.back().bytes),
+              std::pair(1.0, allocated(home / "flat/one")));
+
+    EXPECT_FALSE(VolumeTree::build(home / "tree", standardOptions(), {}, [] { return true; }));
+    EXPECT_FALSE(VolumeTree::build(home / "flat", standardOptions(), {}, [] { return true; }));
+    std::atomic<int> polls{0};
+    std::atomic<int> reportsAfterReturn{0};
+    std::atomic<bool> returned{false};
+    const auto cancelled = VolumeTree::build(
+        home / "tree", standardOptions(),
+        [&](const VolumeTree::Progress&) { reportsAfterReturn += returned ? 1 : 0; },
+        [&] { return ++polls > 20; });
+    returned = true;
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(reportsAfterReturn.load(), 0);
 }
 
 // Zero-size files and empty folders get no node; links are never followed, not even at the top; a
@@ -286,20 +280,20 @@ TEST(VolumeTree, WhatHoldsNothingVanishesAndLinksAreNeverFollowed) {
 // levels).
 TEST(VolumeTree, AFileOfSeveralHardLinksCountsOnce) {
     TemporaryHome home;
-    const std::string top = home / "tree/top", deep = home / "tree/a/b/c/d/e/f/g/deep";
-    const std::int64_t once =
-        plant(home / "tree", {{"top", 4 * MB}, {"a/b/c/d/e/f/g/deep", 3 * MB}, {"a/other", 2 * MB}});
+    const std::string tree = TestTree::build(
+        home / "tree", {{"top", 4 * MB}, {"a/b/c/d/e/f/g/deep", 3 * MB}, {"a/other", 2 * MB}, {"x/"}});
+    const std::int64_t once = allocatedTree(tree);
+    makeFolder(tree + "/a/b/c/d/e/f/g/h");
     for (const auto& [from, to] :
-         std::vector<std::pair<std::string, std::string>>{{top, "tree/a/top-again"},
-                                                          {top, "tree/a/b/c/d/e/f/g/h/top-deep"},
-                                                          {deep, "tree/deep-at-top"},
-                                                          {deep, "tree/x/deep-listed"}}) {
-        makeFolder((home / to).substr(0, (home / to).rfind('/')));
-        ASSERT_EQ(link(from.c_str(), (home / to).c_str()), 0);
+         std::vector<std::pair<std::string, std::string>>{{"top", "a/top-again"},
+                                                          {"top", "a/b/c/d/e/f/g/h/top-deep"},
+                                                          {"a/b/c/d/e/f/g/deep", "deep-at-top"},
+                                                          {"a/b/c/d/e/f/g/deep", "x/deep-listed"}}) {
+        ASSERT_EQ(link((tree + "/" + from).c_str(), (tree + "/" + to).c_str()), 0);
     }
-    const auto tree = build(home / "tree");
-    ASSERT_TRUE(tree);
-    EXPECT_EQ(tree->bytes, once);
+    const auto node = build(tree);
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->bytes, once);
 }
 
 TEST(VolumeTree, AnotherFileSystemBelowTheRootIsSkipped) {

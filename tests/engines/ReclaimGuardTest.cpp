@@ -114,10 +114,11 @@ private slots:
         auto& engine = h.scanned({std::make_shared<UserCachesScanner>()});
         await(engine.reclaimAndEmptyTrash());
         QVERIFY(engine.errors().empty());
-        QVERIFY(!exists(old));
-        QVERIFY(exists(young));
-        QVERIFY(exists(info + "mine.txt.trashinfo")); // the user's own, still in the Trash
-        QCOMPARE(readFile(Trash::filesFolder() + "/mine.txt"), std::string("mine"));
+        // The old orphan and the reclaimed cache go; the young info file and the user's own item stay.
+        const Tree left{{"files/mine.txt", "mine"},
+                        {"info/mine.txt.trashinfo", readFile(info + "mine.txt.trashinfo")},
+                        {"info/moving.trashinfo", "[Trash Info]\n"}};
+        QCOMPARE(contents(trashRoot()), left);
         QVERIFY(!exists(cache));
     }
 

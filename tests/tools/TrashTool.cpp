@@ -1,7 +1,8 @@
 // Test tool: runs the Trash operations in a process of its own, so tests can run them as another user,
 // with few descriptors, or inside a session bus.
-// Usage: trash_tool [--max-fds N] move|delete|evict PATH...   or   trash_tool empty-desktop
-// Prints "ok TRASHED-AS" or "fail REASON" per path, then "failure: ..." and "skipped: ..." lines.
+// Usage: trash_tool [--max-fds N] delete PATH...   or   trash_tool empty-desktop
+// Prints "ok" or "fail REASON" per path, then its "failure: ..." and "skipped: ..." lines; exits 1 when
+// anything failed.
 #include "KestruneCore/Platform/Trash.h"
 
 #include <cstdio>
@@ -20,36 +21,24 @@ int main(int argc, char** argv) {
         }
         first = 3;
     }
-    if (argc <= first) {
-        std::fprintf(stderr, "usage: trash_tool [--max-fds N] move|delete|evict PATH... | empty-desktop\n");
-        return 2;
-    }
-    const std::string command = argv[first];
+    const std::string command = argc > first ? argv[first] : "";
     if (command == "empty-desktop") {
         const auto message = Trash::emptyViaDesktop();
         std::printf("%s\n", message ? ("fail " + *message).c_str() : "ok");
         return message ? 1 : 0;
     }
+    if (command != "delete") {
+        std::fprintf(stderr, "usage: trash_tool [--max-fds N] delete PATH... | empty-desktop\n");
+        return 2;
+    }
     int status = 0;
     for (int i = first + 1; i < argc; ++i) {
-        Trash::Outcome outcome;
-        if (command == "move") {
-            outcome = Trash::moveToTrash(argv[i]);
-        } else if (command == "delete") {
-            outcome = Trash::deletePermanently(argv[i]);
-        } else if (command == "evict") {
-            outcome = Trash::evictLocalCopy(argv[i]);
-        } else {
-            std::fprintf(stderr, "unknown command %s\n", command.c_str());
-            return 2;
-        }
-        std::printf("%s %s\n", outcome.ok ? "ok" : "fail",
-                    outcome.ok ? outcome.trashedAs.c_str() : outcome.reason.c_str());
-        for (const auto& f : outcome.failures) {
-            std::printf("failure: %s\n", f.c_str());
-        }
-        for (const auto& s : outcome.skipped) {
-            std::printf("skipped: %s\n", s.c_str());
+        const auto outcome = Trash::deletePermanently(argv[i]);
+        std::printf("%s %s\n", outcome.ok ? "ok" : "fail", outcome.reason.c_str());
+        for (const auto& lines : {outcome.failures, outcome.skipped}) {
+            for (const auto& line : lines) {
+                std::printf("  %s\n", line.c_str());
+            }
         }
         status |= outcome.ok ? 0 : 1;
     }
