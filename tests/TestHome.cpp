@@ -231,7 +231,10 @@ std::map<std::string, std::string> snapshot(const std::string& path) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string relative = fs::relative(it->path(), path).string();
+        // The iterator's path begins with `path`; fs::relative would resolve links and file a link
+        // under its target's name.
+        std::string relative = it->path().string().substr(path.size());
+        relative.erase(0, relative.find_first_not_of('/'));
         if (it->is_symlink(ec)) {
             out[relative] = "link:" + fs::read_symlink(it->path(), ec).string();
         } else if (it->is_regular_file(ec)) {
